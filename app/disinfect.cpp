@@ -1,0 +1,29 @@
+#include "app/disinfect.h"
+
+#include <stdio.h>
+
+#include "app/outcome.h"
+#include "trace/trace_log.h"
+
+int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWORD reserved4,
+                     DWORD interfaceVersion, DWORD reserved6, const char* fileMask,
+                     DWORD reserved8, DWORD reserved9, DWORD reserved10, DWORD reserved11) {
+    (void)reserved2;
+    (void)wormName;
+    (void)reserved4;
+    (void)reserved6;
+    (void)reserved8;
+    (void)reserved9;
+    (void)reserved10;
+    (void)reserved11;
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "[VTSU - Disinfect_Kurrel]\n");
+    if ((interfaceVersion & 0xFFFF) != 1 || fileMask == nullptr) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "%s",
+                 "[VTSU - Disinfect_Kurrel]: Wrong arguments.\n");
+        if (resultSlot) *resultSlot = 4;
+        return 0;
+    }
+    // No stage's result stops the sequence: every later stage runs whatever
+    // an earlier one reported.
+    return 1;
+}

@@ -1,0 +1,20 @@
+// The C runtime calls that touch the machine's files, and the allocations whose
+// failure the tool handles. On Windows these are the runtime's own; on the host
+// the simulated workstation resolves Windows paths in its file system and hands
+// back an ordinary FILE* with Windows text-mode line ends.
+#ifndef KURRELFIX_PLATFORM_CRT_SEAM_H
+#define KURRELFIX_PLATFORM_CRT_SEAM_H
+
+#include <stddef.h>
+#include <stdio.h>
+
+// fopen, remove and rename of the Windows C runtime, errno set as it sets it.
+FILE* CrtFopen(const char* path, const char* mode);
+int CrtRemove(const char* path);
+int CrtRename(const char* oldPath, const char* newPath);
+
+// Heap buffers whose allocation failure the tool reports or survives.
+void* AllocBuffer(size_t size);
+void FreeBuffer(void* buffer);
+
+#endif

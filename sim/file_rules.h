@@ -1,0 +1,30 @@
+// Windows' rules for files in use, shared by the Win32 file functions and the
+// C runtime of the simulated workstation.
+#ifndef KURRELFIX_SIM_FILE_RULES_H
+#define KURRELFIX_SIM_FILE_RULES_H
+
+#include <string_view>
+
+#include "sim/workstation.h"
+
+namespace sim {
+
+// The DELETE access right, which deleting and renaming need.
+constexpr DWORD kDeleteAccess = 0x00010000;
+
+// ERROR_SHARING_VIOLATION when an open with this access and sharing clashes
+// with a handle already open on the node (ours or another process's), else 0.
+DWORD SharingConflict(const Workstation& ws, const FileNode* node, DWORD access, DWORD share);
+// The error of a missing path: ERROR_PATH_NOT_FOUND when its folder is missing too.
+DWORD MissingError(Workstation& ws, std::string_view path);
+// The error with which deleting the node is refused, or 0.
+DWORD CanDelete(Workstation& ws, FileNode* node);
+// CreateFileA's work, without the call bookkeeping: 0 or the error.
+DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share,
+               DWORD disposition, HANDLE* handle);
+// Moves a file or folder at once: 0 or the error.
+DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace);
+
+}  // namespace sim
+
+#endif

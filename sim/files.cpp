@@ -1,0 +1,561 @@
+// The file system of the simulated workstation: opening, reading, deleting,
+// moving and listing files, with Windows' sharing rules and error codes.
+#include <string.h>
+
+#include "sim/file_rules.h"
+#include "sim/workstation.h"
+
+using sim::CallFails;
+using sim::Current;
+
+namespace sim {
+
+bool Workstation::IsOpen(const FileNode* node) const {
+    for (const HandleEntry& entry : handles) {
+        if (entry.kind == HandleKind::File && entry.node == node) return true;
+    }
+    return false;
+}
+
+namespace {
+
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IsShortChar(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || strchr("!#$%&'()-@^_`{}~", c);
+}
+
+// A name that is already a valid 8.3 name keeps its spelling, as on NTFS.
+bool IsValidShortName(const std::string& name) {
+    size_t dot = name.find('.');
+    std::string base = name.substr(0, dot);
+    std::string ext = dot == std::string::npos ? "" : name.substr(dot + 1);
+    if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+    if (ext.find('.') != std::string::npos) return false;
+    for (char c : base + ext) {
+        if (!IsShortChar(Upper(c))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::string& Workstation::EnsureShortName(FileNode* node) {
+    if (!node->shortName.empty() || !node->parent || IsValidShortName(node->name)) {
+        return node->shortName.empty() ? node->name : node->shortName;
+    }
+    // BASE~N.EXT from the first six usable characters, as Windows makes them.
+    std::string base, ext;
+    size_t dot = node->name.find_last_of('.');
+    for (size_t i = 0; i < node->name.size() && i != dot; ++i) {
+        char c = Upper(node->name[i]);
+        if (c == '.' || c == ' ') continue;
+        base += IsShortChar(c) ? c : '_';
+    }
+    if (dot != std::string::npos) {
+        for (size_t i = dot + 1; i < node->name.size() && ext.size() < 3; ++i) {
+            char c = Upper(node->name[i]);
+            if (c == ' ') continue;
+            ext += IsShortChar(c) ? c : '_';
+        }
+    }
+    if (base.size() > 6) base.resize(6);
+    if (base.empty()) base = "FILE";
+    for (int n = 1;; ++n) {
+        std::string candidate = base + "~" + std::to_string(n) + (ext.empty() ? "" : "." + ext);
+        bool taken = false;
+        for (auto& sibling : node->parent->children) {
+            FileNode* other = sibling.second.get();
+            if (other == node) continue;
+            if (NoCaseEqual(other->shortName.empty() ? other->name : other->shortName, candidate)) {
+                taken = true;
+                break;
+            }
+        }
+        if (!taken) {
+            node->shortName = candidate;
+            return node->shortName;
+        }
+    }
+}
+
+// A new opener's access and sharing must agree with every handle already open.
+DWORD SharingConflict(const Workstation& ws, const FileNode* node, DWORD access, DWORD share) {
+    auto conflicts = [&](DWORD oldAccess, DWORD oldShare) {
+        bool reads = access & GENERIC_READ, writes = access & GENERIC_WRITE,
+             deletes = access & kDeleteAccess;
+        bool oldReads = oldAccess & GENERIC_READ, oldWrites = oldAccess & GENERIC_WRITE,
+             oldDeletes = oldAccess & kDeleteAccess;
+        if ((reads && !(oldShare & FILE_SHARE_READ)) || (writes && !(oldShare & FILE_SHARE_WRITE)) ||
+            (deletes && !(oldShare & FILE_SHARE_DELETE)))
+            return true;
+        return (oldReads && !(share & FILE_SHARE_READ)) || (oldWrites && !(share & FILE_SHARE_WRITE)) ||
+               (oldDeletes && !(share & FILE_SHARE_DELETE));
+    };
+    // The helper process holding a file has it open for reading.
+    if (node->held && conflicts(GENERIC_READ, node->heldShare)) return ERROR_SHARING_VIOLATION;
+    for (const HandleEntry& entry : ws.handles) {
+        if (entry.kind == HandleKind::File && entry.node == node &&
+            conflicts(entry.access, entry.share))
+            return ERROR_SHARING_VIOLATION;
+    }
+    return 0;
+}
+
+DWORD MissingError(Workstation& ws, std::string_view path) {
+    std::string leaf;
+    return ws.FindParent(path, &leaf) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+DWORD CanDelete(Workstation& ws, FileNode* node) {
+    if (node->directory || (node->attributes & FILE_ATTRIBUTE_READONLY)) return ERROR_ACCESS_DENIED;
+    // A running program's image cannot be deleted on NT.
+    for (const Process& process : ws.processes) {
+        if (process.running && process.holdsExe && ws.Find(process.exePath) == node)
+            return ERROR_ACCESS_DENIED;
+    }
+    if (ws.IsOpen(node)) return ERROR_SHARING_VIOLATION;
+    return SharingConflict(ws, node, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE);
+}
+
+DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share,
+               DWORD disposition, HANDLE* handle) {
+    FileNode* node = ws.Find(path);
+    if (node && node->directory) return ERROR_ACCESS_DENIED;
+    if (node) {
+        if (disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
+        if ((access & GENERIC_WRITE) && (node->attributes & FILE_ATTRIBUTE_READONLY))
+            return ERROR_ACCESS_DENIED;
+        if (DWORD conflict = SharingConflict(ws, node, access, share)) return conflict;
+        if (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) node->data.clear();
+    } else {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING)
+            return MissingError(ws, path);
+        std::string leaf;
+        FileNode* parent = ws.FindParent(path, &leaf);
+        if (!parent || leaf.empty()) return ERROR_PATH_NOT_FOUND;
+        auto& slot = parent->children[std::string(leaf)];
+        slot = std::make_unique<FileNode>();
+        slot->name = std::string(leaf);
+        slot->parent = parent;
+        node = slot.get();
+    }
+    HandleEntry entry;
+    entry.kind = HandleKind::File;
+    entry.node = node;
+    entry.access = access;
+    entry.share = share;
+    *handle = ws.NewHandle(entry);
+    return 0;
+}
+
+}  // namespace sim
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    (void)security;
+    (void)flags;
+    DWORD error = 0;
+    if (CallFails("CreateFileA", &error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!path || templateFile) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    error = sim::OpenFile(Current(), path, access, share, disposition, &handle);
+    if (error) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(0);
+    return handle;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
+    DWORD error = 0;
+    if (CallFails("SetFilePointer", &error)) {
+        SetLastError(error);
+        return INVALID_SET_FILE_POINTER;
+    }
+    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    int64_t move = distanceHigh ? (static_cast<int64_t>(*distanceHigh) << 32) |
+                                      static_cast<uint32_t>(distance)
+                                : static_cast<int64_t>(distance);
+    int64_t base = method == FILE_BEGIN     ? 0
+                   : method == FILE_CURRENT ? static_cast<int64_t>(entry->position)
+                                            : static_cast<int64_t>(entry->node->data.size());
+    int64_t target = base + move;
+    if (target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    entry->position = static_cast<uint64_t>(target);
+    if (distanceHigh) *distanceHigh = static_cast<LONG>(target >> 32);
+    SetLastError(0);
+    return static_cast<DWORD>(target & 0xFFFFFFFF);
+}
+
+// A fault with error 0 makes a short read: half of what was asked, and success.
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
+                     LPOVERLAPPED overlapped) {
+    DWORD error = 0;
+    bool fault = CallFails("ReadFile", &error);
+    if (read) *read = 0;
+    if (fault && error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
+    if (!entry || overlapped) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((entry->access & GENERIC_READ) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const std::vector<uint8_t>& data = entry->node->data;
+    uint64_t available = entry->position < data.size() ? data.size() - entry->position : 0;
+    DWORD count = static_cast<DWORD>(available < toRead ? available : toRead);
+    if (fault) count /= 2;
+    if (count) memcpy(buffer, data.data() + entry->position, count);
+    entry->position += count;
+    if (read) *read = count;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                      LPOVERLAPPED overlapped) {
+    DWORD error = 0;
+    if (written) *written = 0;
+    if (CallFails("WriteFile", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
+    if (!entry || overlapped) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if ((entry->access & GENERIC_WRITE) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::vector<uint8_t>& data = entry->node->data;
+    if (data.size() < entry->position + toWrite) data.resize(entry->position + toWrite);
+    if (toWrite) memcpy(data.data() + entry->position, buffer, toWrite);
+    entry->position += toWrite;
+    if (written) *written = toWrite;
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR path) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("DeleteFileA", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::FileNode* node = ws.Find(path);
+    if (!node) {
+        SetLastError(sim::MissingError(ws, path));
+        return FALSE;
+    }
+    if ((error = sim::CanDelete(ws, node)) != 0) {
+        SetLastError(error);
+        return FALSE;
+    }
+    ws.RemoveNode(node);
+    SetLastError(0);
+    return TRUE;
+}
+
+namespace sim {
+
+// Moves a file or directory now; MoveFileA and the immediate MoveFileExA.
+DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace) {
+    FileNode* node = ws.Find(from);
+    if (!node) return MissingError(ws, from);
+    std::string leaf;
+    FileNode* parent = ws.FindParent(to, &leaf);
+    if (!parent || leaf.empty()) return ERROR_PATH_NOT_FOUND;
+    FileNode* existing = ws.Find(to);
+    if (existing == node) return 0;
+    if (existing) {
+        if (!replace) return ERROR_ALREADY_EXISTS;
+        if (existing->directory) return ERROR_ACCESS_DENIED;
+        if (DWORD refused = CanDelete(ws, existing)) return refused;
+    }
+    if (ws.IsOpen(node)) return ERROR_SHARING_VIOLATION;
+    if (DWORD conflict = SharingConflict(ws, node, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE))
+        return conflict;
+    for (FileNode* up = parent; up; up = up->parent) {
+        if (up == node) return ERROR_ACCESS_DENIED;  // into itself
+    }
+    if (node->directory && ws.PathOf(parent).substr(0, 2) != ws.PathOf(node).substr(0, 2))
+        return ERROR_NOT_SAME_DEVICE;
+    std::string newName(leaf);
+    if (existing) ws.RemoveNode(existing);
+    std::unique_ptr<FileNode> taken;
+    for (auto it = node->parent->children.begin(); it != node->parent->children.end(); ++it) {
+        if (it->second.get() == node) {
+            taken = std::move(it->second);
+            node->parent->children.erase(it);
+            break;
+        }
+    }
+    taken->name = newName;
+    taken->shortName.clear();
+    taken->parent = parent;
+    parent->children[newName] = std::move(taken);
+    return 0;
+}
+
+}  // namespace sim
+
+BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR newPath) {
+    DWORD error = 0;
+    if (CallFails("MoveFileA", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    error = sim::MoveNow(Current(), existing, newPath, false);
+    SetLastError(error);
+    return error ? FALSE : TRUE;
+}
+
+BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("CopyFileA", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::FileNode* source = ws.Find(existing);
+    if (!source) {
+        SetLastError(sim::MissingError(ws, existing));
+        return FALSE;
+    }
+    if (source->directory) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if ((error = sim::SharingConflict(ws, source, GENERIC_READ, FILE_SHARE_READ)) != 0) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::FileNode* target = ws.Find(newPath);
+    if (target && failIfExists) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return FALSE;
+    }
+    if (target && (target->directory || (target->attributes & FILE_ATTRIBUTE_READONLY))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    error = sim::OpenFile(ws, newPath, GENERIC_WRITE, 0, CREATE_ALWAYS, &handle);
+    if (error) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::HandleEntry* entry = ws.Lookup(handle, sim::HandleKind::File);
+    entry->node->data = source->data;
+    entry->node->attributes = source->attributes | FILE_ATTRIBUTE_ARCHIVE;
+    ws.FreeHandle(handle);
+    SetLastError(0);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("GetFileAttributesA", &error)) {
+        SetLastError(error);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    sim::FileNode* node = ws.Find(path);
+    if (!node) {
+        SetLastError(sim::MissingError(ws, path));
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+}
+
+DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("GetShortPathNameA", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    sim::FileNode* node = ws.Find(longPath);
+    if (!node) {
+        SetLastError(sim::MissingError(ws, longPath));
+        return 0;
+    }
+    for (sim::FileNode* n = node; n->parent; n = n->parent) ws.EnsureShortName(n);
+    std::string text = ws.ShortPathOf(node);
+    if (text.size() + 1 > size) return static_cast<DWORD>(text.size() + 1);
+    memcpy(shortPath, text.c_str(), text.size() + 1);
+    return static_cast<DWORD>(text.size());
+}
+
+DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("GetLogicalDriveStringsA", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    std::string list;
+    for (auto& drive : ws.drives) {
+        list += drive.first;
+        list += ":\\";
+        list += '\0';
+    }
+    if (list.size() + 1 > size) return static_cast<DWORD>(list.size() + 1);
+    memcpy(buffer, list.data(), list.size());
+    buffer[list.size()] = '\0';
+    return static_cast<DWORD>(list.size());
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR root) {
+    CallFails("GetDriveTypeA", nullptr);
+    sim::Workstation& ws = Current();
+    if (!root || !root[0] || root[1] != ':') return DRIVE_NO_ROOT_DIR;
+    char letter = root[0] >= 'a' && root[0] <= 'z' ? static_cast<char>(root[0] - 32) : root[0];
+    auto it = ws.drives.find(letter);
+    return it == ws.drives.end() ? static_cast<UINT>(DRIVE_NO_ROOT_DIR) : it->second.type;
+}
+
+namespace {
+
+void FillFindData(sim::Workstation& ws, sim::FileNode* node, const char* name,
+                  LPWIN32_FIND_DATAA data) {
+    memset(data, 0, sizeof(*data));
+    data->dwFileAttributes = node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    uint64_t size = node->directory ? 0 : node->data.size();
+    data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    strncpy(data->cFileName, name, MAX_PATH - 1);
+    if (name[0] != '.') {
+        const std::string& alias = ws.EnsureShortName(node);
+        if (alias != node->name) strncpy(data->cAlternateFileName, alias.c_str(), 13);
+    }
+}
+
+// Hands out the next entry of a search: ".", "..", then the children in
+// their fixed order. The last name is remembered rather than a position, so
+// that deleting a file during the walk skips nothing.
+bool NextEntry(sim::Workstation& ws, sim::HandleEntry* search, LPWIN32_FIND_DATAA data) {
+    sim::FileNode* dir = search->node;
+    if (search->onlyName[0]) {
+        if (search->stage != 0) return false;
+        search->stage = 3;
+        auto it = dir->children.find(std::string_view(search->onlyName));
+        if (it == dir->children.end()) return false;
+        FillFindData(ws, it->second.get(), it->second->name.c_str(), data);
+        return true;
+    }
+    if (search->stage == 0 && dir->parent) {
+        search->stage = 1;
+        FillFindData(ws, dir, ".", data);
+        return true;
+    }
+    if (search->stage <= 1 && dir->parent) {
+        search->stage = 2;
+        FillFindData(ws, dir->parent, "..", data);
+        return true;
+    }
+    auto it = search->stage < 3 ? dir->children.begin()
+                                : dir->children.upper_bound(std::string_view(search->lastName));
+    search->stage = 3;
+    if (it == dir->children.end()) return false;
+    strncpy(search->lastName, it->second->name.c_str(), MAX_PATH - 1);
+    FillFindData(ws, it->second.get(), it->second->name.c_str(), data);
+    return true;
+}
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("FindFirstFileA", &error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string_view text(pattern);
+    size_t cut = text.find_last_of("\\/");
+    std::string_view dirPath = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut + 1);
+    std::string_view mask = cut == std::string_view::npos ? text : text.substr(cut + 1);
+    sim::FileNode* dir = dirPath.empty() ? ws.Find(ws.currentDirectory) : ws.Find(dirPath);
+    if (!dir || !dir->directory) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dir->unlistable) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    sim::HandleEntry entry;
+    entry.kind = sim::HandleKind::Search;
+    entry.node = dir;
+    if (mask != "*" && mask != "*.*") {
+        if (mask.size() >= MAX_PATH || mask.find_first_of("*?") != std::string_view::npos) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        memcpy(entry.onlyName, mask.data(), mask.size());
+    }
+    HANDLE handle = ws.NewHandle(entry);
+    if (!NextEntry(ws, ws.Lookup(handle, sim::HandleKind::Search), data)) {
+        ws.FreeHandle(handle);
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(0);
+    return handle;
+}
+
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("FindNextFileA", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::HandleEntry* entry = ws.Lookup(search, sim::HandleKind::Search);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!NextEntry(ws, entry, data)) {
+        SetLastError(ERROR_NO_MORE_FILES);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI FindClose(HANDLE search) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("FindClose", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!ws.Lookup(search, sim::HandleKind::Search)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ws.FreeHandle(search);
+    return TRUE;
+}

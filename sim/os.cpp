@@ -1,0 +1,163 @@
+// Operating system basics of the simulated workstation: version, last error,
+// directories, clock, debugger output, critical sections, handles.
+#include <string.h>
+
+#include <mutex>
+
+#include "sim/workstation.h"
+
+using sim::CallFails;
+using sim::Current;
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    DWORD error = 0;
+    if (CallFails("GetVersionExA", &error) || !info ||
+        info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+        SetLastError(error ? error : ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    sim::Workstation& ws = Current();
+    info->dwMajorVersion = ws.majorVersion;
+    info->dwMinorVersion = ws.minorVersion;
+    info->dwBuildNumber = ws.buildNumber;
+    info->dwPlatformId = ws.platformId;
+    memset(info->szCSDVersion, 0, sizeof(info->szCSDVersion));
+    return TRUE;
+}
+
+DWORD WINAPI GetLastError(void) { return Current().lastError; }
+
+void WINAPI SetLastError(DWORD code) { Current().lastError = code; }
+
+// Copies text into a caller's buffer the way the Get...DirectoryA functions
+// do: the length without the terminator when it fits, otherwise the size
+// needed with the terminator, and the buffer left alone.
+static UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
+    if (text.size() + 1 > size) return static_cast<UINT>(text.size() + 1);
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return static_cast<UINT>(text.size());
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
+    DWORD error = 0;
+    if (CallFails("GetWindowsDirectoryA", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    return CopyOut(Current().windowsDirectory, buffer, size);
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
+    DWORD error = 0;
+    if (CallFails("GetModuleFileNameA", &error) || module != nullptr || size == 0) {
+        SetLastError(error ? error : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string& path = Current().modulePath;
+    if (path.size() + 1 > size) {
+        // Cut to fit, terminated, as Windows does since XP.
+        memcpy(buffer, path.c_str(), size - 1);
+        buffer[size - 1] = '\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    memcpy(buffer, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+DWORD WINAPI GetTickCount(void) {
+    CallFails("GetTickCount", nullptr);
+    return Current().clockMs;
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
+    CallFails("GetSystemInfo", nullptr);
+    sim::Workstation& ws = Current();
+    memset(info, 0, sizeof(*info));
+    info->u.dwOemId = ws.oemId;
+    info->dwPageSize = 4096;
+    info->dwNumberOfProcessors = 1;
+    info->dwProcessorType = ws.processorType;
+    info->dwAllocationGranularity = 65536;
+}
+
+// Never blocks: the virtual clock moves on and whatever was scheduled for
+// that time happens.
+void WINAPI Sleep(DWORD milliseconds) {
+    CallFails("Sleep", nullptr);
+    Current().AdvanceClock(milliseconds);
+}
+
+void WINAPI OutputDebugStringA(LPCSTR text) {
+    CallFails("OutputDebugStringA", nullptr);
+    if (text) Current().debugOutput += text;
+}
+
+// The trace log takes its lock during static initialisation, before any test
+// has built a workstation, so the lock functions need none.
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    section->impl = new std::recursive_mutex();
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->lock();
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->impl)->unlock();
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->impl);
+    section->impl = nullptr;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    CallFails("MessageBoxA", nullptr);
+    sim::Workstation& ws = Current();
+    ws.boxesShown.push_back(sim::MessageBoxShown{text ? text : "", caption ? caption : "", type,
+                                                 owner == nullptr});
+    if (ws.boxAnswers.empty()) return IDOK;
+    int answer = ws.boxAnswers.front();
+    ws.boxAnswers.pop_front();
+    return answer;
+}
+
+BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+    DWORD error = 0;
+    if (CallFails("SetConsoleCtrlHandler", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    auto& handlers = Current().ctrlHandlers;
+    if (add) {
+        handlers.push_back(handler);
+        return TRUE;
+    }
+    for (auto it = handlers.begin(); it != handlers.end(); ++it) {
+        if (*it == handler) {
+            handlers.erase(it);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("CloseHandle", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Token,
+                                 sim::HandleKind::Process, sim::HandleKind::Snapshot}) {
+        if (ws.Lookup(handle, kind)) {
+            ws.FreeHandle(handle);
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}

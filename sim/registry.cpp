@@ -1,0 +1,107 @@
+// The registry of the simulated workstation: the four roots, keys, typed
+// values. Like the real functions these report through their result and
+// leave the thread's last error alone.
+#include <string.h>
+
+#include "sim/workstation.h"
+
+using sim::CallFails;
+using sim::Current;
+
+namespace {
+
+// The key a handle stands for, with the rights it was opened with. The
+// predefined roots are always open with every right.
+sim::RegKey* KeyOf(HKEY key, DWORD* access) {
+    sim::Workstation& ws = Current();
+    if (const char* root = sim::RootName(key)) {
+        *access = 0xFFFFFFFF;
+        return &ws.roots[root];
+    }
+    sim::HandleEntry* entry = ws.Lookup(reinterpret_cast<HANDLE>(key), sim::HandleKind::Key);
+    if (!entry) return nullptr;
+    *access = entry->access;
+    return entry->key;
+}
+
+sim::RegKey* Descend(sim::RegKey* key, const char* path) {
+    if (!path) return key;
+    std::string_view rest(path);
+    size_t i = 0;
+    while (key && i < rest.size()) {
+        while (i < rest.size() && rest[i] == '\\') ++i;
+        size_t start = i;
+        while (i < rest.size() && rest[i] != '\\') ++i;
+        if (i == start) break;
+        auto it = key->subkeys.find(rest.substr(start, i - start));
+        key = it == key->subkeys.end() ? nullptr : it->second.get();
+    }
+    return key;
+}
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    DWORD error = 0;
+    if (CallFails("RegOpenKeyExA", &error)) return static_cast<LONG>(error);
+    DWORD parentAccess = 0;
+    sim::RegKey* parent = KeyOf(key, &parentAccess);
+    if (!parent || options != 0) return ERROR_INVALID_HANDLE;
+    sim::RegKey* found = Descend(parent, subKey);
+    if (!found) return ERROR_FILE_NOT_FOUND;
+    if ((access & KEY_SET_VALUE) && found->denyWrite) return ERROR_ACCESS_DENIED;
+    sim::HandleEntry entry;
+    entry.kind = sim::HandleKind::Key;
+    entry.key = found;
+    entry.access = access;
+    *result = reinterpret_cast<HKEY>(Current().NewHandle(entry));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
+                             LPBYTE data, LPDWORD dataSize) {
+    DWORD error = 0;
+    if (CallFails("RegQueryValueExA", &error)) return static_cast<LONG>(error);
+    DWORD access = 0;
+    sim::RegKey* k = KeyOf(key, &access);
+    if (!k || reserved) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    auto it = k->values.find(std::string_view(valueName ? valueName : ""));
+    if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+    const sim::RegValue& value = it->second;
+    if (type) *type = value.type;
+    DWORD size = static_cast<DWORD>(value.data.size());
+    if (!dataSize) return data ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    if (data && *dataSize < size) {
+        *dataSize = size;
+        return ERROR_MORE_DATA;
+    }
+    if (data && size) memcpy(data, value.data.data(), size);
+    *dataSize = size;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
+                           const BYTE* data, DWORD dataSize) {
+    DWORD error = 0;
+    if (CallFails("RegSetValueExA", &error)) return static_cast<LONG>(error);
+    DWORD access = 0;
+    sim::RegKey* k = KeyOf(key, &access);
+    if (!k || reserved) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    sim::RegValue& value = k->values[valueName ? valueName : ""];
+    value.type = type;
+    value.data.assign(data, data + dataSize);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+    DWORD error = 0;
+    if (CallFails("RegCloseKey", &error)) return static_cast<LONG>(error);
+    if (sim::RootName(key)) return ERROR_SUCCESS;
+    sim::Workstation& ws = Current();
+    HANDLE handle = reinterpret_cast<HANDLE>(key);
+    if (!ws.Lookup(handle, sim::HandleKind::Key)) return ERROR_INVALID_HANDLE;
+    ws.FreeHandle(handle);
+    return ERROR_SUCCESS;
+}

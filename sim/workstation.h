@@ -1,0 +1,257 @@
+// The simulated Windows workstation that the host build runs against.
+//
+// One Workstation is "the machine": its operating system, file system,
+// registry, services, processes, modules, console and user. The Win32
+// functions declared in platform/host_win32.h are implemented in the other
+// files of sim/ over the current Workstation. A test builds one with the
+// fluent setters below, runs the tool's code, and looks at the result.
+//
+// Adding a Win32 function: declare it in platform/host_win32.h, implement it
+// in the sim file of its area, and begin it with CallFails("Name", ...) so that
+// tests can count its calls and make it fail.
+#ifndef KURRELFIX_SIM_WORKSTATION_H
+#define KURRELFIX_SIM_WORKSTATION_H
+
+#include <stdint.h>
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sim {
+
+// Case-insensitive ordering of ASCII letters, as Windows compares names.
+// Transparent, so lookups by string_view allocate nothing.
+struct NoCaseLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
+};
+bool NoCaseEqual(std::string_view a, std::string_view b);
+
+// ---- file system -------------------------------------------------------
+
+struct FileNode {
+    std::string name;       // as created (case preserved)
+    std::string shortName;  // 8.3 alias; empty means the name is already 8.3
+    bool directory = false;
+    DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
+    std::vector<uint8_t> data;
+    bool unlistable = false;  // FindFirstFileA inside it is refused
+    // Another process holds this file open, granting only these sharing rights.
+    bool held = false;
+    DWORD heldShare = 0;
+    FileNode* parent = nullptr;
+    std::map<std::string, std::unique_ptr<FileNode>, NoCaseLess> children;
+};
+
+struct Drive {
+    UINT type = DRIVE_FIXED;
+    std::unique_ptr<FileNode> root;
+};
+
+// ---- registry ----------------------------------------------------------
+
+struct RegValue {
+    DWORD type = REG_SZ;
+    std::vector<uint8_t> data;
+};
+
+struct RegKey {
+    std::string name;
+    std::map<std::string, RegValue, NoCaseLess> values;  // "" is the default value
+    std::map<std::string, std::unique_ptr<RegKey>, NoCaseLess> subkeys;
+    bool denyWrite = false;  // opening for KEY_SET_VALUE is refused
+};
+
+// ---- processes and modules --------------------------------------------
+
+struct Process {
+    DWORD pid = 0;
+    std::string exePath;        // full path, as PSAPI reports it
+    std::string toolhelpName;   // szExeFile of the tool-help snapshot; exePath when empty
+    bool canOpenQuery = true;   // OpenProcess for query and read succeeds
+    bool canTerminate = true;   // OpenProcess for PROCESS_TERMINATE succeeds
+    bool holdsExe = true;       // its executable cannot be deleted while it runs
+    bool running = true;
+};
+
+struct Module {
+    std::string name;
+    bool loadable = true;  // LoadLibraryA finds it
+    std::map<std::string, FARPROC, NoCaseLess> functions;
+};
+
+// ---- console and user --------------------------------------------------
+
+struct MessageBoxShown {
+    std::string text;
+    std::string caption;
+    UINT style = 0;
+    bool ownerless = true;
+};
+
+// ---- next boot -----------------------------------------------------------
+
+struct PendingMove {
+    std::string from;
+    std::string to;  // empty: delete `from`
+    bool replace = false;
+};
+
+struct ClockEvent {
+    DWORD atMs = 0;
+    std::function<void()> action;
+};
+
+// ---- handles -------------------------------------------------------------
+
+enum class HandleKind { Free, File, Search, Token, Process, Snapshot, Key, ScManager, Service };
+
+struct HandleEntry {
+    HandleKind kind = HandleKind::Free;
+    FileNode* node = nullptr;     // File, Search (the directory)
+    DWORD access = 0;             // File, Key
+    DWORD share = 0;              // File
+    uint64_t position = 0;        // File; Search and Snapshot: next index
+    RegKey* key = nullptr;        // Key
+    DWORD pid = 0;                // Process
+    const std::string* service = nullptr;  // Service: name in the service table
+    // Search: what comes next ("." and ".." first), the last name handed out,
+    // and the one name asked for when the pattern is not a wildcard.
+    int stage = 0;
+    char lastName[MAX_PATH] = {0};
+    char onlyName[MAX_PATH] = {0};
+};
+
+struct Fault {
+    std::string function;
+    int callsToSkip = 0;  // 0: the next call fails
+    DWORD error = 0;
+    int times = 1;        // how many calls fail from then on
+};
+
+class Workstation {
+public:
+    Workstation();
+    ~Workstation();
+    Workstation(const Workstation&) = delete;
+    Workstation& operator=(const Workstation&) = delete;
+
+    // ---- building the machine (fluent) ----
+    Workstation& Nt();         // platform 2, version 5.1
+    Workstation& Win9x();      // platform 1, version 4.10
+    Workstation& Platform(DWORD platformId);
+    Workstation& Admin(bool isAdmin = true);
+    Workstation& WindowsDirectory(const std::string& path);
+    Workstation& ModulePath(const std::string& path);
+    Workstation& CurrentDirectory(const std::string& path);
+    Workstation& AddDrive(char letter, UINT type);
+    Workstation& Dir(const std::string& path);
+    Workstation& File(const std::string& path, const std::string& bytes,
+                      DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    Workstation& FileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
+                           DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
+    Workstation& ShortName(const std::string& path, const std::string& shortName);
+    Workstation& Hold(const std::string& path, DWORD shareGranted);  // held by a helper process
+    Workstation& Release(const std::string& path);
+    Workstation& Unlistable(const std::string& path);
+    Workstation& RegString(HKEY root, const std::string& key, const std::string& value,
+                           const std::string& text, DWORD type = REG_SZ);
+    Workstation& RegData(HKEY root, const std::string& key, const std::string& value, DWORD type,
+                         const std::vector<uint8_t>& data);
+    Workstation& RegKeyOnly(HKEY root, const std::string& key);
+    Workstation& Service(const std::string& name, DWORD state);
+    Workstation& AddProcess(const Process& process);
+    Workstation& AnswerBoxes(std::initializer_list<int> answers);
+    Workstation& FailCall(const std::string& function, DWORD error, int callsToSkip = 0,
+                          int times = 1);
+    Workstation& At(DWORD atMs, std::function<void()> action);  // on the virtual clock
+
+    // ---- looking at the machine ----
+    FileNode* Find(std::string_view path);  // nullptr when absent
+    bool Exists(std::string_view path) { return Find(path) != nullptr; }
+    std::string Read(std::string_view path);  // bytes of a file, "" when absent
+    RegKey* FindKey(HKEY root, std::string_view path);
+    const RegValue* FindValue(HKEY root, std::string_view key, std::string_view value);
+    std::string RegText(HKEY root, std::string_view key, std::string_view value);  // up to NUL
+    int Calls(std::string_view function) const;
+    std::string DebugOutput() const { return debugOutput; }
+
+    // ---- events a test can cause ----
+    void RaiseCtrlEvent(DWORD type);  // calls every installed console handler
+    void Reboot();                    // carries out what was left for the next boot
+
+    // ---- state (public: the sim's own files work on it) ----
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    DWORD majorVersion = 5;
+    DWORD minorVersion = 1;
+    DWORD buildNumber = 2600;
+    bool isAdmin = true;
+    bool adminGroupEnabled = true;  // the Administrators group may be present but not enabled
+    int tokenGroupCount = 4;        // groups of the token besides Administrators
+    std::vector<std::string> privilegesHeld{"SeDebugPrivilege", "SeShutdownPrivilege",
+                                            "SeChangeNotifyPrivilege"};
+    std::map<std::string, DWORD, NoCaseLess> privilegeAttributes;  // current attributes
+    std::string windowsDirectory = "C:\\WINDOWS";
+    std::string modulePath = "C:\\Tools\\Kurrelfix.exe";
+    std::string currentDirectory = "C:\\";
+    DWORD clockMs = 100000;
+    DWORD oemId = 0;  // PROCESSOR_ARCHITECTURE_INTEL
+    DWORD processorType = 586;
+
+    std::map<char, Drive> drives;  // upper-case letter
+    std::map<std::string, RegKey, NoCaseLess> roots;
+    std::map<std::string, DWORD, NoCaseLess> services;
+    std::vector<Process> processes;
+    std::map<std::string, Module, NoCaseLess> modules;
+    std::vector<PendingMove> pendingMoves;  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT
+
+    std::deque<int> boxAnswers;  // MessageBoxA answers; IDOK when empty
+    std::vector<MessageBoxShown> boxesShown;
+    std::vector<PHANDLER_ROUTINE> ctrlHandlers;
+    std::string debugOutput;
+    std::vector<ClockEvent> clockEvents;
+    std::vector<Fault> faults;
+    std::map<std::string, int, std::less<>> callCounts;
+    std::vector<HandleEntry> handles;
+    DWORD lastError = 0;
+    int bootCount = 0;
+
+    // Path helpers for the sim's own files.
+    std::string Absolute(std::string_view path) const;  // resolves against the current directory
+    FileNode* FindParent(std::string_view path, std::string* leaf);
+    FileNode* MakeDirs(const std::string& absolutePath);
+    std::string PathOf(const FileNode* node) const;
+    std::string ShortPathOf(const FileNode* node) const;
+    HANDLE NewHandle(const HandleEntry& entry);
+    HandleEntry* Lookup(HANDLE handle, HandleKind kind);
+    void FreeHandle(HANDLE handle);
+    void RemoveNode(FileNode* node);
+    // True when one of our handles is open on the node.
+    bool IsOpen(const FileNode* node) const;
+    // The 8.3 name of a node, made up the way Windows does when it has none.
+    const std::string& EnsureShortName(FileNode* node);
+    // Runs clock events that are due.
+    void AdvanceClock(DWORD ms);
+};
+
+// The workstation that the Win32 functions act on: the one constructed last.
+Workstation& Current();
+bool HasCurrent();
+
+// Every sim function begins with this: it counts the call and, when a test
+// asked for it, returns true with the error to report.
+bool CallFails(const char* function, DWORD* error);
+
+// Root name of a predefined key, or nullptr.
+const char* RootName(HKEY root);
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,12 @@
+#include <gtest/gtest.h>
+
+#include "tests/fresh_process.h"
+
+TEST(Smoke, SilentCleanRunWritesLog) {
+    sim::Workstation ws;
+    RunResult run = RunKurrelfix({"/SILENT"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\Kurrelfix.log"),
+              "Kurrelfix v1.00.5\r\n[VTSU - Disinfect_Kurrel]\r\nKurrelfix tool exit code: 0\r\n");
+    EXPECT_EQ(run.console, "Kurrelfix v1.00.5\nKurrelfix tool exit code: 0\n");
+}
