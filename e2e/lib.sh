@@ -3,8 +3,10 @@
 # Source it; every function works on $WINEPREFIX.
 
 E2E_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-KURRELFIX_EXE="$E2E_ROOT/build/windows/Kurrelfix.exe"
-E2E_BIN="$E2E_ROOT/build/windows/e2e"
+# A pre-set KURRELFIX_EXE / E2E_BIN / E2E_HOST_BIN point the scenarios at another build.
+KURRELFIX_EXE="${KURRELFIX_EXE:-$E2E_ROOT/build/windows/Kurrelfix.exe}"
+E2E_BIN="${E2E_BIN:-$E2E_ROOT/build/windows/e2e}"
+E2E_HOST_BIN="${E2E_HOST_BIN:-$E2E_ROOT/build/host/e2e}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 E2E_FAILURES=0
