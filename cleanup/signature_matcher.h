@@ -1,0 +1,41 @@
+// Tells whether a file on disk is a copy of the worm: the CRC-32 of fixed
+// regions of the file is compared with a built-in table of known values.
+// The matcher only reads files and reports nothing.
+#ifndef KURRELFIX_CLEANUP_SIGNATURE_MATCHER_H
+#define KURRELFIX_CLEANUP_SIGNATURE_MATCHER_H
+
+#include "platform/platform.h"
+
+// One region of a file and the CRC-32 that a copy of the worm has there.
+// A length of 0 ends a table.
+struct SignatureEntry {
+    DWORD offset;
+    DWORD length;
+    DWORD crc;
+};
+
+// The worm's known regions: 19 entries and the end entry.
+extern const SignatureEntry SignatureTable[20];
+
+// Every region is read into this one buffer, so no file costs an allocation.
+// Longer regions are never read and never match.
+const DWORD RegionBufferSize = 12288;
+
+// The standard CRC-32 (reflected polynomial 0xEDB88320, initial value and
+// final exclusive-or 0xFFFFFFFF). No bytes give 0.
+DWORD Crc32(const void* data, DWORD length);
+
+// Tests the file against a table. *index gets the first matching entry's
+// index, or -1. Returns 1 when the file could be opened (match or not), 0 when
+// it could not.
+int MatchSignatures(const char* path, const SignatureEntry* table, int* index);
+
+// Tests the file against SignatureTable. *found gets 1 on a match, else 0.
+// Returns what MatchSignatures returned.
+int ScanFile(const char* path, int* found);
+
+// 1 when the file is a copy of the worm, 0 otherwise (also when it cannot be
+// opened). The shape of the test that the process sweep is handed.
+int IsInfectedFile(const char* path);
+
+#endif
