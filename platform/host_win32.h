@@ -365,6 +365,23 @@ typedef struct tagPROCESSENTRY32 {
     CHAR szExeFile[MAX_PATH];
 } PROCESSENTRY32, *LPPROCESSENTRY32;
 
+// Reached only through GetProcAddress: the tool-help functions are missing
+// from KERNEL32 on NT 4, and PSAPI.DLL and VDMDBG.DLL from Windows 9x.
+#define ERROR_BAD_LENGTH 24L
+typedef int INT;
+typedef intptr_t LPARAM;
+typedef BOOL (WINAPI* TASKENUMPROCEX)(DWORD threadId, WORD module16, WORD task16,
+                                      LPSTR moduleName, LPSTR fileName, LPARAM userData);
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId);
+BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry);
+BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD size, LPDWORD bytesReturned);
+BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed);
+DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size);
+INT WINAPI VDMEnumTaskWOWEx(DWORD processId, TASKENUMPROCEX callback, LPARAM userData);
+
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId);
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode);
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);

@@ -70,6 +70,17 @@ bool CallFails(const char* function, DWORD* error) {
     auto it = ws.callCounts.find(name);
     if (it == ws.callCounts.end()) it = ws.callCounts.emplace(std::string(name), 0).first;
     ++it->second;
+    if (!ws.callHooks.empty()) {
+        int count = it->second;
+        for (size_t i = 0; i < ws.callHooks.size(); ++i) {
+            if (ws.callHooks[i].atCall != count || ws.callHooks[i].function != name) continue;
+            // Taken out first: the action may call into the machine again.
+            std::function<void()> action = std::move(ws.callHooks[i].action);
+            ws.callHooks.erase(ws.callHooks.begin() + static_cast<long>(i));
+            action();
+            break;
+        }
+    }
     for (Fault& fault : ws.faults) {
         if (fault.times <= 0 || fault.function != name) continue;
         if (fault.callsToSkip > 0) {
@@ -91,6 +102,7 @@ Workstation::Workstation() {
     Dir(windowsDirectory);
     Dir("C:\\Tools");
     handles.reserve(64);
+    AddSystemModules();
     g_current = this;
 }
 
@@ -263,6 +275,12 @@ Workstation& Workstation::AnswerBoxes(std::initializer_list<int> answers) {
 Workstation& Workstation::FailCall(const std::string& function, DWORD error, int callsToSkip,
                                    int times) {
     faults.push_back(Fault{function, callsToSkip, error, times});
+    return *this;
+}
+
+Workstation& Workstation::OnCall(const std::string& function, int atCall,
+                                 std::function<void()> action) {
+    callHooks.push_back(CallHook{function, atCall, std::move(action)});
     return *this;
 }
 

@@ -85,6 +85,22 @@ struct Module {
     std::string name;
     bool loadable = true;  // LoadLibraryA finds it
     std::map<std::string, FARPROC, NoCaseLess> functions;
+    int loadCount = 0;  // LoadLibraryA minus FreeLibrary; KERNEL32.DLL comes loaded
+};
+
+// One OpenProcess call, as the process sweep's tests look at it afterwards.
+struct ProcessOpen {
+    DWORD pid = 0;
+    DWORD access = 0;
+    bool granted = false;
+    bool debugPrivilegeEnabled = false;  // SeDebugPrivilege enabled in our token at the time
+};
+
+// An action run when the n-th call (counted from 1) of a function begins.
+struct CallHook {
+    std::string function;
+    int atCall = 1;
+    std::function<void()> action;
 };
 
 // ---- console and user --------------------------------------------------
@@ -127,6 +143,8 @@ struct HandleEntry {
     int stage = 0;
     char lastName[MAX_PATH] = {0};
     char onlyName[MAX_PATH] = {0};
+    // Snapshot: the processes running when it was taken.
+    std::vector<DWORD> snapshotPids;
 };
 
 struct Fault {
@@ -172,6 +190,9 @@ public:
     Workstation& FailCall(const std::string& function, DWORD error, int callsToSkip = 0,
                           int times = 1);
     Workstation& At(DWORD atMs, std::function<void()> action);  // on the virtual clock
+    // Runs the action when the n-th call of the function begins (a Ctrl+C
+    // in the middle of the disk sweep, say).
+    Workstation& OnCall(const std::string& function, int atCall, std::function<void()> action);
 
     // ---- looking at the machine ----
     FileNode* Find(std::string_view path);  // nullptr when absent
@@ -211,6 +232,8 @@ public:
     std::vector<Process> processes;
     std::map<std::string, Module, NoCaseLess> modules;
     std::vector<PendingMove> pendingMoves;  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT
+    std::vector<ProcessOpen> processOpens;  // every OpenProcess call, in order
+    std::vector<CallHook> callHooks;
 
     std::deque<int> boxAnswers;  // MessageBoxA answers; IDOK when empty
     std::vector<MessageBoxShown> boxesShown;
@@ -239,6 +262,11 @@ public:
     const std::string& EnsureShortName(FileNode* node);
     // Runs clock events that are due.
     void AdvanceClock(DWORD ms);
+    // KERNEL32.DLL (loaded, with the tool-help functions), PSAPI.DLL and
+    // VDMDBG.DLL, as a freshly booted machine has them (sim/modules.cpp).
+    void AddSystemModules();
+    // The running process with this id, or nullptr.
+    Process* FindProcess(DWORD pid);
 };
 
 // The workstation that the Win32 functions act on: the one constructed last.

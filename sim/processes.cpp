@@ -1,0 +1,269 @@
+// Processes of the simulated workstation: opening and terminating them, the
+// tool-help snapshot of KERNEL32.DLL, the PSAPI.DLL process list and module
+// names, and VDMDBG.DLL's 16-bit task list.
+#include <string.h>
+
+#include "sim/workstation.h"
+
+using sim::CallFails;
+using sim::Current;
+
+namespace {
+
+// The first module of every process: its executable, at the usual base.
+HMODULE const kExeModule = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x00400000));
+
+bool DebugPrivilegeEnabled(const sim::Workstation& ws) {
+    auto it = ws.privilegeAttributes.find(std::string_view("SeDebugPrivilege"));
+    return it != ws.privilegeAttributes.end() && (it->second & SE_PRIVILEGE_ENABLED);
+}
+
+// The running process behind a handle opened with all of the given access.
+sim::Process* ProcessOf(sim::Workstation& ws, HANDLE handle, DWORD access, DWORD* error) {
+    sim::HandleEntry* entry = ws.Lookup(handle, sim::HandleKind::Process);
+    if (!entry) {
+        *error = ERROR_INVALID_HANDLE;
+        return nullptr;
+    }
+    if ((entry->access & access) != access) {
+        *error = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    // A process that has ended keeps its handle, but answers nothing more.
+    sim::Process* process = ws.FindProcess(entry->pid);
+    if (!process) *error = ERROR_INVALID_HANDLE;
+    return process;
+}
+
+// Copies as GetModuleFileNameExA does: cut to fit, always terminated, and the
+// count of characters copied.
+DWORD CopyName(const std::string& text, LPSTR buffer, DWORD size) {
+    if (size == 0) return 0;
+    size_t count = text.size() < size - 1 ? text.size() : size - 1;
+    memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<DWORD>(count);
+}
+
+void FillEntry(const sim::Process& process, LPPROCESSENTRY32 entry) {
+    DWORD size = entry->dwSize;
+    memset(entry, 0, sizeof(*entry));
+    entry->dwSize = size;
+    entry->cntUsage = 1;
+    entry->th32ProcessID = process.pid;
+    entry->cntThreads = 1;
+    entry->pcPriClassBase = 8;
+    const std::string& name = process.toolhelpName.empty() ? process.exePath : process.toolhelpName;
+    CopyName(name, entry->szExeFile, MAX_PATH);
+}
+
+// Hands out the snapshot's next process that has not vanished since.
+BOOL NextSnapshotEntry(HANDLE snapshot, LPPROCESSENTRY32 entry, bool first) {
+    sim::Workstation& ws = Current();
+    sim::HandleEntry* search = ws.Lookup(snapshot, sim::HandleKind::Snapshot);
+    if (!search || !entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (entry->dwSize != sizeof(PROCESSENTRY32)) {
+        SetLastError(ERROR_BAD_LENGTH);
+        return FALSE;
+    }
+    if (first) search->position = 0;
+    while (search->position < search->snapshotPids.size()) {
+        DWORD pid = search->snapshotPids[search->position++];
+        // The snapshot keeps what it saw, even a process ended since.
+        for (const sim::Process& process : ws.processes) {
+            if (process.pid == pid) {
+                FillEntry(process, entry);
+                return TRUE;
+            }
+        }
+    }
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+}
+
+}  // namespace
+
+namespace sim {
+
+Process* Workstation::FindProcess(DWORD pid) {
+    for (Process& process : processes) {
+        if (process.running && process.pid == pid) return &process;
+    }
+    return nullptr;
+}
+
+}  // namespace sim
+
+HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    (void)inherit;
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("OpenProcess", &error)) {
+        ws.processOpens.push_back(sim::ProcessOpen{processId, access, false, DebugPrivilegeEnabled(ws)});
+        SetLastError(error);
+        return nullptr;
+    }
+    sim::Process* process = ws.FindProcess(processId);
+    if (!process) {
+        error = ERROR_INVALID_PARAMETER;  // what Windows says for an id that is not running
+    } else if ((access & (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) && !process->canOpenQuery) {
+        error = ERROR_ACCESS_DENIED;
+    } else if ((access & PROCESS_TERMINATE) && !process->canTerminate) {
+        error = ERROR_ACCESS_DENIED;
+    }
+    ws.processOpens.push_back(sim::ProcessOpen{processId, access, error == 0, DebugPrivilegeEnabled(ws)});
+    if (error) {
+        SetLastError(error);
+        return nullptr;
+    }
+    sim::HandleEntry entry;
+    entry.kind = sim::HandleKind::Process;
+    entry.access = access;
+    entry.pid = processId;
+    SetLastError(0);
+    return ws.NewHandle(entry);
+}
+
+// The process ends at once; with it goes its hold on its executable.
+BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
+    (void)exitCode;
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("TerminateProcess", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    sim::HandleEntry* entry = ws.Lookup(process, sim::HandleKind::Process);
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    sim::Process* target = ws.FindProcess(entry->pid);
+    // Windows refuses a handle without the right, and a process already gone.
+    if (!(entry->access & PROCESS_TERMINATE) || !target) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    target->running = false;
+    return TRUE;
+}
+
+HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    (void)processId;  // only module lists look at it
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("CreateToolhelp32Snapshot", &error)) {
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    sim::HandleEntry entry;
+    entry.kind = sim::HandleKind::Snapshot;
+    if (flags & TH32CS_SNAPPROCESS) {
+        for (const sim::Process& process : ws.processes) {
+            if (process.running) entry.snapshotPids.push_back(process.pid);
+        }
+    }
+    return ws.NewHandle(entry);
+}
+
+BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry) {
+    DWORD error = 0;
+    if (CallFails("Process32First", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return NextSnapshotEntry(snapshot, entry, true);
+}
+
+BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry) {
+    DWORD error = 0;
+    if (CallFails("Process32Next", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    return NextSnapshotEntry(snapshot, entry, false);
+}
+
+// Lists the running processes' ids, as many as fit; the byte count says how
+// many were written, never how many there are.
+BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD size, LPDWORD bytesReturned) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("EnumProcesses", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!processIds || !bytesReturned) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD count = 0;
+    for (const sim::Process& process : ws.processes) {
+        if (!process.running) continue;
+        if ((count + 1) * sizeof(DWORD) > size) break;
+        processIds[count++] = process.pid;
+    }
+    *bytesReturned = count * static_cast<DWORD>(sizeof(DWORD));
+    return TRUE;
+}
+
+BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("EnumProcessModules", &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    // One module: the executable. Further DLLs would change nothing the tool reads.
+    if (needed) *needed = static_cast<DWORD>(sizeof(HMODULE));
+    if (modules && size >= sizeof(HMODULE)) modules[0] = kExeModule;
+    return TRUE;
+}
+
+DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("GetModuleFileNameExA", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error);
+    if (!target || (module && module != kExeModule) || !name) {
+        SetLastError(error ? error : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return CopyName(target->exePath, name, size);
+}
+
+DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    if (CallFails("GetModuleBaseNameA", &error)) {
+        SetLastError(error);
+        return 0;
+    }
+    sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error);
+    if (!target || (module && module != kExeModule) || !name) {
+        SetLastError(error ? error : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    size_t cut = target->exePath.find_last_of('\\');
+    return CopyName(cut == std::string::npos ? target->exePath : target->exePath.substr(cut + 1),
+                    name, size);
+}
+
+// No process of ours runs 16-bit tasks.
+INT WINAPI VDMEnumTaskWOWEx(DWORD processId, TASKENUMPROCEX callback, LPARAM userData) {
+    (void)processId;
+    (void)callback;
+    (void)userData;
+    CallFails("VDMEnumTaskWOWEx", nullptr);
+    return 0;
+}
