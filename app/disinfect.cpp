@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "app/outcome.h"
+#include "cleanup/settings_repair.h"
 #include "trace/trace_log.h"
 
 int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWORD reserved4,
@@ -25,5 +26,16 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     }
     // No stage's result stops the sequence: every later stage runs whatever
     // an earlier one reported.
+
+    // ---- steps 5 to 8: the process sweep and the fixed-disk sweep go here ----
+
+    // The shell command is repaired after the sweeps, so that a worm they
+    // missed shows itself by writing its command back during the wait.
+    int shellRestored = RestoreShellCommand();
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Restore shell, success=%d\n", shellRestored);
+    if (GetOutcomeCode() == 1) {
+        printf("clean up Win.ini\n");
+        CleanWinIniRun();
+    }
     return 1;
 }

@@ -7,6 +7,10 @@ TEST(Smoke, SilentCleanRunWritesLog) {
     RunResult run = RunKurrelfix({"/SILENT"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(ws.Read("C:\\WINDOWS\\Kurrelfix.log"),
-              "Kurrelfix v1.00.5\r\n[VTSU - Disinfect_Kurrel]\r\nKurrelfix tool exit code: 0\r\n");
-    EXPECT_EQ(run.console, "Kurrelfix v1.00.5\nKurrelfix tool exit code: 0\n");
+              "Kurrelfix v1.00.5\r\n[VTSU - Disinfect_Kurrel]\r\n"
+              "Infection was not found, the shell key is not updated\r\nRestore shell, success=1\r\n"
+              "Kurrelfix tool exit code: 0\r\n");
+    EXPECT_EQ(run.console,
+              "Kurrelfix v1.00.5\nInfection was not found, the shell key is not updated\n"
+              "Kurrelfix tool exit code: 0\n");
 }

@@ -1,0 +1,554 @@
+// The shell command repair with its fifteen-second look, the win.ini clean-up,
+// and the profile functions of the simulated workstation that it relies on.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "cleanup/settings_repair.h"
+#include "sim/workstation.h"
+#include "tests/fresh_process.h"
+#include "trace/trace_log.h"
+
+namespace {
+
+const char* const kShellKey = "exefile\\shell\\open\\command";
+const std::string kRight = "\"%1\" %*";
+const std::string kWorm = "C:\\WINDOWS\\SYSTEM32\\kurrel.exe \"%1\" %*";
+const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
+const std::string kWait = "Wait 15 sec and re-check shell key ... ";
+
+int OpenKeys(const sim::Workstation& ws) {
+    int count = 0;
+    for (const sim::HandleEntry& entry : ws.handles) {
+        if (entry.kind == sim::HandleKind::Key) ++count;
+    }
+    return count;
+}
+
+struct StageRun {
+    int result = -1;
+    std::string console;
+    std::string log;
+};
+
+// Runs one stage as the run would at that point: a fresh process whose
+// earlier stages left this infection state and failure count, with the log open.
+StageRun RunStage(sim::Workstation& ws, InfectionState state, int failures,
+                  const std::function<int()>& stage) {
+    StartFreshProcess();
+    SetInfectionState(state);
+    for (int i = 0; i < failures; ++i) CountFailure();
+    SetLogFile(kLog, "a+");
+    StageRun run;
+    {
+        ConsoleCapture console;
+        run.result = stage();
+        run.console = console.Text();
+    }
+    EndProcess();
+    run.log = ws.Read(kLog);
+    EXPECT_EQ(OpenKeys(ws), 0);
+    return run;
+}
+
+StageRun RunRestore(sim::Workstation& ws, InfectionState state = InfectionPresent, int failures = 0) {
+    return RunStage(ws, state, failures, [] { return RestoreShellCommand(); });
+}
+
+StageRun RunCleanWinIni(sim::Workstation& ws, InfectionState state = InfectionCleaned) {
+    return RunStage(ws, state, 0, [] {
+        CleanWinIniRun();
+        return 0;
+    });
+}
+
+std::string Lines(std::initializer_list<const char*> lines) {
+    std::string text;
+    for (const char* line : lines) text += std::string(line) + "\r\n";
+    return text;
+}
+
+// The command as the repair writes it: REG_SZ, the seven characters and the NUL.
+void ExpectRepaired(sim::Workstation& ws) {
+    const sim::RegValue* value = ws.FindValue(HKEY_CLASSES_ROOT, kShellKey, "");
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(value->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(std::string(value->data.begin(), value->data.end()), kRight + std::string(1, '\0'));
+}
+
+}  // namespace
+
+// ---- RestoreShellCommand -----------------------------------------------
+
+// Only a run that found the worm touches the registry.
+TEST(RestoreShellCommand, GateWhenTheWormWasNotFound) {
+    struct Case {
+        InfectionState state;
+        int failures;
+    };
+    for (Case c : {Case{InfectionNotFound, 0}, Case{InfectionCleaned, 0}, Case{InfectionNotFound, 2}}) {
+        SCOPED_TRACE("state " + std::to_string(c.state) + " failures " + std::to_string(c.failures));
+        sim::Workstation ws;
+        ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
+        DWORD clock = ws.clockMs;
+        StageRun run = RunRestore(ws, c.state, c.failures);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.console, "Infection was not found, the shell key is not updated\n");
+        EXPECT_EQ(run.log, "Infection was not found, the shell key is not updated\r\n");
+        EXPECT_EQ(GetInfectionState(), c.state);
+        EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 0);
+        EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kWorm);
+        EXPECT_EQ(ws.clockMs, clock);
+    }
+}
+
+// Failures counted by the sweeps do not stop the repair: the gate asks for
+// the infection state alone.
+TEST(RestoreShellCommand, RepairsAfterCountedFailures) {
+    sim::Workstation ws;
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
+    StageRun run = RunRestore(ws, InfectionPresent, 1);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(GetInfectionState(), InfectionCleaned);
+    EXPECT_EQ(GetOutcomeCode(), 3);
+    ExpectRepaired(ws);
+}
+
+// The machine as it was found decides the way through both looks.
+TEST(RestoreShellCommand, ResultsTable) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> setUp;
+        int result;
+        InfectionState state;
+        std::string console;
+        std::string log;
+        bool waited;
+        std::string valueAfter;  // "" when the key is missing afterwards
+    };
+    auto wrongValue = [](sim::Workstation& ws) { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); };
+    const Case cases[] = {
+        {"key missing",
+         [](sim::Workstation& ws) { ws.RegKeyOnly(HKEY_CLASSES_ROOT, "exefile\\shell\\open"); },
+         0, InfectionPresent, "", "RegOpenKeyEx error 2\r\n", false, ""},
+        {"key cannot be opened for writing",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FindKey(HKEY_CLASSES_ROOT, kShellKey)->denyWrite = true;
+         },
+         0, InfectionPresent, "", "RegOpenKeyEx error 5\r\n", false, kWorm},
+        {"value already right",
+         [](sim::Workstation& ws) { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight); },
+         1, InfectionCleaned, "Workstation is not infected!\n", "", false, kRight},
+        {"right value of another string type (the type is not looked at)",
+         [](sim::Workstation& ws) { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight, REG_EXPAND_SZ); },
+         1, InfectionCleaned, "Workstation is not infected!\n", "", false, kRight},
+        {"repaired, right 15 seconds later", wrongValue, 1, InfectionCleaned,
+         "Update shell key\n" + kWait + " Infection is cleaned!\n", "Infection is cleaned!\r\n", true, kRight},
+        {"repair write failed, right 15 seconds later",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
+             // Someone else puts the command right during the wait.
+             ws.At(ws.clockMs + 5000, [&ws] { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight); });
+         },
+         1, InfectionCleaned, "Update shell key\n" + kWait + " Infection is cleaned!\n",
+         "RegSetValueEx error 5\r\nInfection is cleaned!\r\n", true, kRight},
+        {"repair write failed, still wrong",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
+         },
+         0, InfectionPresent, "Update shell key\n" + kWait + " Infection is still avaliable!\n",
+         "RegSetValueEx error 5\r\nInfection is still avaliable!\r\n", true, kWorm},
+        {"the worm writes its command back 5 seconds into the wait",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.At(ws.clockMs + 5000, [&ws] { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); });
+         },
+         0, InfectionPresent, "Update shell key\n" + kWait + " Infection is still avaliable!\n",
+         "Infection is still avaliable!\r\n", true, kWorm},
+        {"second open fails",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FailCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1);
+         },
+         0, InfectionPresent, "Update shell key\n", "RegOpenKeyEx error 5\r\n", false, kRight},
+        {"second read fails after a good repair",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 1);
+         },
+         1, InfectionPresent, "Update shell key\n" + kWait, "RegQueryValueEx error 5\r\n", true, kRight},
+        {"second read fails after a failed repair",
+         [&](sim::Workstation& ws) {
+             wrongValue(ws);
+             ws.FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
+             ws.FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 1);
+         },
+         0, InfectionPresent, "Update shell key\n" + kWait,
+         "RegSetValueEx error 5\r\nRegQueryValueEx error 5\r\n", true, kWorm},
+        {"value missing",
+         [](sim::Workstation& ws) { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "other", "x"); },
+         1, InfectionCleaned, "Update shell key\n" + kWait + " Infection is cleaned!\n",
+         "Infection is cleaned!\r\n", true, kRight},
+        {"first read fails",
+         [&](sim::Workstation& ws) {
+             ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight);
+             ws.FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED);
+         },
+         1, InfectionCleaned, "Update shell key\n" + kWait + " Infection is cleaned!\n",
+         "Infection is cleaned!\r\n", true, kRight},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        c.setUp(ws);
+        SetLastError(0);
+        DWORD clock = ws.clockMs;
+        StageRun run = RunRestore(ws);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(GetInfectionState(), c.state);
+        EXPECT_EQ(run.console, c.console);
+        EXPECT_EQ(run.log, c.log);
+        EXPECT_EQ(ws.clockMs - clock, c.waited ? 15000u : 0u);
+        EXPECT_EQ(ws.Calls("Sleep"), c.waited ? 1 : 0);
+        if (c.valueAfter.empty()) {
+            EXPECT_EQ(ws.FindKey(HKEY_CLASSES_ROOT, kShellKey), nullptr);  // never created
+        } else {
+            EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), c.valueAfter);
+        }
+    }
+}
+
+// The registry functions leave the thread's last error alone, so the number
+// in an error line is the code that the call returned, never a stale one.
+TEST(RestoreShellCommand, ErrorLinesCarryTheReturnedCode) {
+    sim::Workstation ws;
+    ws.RegKeyOnly(HKEY_CLASSES_ROOT, "exefile");
+    StartFreshProcess();
+    SetInfectionState(InfectionPresent);
+    SetLogFile(kLog, "a+");
+    SetLastError(1234);
+    int result = 0;
+    {
+        ConsoleCapture console;
+        result = RestoreShellCommand();
+    }
+    EndProcess();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(ws.Read(kLog), "RegOpenKeyEx error 2\r\n");
+}
+
+// Values that only look like the command are wrong, and are rewritten.
+TEST(RestoreShellCommand, WrongValuesAreRewritten) {
+    const std::string longRight = kRight + std::string(1, '\0') + std::string(300, 'x');
+    const std::vector<std::string> wrong = {
+        kWorm,                 // a program in front of the quoted %1
+        "%1 %*",               // %1 unquoted
+        "\"%1\"  %*",          // a second blank
+        "\"%1\" %* ",          // a blank at the end
+        "\"%1\"",              // the arguments left out
+        "\"%1\" %*\"%1\" %*",  // a longer value
+        std::string(259, 'a'),  // the longest value that is read
+        std::string(260, 'a'),  // too long to be read
+        longRight,              // right up to its NUL, but too long to be read: not compared
+        "",
+    };
+    for (const std::string& value : wrong) {
+        SCOPED_TRACE("value of " + std::to_string(value.size()) + " bytes: " + value.substr(0, 40));
+        sim::Workstation ws;
+        ws.RegData(HKEY_CLASSES_ROOT, kShellKey, "", REG_SZ, std::vector<uint8_t>(value.begin(), value.end()));
+        if (value != longRight) ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", value);
+        StageRun run = RunRestore(ws);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.console, "Update shell key\n" + kWait + " Infection is cleaned!\n");
+        EXPECT_EQ(GetInfectionState(), InfectionCleaned);
+        ExpectRepaired(ws);
+    }
+}
+
+// The same text fits the buffer with its NUL, with garbage after the NUL, or
+// with no NUL at all: each is the right command.
+TEST(RestoreShellCommand, RightValuesOfAnyStoredShape) {
+    const std::vector<std::string> right = {
+        kRight + std::string(1, '\0'),
+        kRight,  // stored without its NUL
+        kRight + std::string(1, '\0') + std::string(252, 'x'),  // 260 bytes: just fits
+    };
+    for (const std::string& data : right) {
+        SCOPED_TRACE(std::to_string(data.size()) + " bytes");
+        sim::Workstation ws;
+        ws.RegData(HKEY_CLASSES_ROOT, kShellKey, "", REG_SZ, std::vector<uint8_t>(data.begin(), data.end()));
+        StageRun run = RunRestore(ws);
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.console, "Workstation is not infected!\n");
+        EXPECT_EQ(GetInfectionState(), InfectionCleaned);
+        EXPECT_EQ(ws.Calls("RegSetValueExA"), 0);
+    }
+}
+
+// A workstation in state 2 with a wrong open command: after the look 15
+// seconds later it holds the repaired command and counts as cleaned, and
+// the wait cost 15 seconds of the virtual clock only. The key stays open,
+// with query and set rights, all through the wait.
+TEST(RestoreShellCommand, RepairsAWrongCommandAfterTheFifteenSecondLook) {
+    sim::Workstation ws;
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
+    DWORD start = ws.clockMs;
+    int keysDuringWait = -1;
+    DWORD accessDuringWait = 0;
+    ws.At(start + 14999, [&] {
+        keysDuringWait = OpenKeys(ws);
+        for (const sim::HandleEntry& entry : ws.handles) {
+            if (entry.kind == sim::HandleKind::Key) accessDuringWait = entry.access;
+        }
+    });
+    StageRun run = RunRestore(ws);
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(GetInfectionState(), InfectionCleaned);
+    ExpectRepaired(ws);
+    EXPECT_EQ(ws.clockMs - start, 15000u);
+    EXPECT_EQ(keysDuringWait, 1);
+    EXPECT_EQ(accessDuringWait, static_cast<DWORD>(KEY_QUERY_VALUE | KEY_SET_VALUE));
+    EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 2);
+    EXPECT_EQ(ws.Calls("RegCloseKey"), 2);
+}
+
+// Errors are logged at the error level, everything else at the information level.
+TEST(RestoreShellCommand, LogLevels) {
+    sim::Workstation ws;
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm).FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
+    StartFreshProcess();
+    SetInfectionState(InfectionPresent);
+    SetLogFile(kLog, "a+");
+    int savedThreshold = g_trace.levelThreshold;
+    g_trace.levelThreshold = TraceError;
+    {
+        ConsoleCapture console;
+        RestoreShellCommand();
+    }
+    g_trace.levelThreshold = savedThreshold;
+    EndProcess();
+    EXPECT_EQ(ws.Read(kLog), "RegSetValueEx error 5\r\n");
+}
+
+// ---- CleanWinIniRun ------------------------------------------------------
+
+namespace {
+
+const std::string kWinIni = Lines({"; for 16-bit app support", "[fonts]", "[extensions]", "[windows]",
+                                   "load=", "run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe", "NullPort=None",
+                                   "", "[mci extensions]", "wav=waveaudio"});
+const std::string kCleanedWinIni = Lines({"; for 16-bit app support", "[fonts]", "[extensions]",
+                                          "[windows]", "load=", "run=", "NullPort=None", "",
+                                          "[mci extensions]", "wav=waveaudio"});
+
+}  // namespace
+
+TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
+    struct Case {
+        const char* name;
+        const char* windowsDirectory;
+        const char* ini;
+        const char* backup;
+        bool oldBackup;
+    };
+    const Case cases[] = {
+        {"Windows directory C:\\WINDOWS", "C:\\WINDOWS", "C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\win.bak", false},
+        {"an older win.bak is replaced", "C:\\WINDOWS", "C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\win.bak", true},
+        {"Windows directory at a drive root", "C:\\", "C:\\win.ini", "C:\\win.bak", false},
+        {"Windows directory on another drive", "D:\\WINNT", "D:\\WINNT\\win.ini", "D:\\WINNT\\win.bak", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.AddDrive('D', DRIVE_FIXED).WindowsDirectory(c.windowsDirectory).File(c.ini, kWinIni);
+        if (c.oldBackup) ws.File(c.backup, "old backup\r\n");
+        StartFreshProcess();
+        SetInfectionState(InfectionCleaned);
+        std::string console;
+        {
+            ConsoleCapture capture;
+            CleanWinIniRun();
+            console = capture.Text();
+        }
+        EndProcess();
+        EXPECT_EQ(console, "");
+        EXPECT_EQ(ws.DebugOutput(), "win.ini run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe, removing\n");
+        EXPECT_EQ(ws.Read(c.backup), kWinIni);
+        EXPECT_EQ(ws.Read(c.ini), kCleanedWinIni);
+        EXPECT_EQ(GetOutcomeCode(), 1);
+    }
+}
+
+// Nothing to remove: the backup is still made, nothing is logged or written.
+TEST(CleanWinIniRun, NoRunEntryToRemove) {
+    const std::string inis[] = {
+        Lines({"[windows]", "load=", "NullPort=None"}),
+        Lines({"[windows]", "run=", "load="}),
+        Lines({"[windows]", "run=   ", "load="}),
+        Lines({"[desktop]", "run=C:\\elsewhere.exe", "[windows]", "load="}),
+        "",
+    };
+    for (const std::string& ini : inis) {
+        SCOPED_TRACE(ini);
+        sim::Workstation ws;
+        ws.File("C:\\WINDOWS\\win.ini", ini);
+        StageRun run = RunCleanWinIni(ws);
+        EXPECT_EQ(run.log, "");
+        EXPECT_EQ(run.console, "");
+        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
+        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+        EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
+        EXPECT_EQ(GetOutcomeCode(), 1);
+    }
+}
+
+// Without a backup win.ini is not touched, and the run counts a failure.
+TEST(CleanWinIniRun, FailedBackupCountsAFailure) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> setUp;
+        const char* log;
+    };
+    const Case cases[] = {
+        {"copy refused", [](sim::Workstation& ws) { ws.FailCall("CopyFileA", ERROR_ACCESS_DENIED); },
+         "cannot make win.ini backup copy error =5\r\n"},
+        {"win.bak read-only",
+         [](sim::Workstation& ws) { ws.File("C:\\WINDOWS\\win.bak", "old\r\n", FILE_ATTRIBUTE_READONLY); },
+         "cannot make win.ini backup copy error =5\r\n"},
+        {"win.ini held without sharing", [](sim::Workstation& ws) { ws.Hold("C:\\WINDOWS\\win.ini", 0); },
+         "cannot make win.ini backup copy error =32\r\n"},
+        {"win.ini missing", [](sim::Workstation& ws) { ws.RemoveNode(ws.Find("C:\\WINDOWS\\win.ini")); },
+         "cannot make win.ini backup copy error =2\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.File("C:\\WINDOWS\\win.ini", kWinIni);
+        c.setUp(ws);
+        std::string iniBefore = ws.Read("C:\\WINDOWS\\win.ini");
+        bool hadIni = ws.Exists("C:\\WINDOWS\\win.ini");
+        StageRun run = RunCleanWinIni(ws);
+        EXPECT_EQ(run.log, c.log);
+        EXPECT_EQ(GetOutcomeCode(), 3);  // 1 became 3
+        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), iniBefore);
+        EXPECT_EQ(ws.Exists("C:\\WINDOWS\\win.ini"), hadIni);
+        EXPECT_EQ(ws.Calls("GetProfileStringA"), 0);
+        EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
+    }
+}
+
+// A Windows directory so long that the joined names do not fit is a failed
+// backup: nothing is copied and win.ini is left alone.
+TEST(CleanWinIniRun, WindowsDirectoryTooLongForTheNames) {
+    for (size_t length : {size_t(251), size_t(252), size_t(258), size_t(259)}) {
+        SCOPED_TRACE(length);
+        std::string directory = "C:\\" + std::string(length - 3, 'W');
+        sim::Workstation ws;
+        ws.WindowsDirectory(directory).File(directory + "\\win.ini", kWinIni);
+        StageRun run = RunCleanWinIni(ws);
+        bool fits = directory.size() + 1 + 7 < MAX_PATH;
+        if (fits) {
+            EXPECT_EQ(ws.Read(directory + "\\win.bak"), kWinIni);
+            EXPECT_EQ(ws.Read(directory + "\\win.ini"), kCleanedWinIni);
+            EXPECT_EQ(GetOutcomeCode(), 1);
+        } else {
+            EXPECT_EQ(run.log, "cannot make win.ini backup copy error =206\r\n");
+            EXPECT_EQ(ws.Calls("CopyFileA"), 0);
+            EXPECT_EQ(ws.Read(directory + "\\win.ini"), kWinIni);
+            EXPECT_EQ(GetOutcomeCode(), 3);
+        }
+    }
+}
+
+// ---- whole runs ------------------------------------------------------------
+
+TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
+    sim::Workstation ws;
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm).File("C:\\WINDOWS\\win.ini", kWinIni);
+    RunResult run = RunKurrelfix({"/SILENT"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 0);
+    EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
+    EXPECT_NE(run.console.find("Infection was not found, the shell key is not updated\n"), std::string::npos);
+    std::string log = ws.Read(kLog);
+    EXPECT_NE(log.find("Infection was not found, the shell key is not updated\r\nRestore shell, success=1\r\n"),
+              std::string::npos);
+    EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), kWinIni);
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kWorm);
+}
+
+// ---- the simulated profile functions ------------------------------------
+
+TEST(SimProfile, GetProfileStringA) {
+    sim::Workstation ws;
+    ws.File("C:\\WINDOWS\\win.ini",
+            Lines({"[Windows]", "  Run =  C:\\a.exe  ", "load=\"quoted value\"", "empty=", "; run=comment",
+                   "[other]", "run=other.exe"}));
+    char buffer[260];
+    struct Case {
+        const char* section;
+        const char* key;
+        const char* fallback;
+        DWORD size;
+        DWORD count;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"windows", "run", "", 260, 8, "C:\\a.exe"},
+        {"WINDOWS", "RUN", "", 260, 8, "C:\\a.exe"},
+        {"windows", "load", "", 260, 12, "quoted value"},
+        {"windows", "empty", "x", 260, 0, ""},
+        {"windows", "missing", "", 260, 0, ""},
+        {"windows", "missing", "fallback", 260, 8, "fallback"},
+        {"nosection", "run", "", 260, 0, ""},
+        {"other", "run", "", 260, 9, "other.exe"},
+        {"windows", "run", "", 5, 4, "C:\\a"},  // cut to fit, terminated
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.section) + "/" + c.key);
+        memset(buffer, 'Z', sizeof(buffer));
+        EXPECT_EQ(GetProfileStringA(c.section, c.key, c.fallback, buffer, c.size), c.count);
+        EXPECT_STREQ(buffer, c.text);
+    }
+    ws.RemoveNode(ws.Find("C:\\WINDOWS\\win.ini"));
+    EXPECT_EQ(GetProfileStringA("windows", "run", "none", buffer, 260), 4u);
+    EXPECT_STREQ(buffer, "none");
+}
+
+TEST(SimProfile, WriteProfileStringAChangesOnlyItsLine) {
+    sim::Workstation ws;
+    ws.File("C:\\WINDOWS\\win.ini", "[windows]\nRun = x.exe\nload=\n\n[other]\nrun=y\n");
+    EXPECT_TRUE(WriteProfileStringA("windows", "run", ""));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "Run=", "load=", "", "[other]", "run=y"}));
+    EXPECT_TRUE(WriteProfileStringA("windows", "new", "1"));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"),
+              Lines({"[windows]", "Run=", "load=", "new=1", "", "[other]", "run=y"}));
+    EXPECT_TRUE(WriteProfileStringA("windows", "load", nullptr));  // a null value deletes the entry
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "Run=", "new=1", "", "[other]", "run=y"}));
+    EXPECT_TRUE(WriteProfileStringA("added", "k", "v"));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"),
+              Lines({"[windows]", "Run=", "new=1", "", "[other]", "run=y", "[added]", "k=v"}));
+    EXPECT_TRUE(WriteProfileStringA("other", nullptr, nullptr));  // a null key deletes the section
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "Run=", "new=1", "", "[added]", "k=v"}));
+}
+
+TEST(SimProfile, WriteProfileStringAMakesWinIniAndRefusesWhenItCannot) {
+    sim::Workstation ws;
+    EXPECT_TRUE(WriteProfileStringA("windows", "run", ""));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "run="}));
+    ws.File("C:\\WINDOWS\\win.ini", "[windows]\r\nrun=a\r\n", FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(WriteProfileStringA("windows", "run", ""));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ws.File("C:\\WINDOWS\\win.ini", "[windows]\r\nrun=a\r\n").Hold("C:\\WINDOWS\\win.ini", FILE_SHARE_READ);
+    EXPECT_FALSE(WriteProfileStringA("windows", "run", ""));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), "[windows]\r\nrun=a\r\n");
+}
