@@ -1,6 +1,11 @@
 // win.ini of the simulated workstation through the profile functions: a small
 // INI reader and writer of the simulation's own. A write changes only the one
 // line it concerns and keeps every other line as it was; lines end in CR LF.
+//
+// On the NT family the section "windows" is not in the file at all: the
+// system maps it to the values of one registry key of the current user, as
+// both Windows NT and Wine do (Wine reads no fallback from the file when a
+// value is missing there, and neither do we). Windows 9x keeps it in the file.
 #include <string.h>
 
 #include <stdexcept>
@@ -93,6 +98,13 @@ Place Locate(const std::vector<std::string>& lines, const char* section, const c
     return place;
 }
 
+const char* const kMappedSection = "windows";
+const char* const kMappedKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+
+bool IsMapped(const sim::Workstation& ws, const char* section) {
+    return ws.platformId == VER_PLATFORM_WIN32_NT && sim::NoCaseEqual(section, kMappedSection);
+}
+
 // Copies as much as fits with its NUL; the count of characters copied.
 DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
     if (!buffer || size == 0) return 0;
@@ -118,6 +130,14 @@ DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, L
         return CopyOut(fallback, buffer, size);
     }
     sim::Workstation& ws = Current();
+    if (IsMapped(ws, section)) {
+        const sim::RegValue* value = ws.FindValue(HKEY_CURRENT_USER, kMappedKey, key);
+        if (!value) return CopyOut(fallback, buffer, size);
+        std::string text(value->data.begin(), value->data.end());
+        size_t nul = text.find('\0');
+        if (nul != std::string::npos) text.resize(nul);
+        return CopyOut(text, buffer, size);
+    }
     sim::FileNode* node = ws.Find(WinIniPath(ws));
     if (!node || node->directory || sim::SharingConflict(ws, node, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE))
         return CopyOut(fallback, buffer, size);
@@ -144,6 +164,16 @@ BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
         return FALSE;
     }
     sim::Workstation& ws = Current();
+    if (IsMapped(ws, section)) {
+        if (!key) {
+            if (sim::RegKey* mapped = ws.FindKey(HKEY_CURRENT_USER, kMappedKey)) mapped->values.clear();
+        } else if (!value) {
+            if (sim::RegKey* mapped = ws.FindKey(HKEY_CURRENT_USER, kMappedKey)) mapped->values.erase(key);
+        } else {
+            ws.RegString(HKEY_CURRENT_USER, kMappedKey, key, value);
+        }
+        return TRUE;
+    }
     std::string path = WinIniPath(ws);
     sim::FileNode* node = ws.Find(path);
     if (node) {

@@ -341,12 +341,48 @@ TEST(RestoreShellCommand, LogLevels) {
 
 namespace {
 
-const std::string kWinIni = Lines({"; for 16-bit app support", "[fonts]", "[extensions]", "[windows]",
-                                   "load=", "run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe", "NullPort=None",
-                                   "", "[mci extensions]", "wav=waveaudio"});
-const std::string kCleanedWinIni = Lines({"; for 16-bit app support", "[fonts]", "[extensions]",
-                                          "[windows]", "load=", "run=", "NullPort=None", "",
-                                          "[mci extensions]", "wav=waveaudio"});
+const char* const kWormRun = "C:\\WINDOWS\\SYSTEM32\\kurrel.exe";
+const char* const kMappedKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+
+// Windows 9x keeps the section "windows" in win.ini itself; the NT family
+// maps it to a registry key of the current user, and the file holds the rest.
+struct Family {
+    const char* name;
+    bool nt;
+};
+const Family kFamilies[] = {{"Windows 9x", false}, {"Windows NT", true}};
+
+std::string WinIni(bool nt, const char* run) {
+    if (nt) return Lines({"; for 16-bit app support", "[fonts]", "[extensions]", "", "[mci extensions]", "wav=waveaudio"});
+    std::string runLine = run ? std::string("run=") + run : std::string();
+    std::string text = Lines({"; for 16-bit app support", "[fonts]", "[extensions]", "[windows]", "load="});
+    if (run) text += runLine + "\r\n";
+    return text + Lines({"NullPort=None", "", "[mci extensions]", "wav=waveaudio"});
+}
+
+// A machine of the family whose run= entry holds `run` (nullptr: no entry).
+void PlantRun(sim::Workstation& ws, const Family& family, const std::string& iniPath, const char* run) {
+    if (family.nt) {
+        ws.Nt();
+        if (run) ws.RegString(HKEY_CURRENT_USER, kMappedKey, "run", run);
+    } else {
+        ws.Win9x();
+    }
+    ws.File(iniPath, WinIni(family.nt, run));
+}
+
+// What the family shows as the run= entry afterwards; "(none)" when there is none.
+std::string RunEntry(sim::Workstation& ws, const Family& family, const std::string& iniPath) {
+    if (family.nt) {
+        const sim::RegValue* value = ws.FindValue(HKEY_CURRENT_USER, kMappedKey, "run");
+        return value ? ws.RegText(HKEY_CURRENT_USER, kMappedKey, "run") : "(none)";
+    }
+    std::string ini = ws.Read(iniPath);
+    size_t at = ini.find("\r\nrun=");
+    if (at == std::string::npos) return "(none)";
+    size_t end = ini.find("\r\n", at + 2);
+    return ini.substr(at + 6, end - at - 6);
+}
 
 }  // namespace
 
@@ -364,52 +400,69 @@ TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
         {"Windows directory at a drive root", "C:\\", "C:\\win.ini", "C:\\win.bak", false},
         {"Windows directory on another drive", "D:\\WINNT", "D:\\WINNT\\win.ini", "D:\\WINNT\\win.bak", true},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim::Workstation ws;
-        ws.AddDrive('D', DRIVE_FIXED).WindowsDirectory(c.windowsDirectory).File(c.ini, kWinIni);
-        if (c.oldBackup) ws.File(c.backup, "old backup\r\n");
-        StartFreshProcess();
-        SetInfectionState(InfectionCleaned);
-        std::string console;
-        {
-            ConsoleCapture capture;
-            CleanWinIniRun();
-            console = capture.Text();
+    for (const Family& family : kFamilies) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ", " + c.name);
+            sim::Workstation ws;
+            ws.AddDrive('D', DRIVE_FIXED).WindowsDirectory(c.windowsDirectory);
+            PlantRun(ws, family, c.ini, kWormRun);
+            if (c.oldBackup) ws.File(c.backup, "old backup\r\n");
+            StartFreshProcess();
+            SetInfectionState(InfectionCleaned);
+            std::string console;
+            {
+                ConsoleCapture capture;
+                CleanWinIniRun();
+                console = capture.Text();
+            }
+            EndProcess();
+            EXPECT_EQ(console, "");
+            EXPECT_EQ(ws.DebugOutput(), "win.ini run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe, removing\n");
+            EXPECT_EQ(ws.Read(c.backup), WinIni(family.nt, kWormRun));
+            // The entry stays, empty: "run=" in the file, an empty value in the registry.
+            EXPECT_EQ(RunEntry(ws, family, c.ini), "");
+            EXPECT_EQ(ws.Read(c.ini), WinIni(family.nt, family.nt ? kWormRun : ""));
+            EXPECT_EQ(GetOutcomeCode(), 1);
         }
-        EndProcess();
-        EXPECT_EQ(console, "");
-        EXPECT_EQ(ws.DebugOutput(), "win.ini run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe, removing\n");
-        EXPECT_EQ(ws.Read(c.backup), kWinIni);
-        EXPECT_EQ(ws.Read(c.ini), kCleanedWinIni);
-        EXPECT_EQ(GetOutcomeCode(), 1);
     }
 }
 
 // Nothing to remove: the backup is still made, nothing is logged or written.
 TEST(CleanWinIniRun, NoRunEntryToRemove) {
-    const std::string inis[] = {
-        Lines({"[windows]", "load=", "NullPort=None"}),
-        Lines({"[windows]", "run=", "load="}),
-        Lines({"[windows]", "run=   ", "load="}),
-        Lines({"[desktop]", "run=C:\\elsewhere.exe", "[windows]", "load="}),
-        "",
-    };
-    for (const std::string& ini : inis) {
-        SCOPED_TRACE(ini);
-        sim::Workstation ws;
-        ws.File("C:\\WINDOWS\\win.ini", ini);
-        StageRun run = RunCleanWinIni(ws);
-        EXPECT_EQ(run.log, "");
-        EXPECT_EQ(run.console, "");
-        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
-        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
-        EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
-        EXPECT_EQ(GetOutcomeCode(), 1);
+    for (const Family& family : kFamilies) {
+        for (const char* run : {static_cast<const char*>(nullptr), "", "   "}) {
+            // Blanks around a value are dropped when it is read from the file only.
+            if (family.nt && run && run[0] == ' ') continue;
+            SCOPED_TRACE(std::string(family.name) + ", run=" + (run ? "\"" + std::string(run) + "\"" : "(none)"));
+            sim::Workstation ws;
+            PlantRun(ws, family, "C:\\WINDOWS\\win.ini", run);
+            std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+            std::string entry = RunEntry(ws, family, "C:\\WINDOWS\\win.ini");
+            StageRun stage = RunCleanWinIni(ws);
+            EXPECT_EQ(stage.log, "");
+            EXPECT_EQ(stage.console, "");
+            EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
+            EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+            EXPECT_EQ(RunEntry(ws, family, "C:\\WINDOWS\\win.ini"), entry);
+            EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
+            EXPECT_EQ(GetOutcomeCode(), 1);
+        }
     }
 }
 
-// Without a backup win.ini is not touched, and the run counts a failure.
+// On NT a run= line in the file itself is not the entry: the system reads the
+// section from the registry, so there is nothing to remove.
+TEST(CleanWinIniRun, NtReadsTheSectionFromTheRegistry) {
+    sim::Workstation ws;
+    std::string ini = WinIni(false, kWormRun);
+    ws.Nt().File("C:\\WINDOWS\\win.ini", ini).RegString(HKEY_CURRENT_USER, kMappedKey, "load", "x");
+    StageRun stage = RunCleanWinIni(ws);
+    EXPECT_EQ(stage.log, "");
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
+}
+
+// Without a backup the run= entry is not touched, and the run counts a failure.
 TEST(CleanWinIniRun, FailedBackupCountsAFailure) {
     struct Case {
         const char* name;
@@ -427,41 +480,48 @@ TEST(CleanWinIniRun, FailedBackupCountsAFailure) {
         {"win.ini missing", [](sim::Workstation& ws) { ws.RemoveNode(ws.Find("C:\\WINDOWS\\win.ini")); },
          "cannot make win.ini backup copy error =2\r\n"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        sim::Workstation ws;
-        ws.File("C:\\WINDOWS\\win.ini", kWinIni);
-        c.setUp(ws);
-        std::string iniBefore = ws.Read("C:\\WINDOWS\\win.ini");
-        bool hadIni = ws.Exists("C:\\WINDOWS\\win.ini");
-        StageRun run = RunCleanWinIni(ws);
-        EXPECT_EQ(run.log, c.log);
-        EXPECT_EQ(GetOutcomeCode(), 3);  // 1 became 3
-        EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), iniBefore);
-        EXPECT_EQ(ws.Exists("C:\\WINDOWS\\win.ini"), hadIni);
-        EXPECT_EQ(ws.Calls("GetProfileStringA"), 0);
-        EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
+    for (const Family& family : kFamilies) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ", " + c.name);
+            sim::Workstation ws;
+            PlantRun(ws, family, "C:\\WINDOWS\\win.ini", kWormRun);
+            c.setUp(ws);
+            std::string iniBefore = ws.Read("C:\\WINDOWS\\win.ini");
+            bool hadIni = ws.Exists("C:\\WINDOWS\\win.ini");
+            StageRun stage = RunCleanWinIni(ws);
+            EXPECT_EQ(stage.log, c.log);
+            EXPECT_EQ(GetOutcomeCode(), 3);  // 1 became 3
+            EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), iniBefore);
+            EXPECT_EQ(ws.Exists("C:\\WINDOWS\\win.ini"), hadIni);
+            if (family.nt || hadIni) {
+                EXPECT_EQ(RunEntry(ws, family, "C:\\WINDOWS\\win.ini"), kWormRun);
+            }
+            EXPECT_EQ(ws.Calls("GetProfileStringA"), 0);
+            EXPECT_EQ(ws.Calls("WriteProfileStringA"), 0);
+        }
     }
 }
 
 // A Windows directory so long that the joined names do not fit is a failed
-// backup: nothing is copied and win.ini is left alone.
+// backup: nothing is copied and the run= entry is left alone.
 TEST(CleanWinIniRun, WindowsDirectoryTooLongForTheNames) {
     for (size_t length : {size_t(251), size_t(252), size_t(258), size_t(259)}) {
         SCOPED_TRACE(length);
         std::string directory = "C:\\" + std::string(length - 3, 'W');
+        std::string ini = directory + "\\win.ini";
         sim::Workstation ws;
-        ws.WindowsDirectory(directory).File(directory + "\\win.ini", kWinIni);
-        StageRun run = RunCleanWinIni(ws);
+        ws.WindowsDirectory(directory);
+        PlantRun(ws, kFamilies[0], ini, kWormRun);
+        StageRun stage = RunCleanWinIni(ws);
         bool fits = directory.size() + 1 + 7 < MAX_PATH;
         if (fits) {
-            EXPECT_EQ(ws.Read(directory + "\\win.bak"), kWinIni);
-            EXPECT_EQ(ws.Read(directory + "\\win.ini"), kCleanedWinIni);
+            EXPECT_EQ(ws.Read(directory + "\\win.bak"), WinIni(false, kWormRun));
+            EXPECT_EQ(RunEntry(ws, kFamilies[0], ini), "");
             EXPECT_EQ(GetOutcomeCode(), 1);
         } else {
-            EXPECT_EQ(run.log, "cannot make win.ini backup copy error =206\r\n");
+            EXPECT_EQ(stage.log, "cannot make win.ini backup copy error =206\r\n");
             EXPECT_EQ(ws.Calls("CopyFileA"), 0);
-            EXPECT_EQ(ws.Read(directory + "\\win.ini"), kWinIni);
+            EXPECT_EQ(RunEntry(ws, kFamilies[0], ini), kWormRun);
             EXPECT_EQ(GetOutcomeCode(), 3);
         }
     }
@@ -471,7 +531,8 @@ TEST(CleanWinIniRun, WindowsDirectoryTooLongForTheNames) {
 
 TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     sim::Workstation ws;
-    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm).File("C:\\WINDOWS\\win.ini", kWinIni);
+    PlantRun(ws, kFamilies[1], "C:\\WINDOWS\\win.ini", kWormRun);
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
     RunResult run = RunKurrelfix({"/SILENT"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 0);
@@ -481,14 +542,38 @@ TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     EXPECT_NE(log.find("Infection was not found, the shell key is not updated\r\nRestore shell, success=1\r\n"),
               std::string::npos);
     EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
-    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), kWinIni);
+    EXPECT_EQ(RunEntry(ws, kFamilies[1], "C:\\WINDOWS\\win.ini"), kWormRun);
     EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kWorm);
 }
 
 // ---- the simulated profile functions ------------------------------------
 
+// As on Windows NT and under Wine: the section "windows" lives in the
+// registry, the other sections in the file, and a value missing from the
+// registry is not looked for in the file.
+TEST(SimProfile, NtMapsTheWindowsSectionToTheRegistry) {
+    sim::Workstation ws;
+    const std::string ini = Lines({"[windows]", "run=file.exe", "[other]", "run=other.exe"});
+    ws.Nt().File("C:\\WINDOWS\\win.ini", ini).RegString(HKEY_CURRENT_USER, kMappedKey, "run", "reg.exe");
+    char buffer[260];
+    EXPECT_EQ(GetProfileStringA("windows", "run", "", buffer, 260), 7u);
+    EXPECT_STREQ(buffer, "reg.exe");
+    EXPECT_EQ(GetProfileStringA("other", "run", "", buffer, 260), 9u);
+    EXPECT_STREQ(buffer, "other.exe");
+    EXPECT_TRUE(WriteProfileStringA("Windows", "run", ""));
+    EXPECT_NE(ws.FindValue(HKEY_CURRENT_USER, kMappedKey, "run"), nullptr);
+    EXPECT_EQ(ws.RegText(HKEY_CURRENT_USER, kMappedKey, "run"), "");
+    EXPECT_EQ(GetProfileStringA("windows", "run", "dflt", buffer, 260), 0u);
+    EXPECT_TRUE(WriteProfileStringA("windows", "run", nullptr));
+    EXPECT_EQ(ws.FindValue(HKEY_CURRENT_USER, kMappedKey, "run"), nullptr);
+    EXPECT_EQ(GetProfileStringA("windows", "run", "dflt", buffer, 260), 4u);
+    EXPECT_STREQ(buffer, "dflt");
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+}
+
 TEST(SimProfile, GetProfileStringA) {
     sim::Workstation ws;
+    ws.Win9x();  // the section "windows" is in the file
     ws.File("C:\\WINDOWS\\win.ini",
             Lines({"[Windows]", "  Run =  C:\\a.exe  ", "load=\"quoted value\"", "empty=", "; run=comment",
                    "[other]", "run=other.exe"}));
@@ -525,6 +610,7 @@ TEST(SimProfile, GetProfileStringA) {
 
 TEST(SimProfile, WriteProfileStringAChangesOnlyItsLine) {
     sim::Workstation ws;
+    ws.Win9x();  // the section "windows" is in the file
     ws.File("C:\\WINDOWS\\win.ini", "[windows]\nRun = x.exe\nload=\n\n[other]\nrun=y\n");
     EXPECT_TRUE(WriteProfileStringA("windows", "run", ""));
     EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "Run=", "load=", "", "[other]", "run=y"}));
@@ -542,6 +628,7 @@ TEST(SimProfile, WriteProfileStringAChangesOnlyItsLine) {
 
 TEST(SimProfile, WriteProfileStringAMakesWinIniAndRefusesWhenItCannot) {
     sim::Workstation ws;
+    ws.Win9x();  // the section "windows" is in the file
     EXPECT_TRUE(WriteProfileStringA("windows", "run", ""));
     EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), Lines({"[windows]", "run="}));
     ws.File("C:\\WINDOWS\\win.ini", "[windows]\r\nrun=a\r\n", FILE_ATTRIBUTE_READONLY);
