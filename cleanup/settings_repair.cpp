@@ -17,13 +17,6 @@ const DWORD ShellValueSize = 260;
 const DWORD ShellKeyAccess = KEY_QUERY_VALUE | KEY_SET_VALUE;
 const DWORD RecheckDelayMs = 15000;
 
-// The registry functions report through their result and leave the thread's
-// last error as it was, so an error line carries the returned code: the last
-// error would show whatever an earlier call left behind, often 0.
-void LogRegistryError(const char* format, LONG status) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, (int)status);
-}
-
 // Reads the default value; 1 when it could be read and is the right command.
 // The buffer is cleared first, so that a value stored without its NUL is
 // still compared as text; the value's type is not looked at.
@@ -42,6 +35,9 @@ int ReadShellCommand(HKEY key, LONG* status, int* right) {
 
 }  // namespace
 
+// The registry functions report through their result and leave the thread's
+// last error as it was, so each error line carries the code that the call
+// returned: the last error would show whatever an earlier call left behind.
 int RestoreShellCommand() {
     if (GetInfectionState() != InfectionPresent) {
         PrintAndLog("%s", "Infection was not found, the shell key is not updated\n");
@@ -52,7 +48,7 @@ int RestoreShellCommand() {
     HKEY key = nullptr;
     LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess, &key);
     if (status != ERROR_SUCCESS) {
-        LogRegistryError("RegOpenKeyEx error %d\n", status);
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
         return 0;
     }
     int right = 0;
@@ -68,7 +64,7 @@ int RestoreShellCommand() {
     status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(ShellCommand),
                             ShellCommandSize);
     if (status != ERROR_SUCCESS) {
-        LogRegistryError("RegSetValueEx error %d\n", status);
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegSetValueEx error %d\n", (int)status);
         firstResult = 0;
     }
     RegCloseKey(key);
@@ -77,14 +73,14 @@ int RestoreShellCommand() {
     // time, then the value decides whether the machine is clean.
     status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess, &key);
     if (status != ERROR_SUCCESS) {
-        LogRegistryError("RegOpenKeyEx error %d\n", status);
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
         return 0;
     }
     printf("Wait 15 sec and re-check shell key ... ");
     fflush(stdout);
     Sleep(RecheckDelayMs);
     if (!ReadShellCommand(key, &status, &right)) {
-        LogRegistryError("RegQueryValueEx error %d\n", status);
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegQueryValueEx error %d\n", (int)status);
         RegCloseKey(key);
         return firstResult;
     }
