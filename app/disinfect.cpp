@@ -3,6 +3,9 @@
 #include <stdio.h>
 
 #include "app/outcome.h"
+#include "cleanup/disk_sweep.h"
+#include "cleanup/process_sweep.h"
+#include "cleanup/signature_matcher.h"
 #include "cleanup/settings_repair.h"
 #include "trace/trace_log.h"
 
@@ -27,7 +30,12 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     // No stage's result stops the sequence: every later stage runs whatever
     // an earlier one reported.
 
-    // ---- steps 5 to 8: the process sweep and the fixed-disk sweep go here ----
+    // Running copies go first: a worm that is running holds its file and
+    // would write itself back while the disks are swept.
+    printf("find and kill all Kurrel tasks in memory ... \n");
+    KillInfectedProcesses(IsInfectedFile);
+    printf("scan all hard disks and delete all Kurrel files, it will take a while ...\n");
+    SweepFixedDisks(DeleteIfInfected);
 
     // The shell command is repaired after the sweeps, so that a worm they
     // missed shows itself by writing its command back during the wait.

@@ -1,0 +1,258 @@
+#include "cleanup/process_sweep.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "app/outcome.h"
+#include "support/replace_file.h"
+#include "support/system_queries.h"
+#include "trace/trace_log.h"
+
+InfectedProcessFileList InfectedProcessFiles;
+
+static const DWORD MaxProcessIds = 1024;
+static const DWORD MaxModules = 1024;
+static const char DebugPrivilege[] = "SeDebugPrivilege";
+
+// GetProcAddress hands out one function type for every entry point; the cast
+// through void(*)(void) is the one the compiler lets pass between unrelated
+// function types.
+template <typename Function>
+static Function BindEntryPoint(HMODULE module, const char* name) {
+    FARPROC address = GetProcAddress(module, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
+}
+
+ToolhelpProcessEnumerator::ToolhelpProcessEnumerator()
+    : kernelModule(nullptr),
+      snapshot(INVALID_HANDLE_VALUE),
+      createToolhelp32Snapshot(nullptr),
+      process32First(nullptr),
+      process32Next(nullptr) {
+    memset(&processEntry, 0, sizeof(processEntry));
+    kernelModule = GetModuleHandleA("KERNEL32.DLL");
+    if (!kernelModule) return;
+    createToolhelp32Snapshot =
+        BindEntryPoint<CreateToolhelp32SnapshotFunction>(kernelModule, "CreateToolhelp32Snapshot");
+    process32First = BindEntryPoint<Process32FirstFunction>(kernelModule, "Process32First");
+    process32Next = BindEntryPoint<Process32NextFunction>(kernelModule, "Process32Next");
+    if (createToolhelp32Snapshot && process32First && process32Next) {
+        processEntry.dwSize = sizeof(PROCESSENTRY32);
+        ready = 1;
+    }
+}
+
+int ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) {
+    if (!ready || !createToolhelp32Snapshot || !process32First || !process32Next) return 0;
+    snapshot = createToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 1;  // no process to report
+    if (process32First(snapshot, &processEntry)) {
+        processEntry.szExeFile[MAX_PATH - 1] = '\0';
+        callback(processEntry.szExeFile, processEntry.th32ProcessID, userData);
+        while (process32Next(snapshot, &processEntry) == TRUE) {
+            processEntry.szExeFile[MAX_PATH - 1] = '\0';
+            callback(processEntry.szExeFile, processEntry.th32ProcessID, userData);
+        }
+    }
+    CloseHandle(snapshot);
+    snapshot = INVALID_HANDLE_VALUE;
+    return 1;
+}
+
+PsapiProcessEnumerator::PsapiProcessEnumerator()
+    : psapiModule(nullptr),
+      vdmdbgModule(nullptr),
+      enumProcesses(nullptr),
+      getModuleFileNameExA(nullptr),
+      enumProcessModules(nullptr),
+      vdmEnumTaskWOWEx(nullptr),
+      getModuleBaseNameA(nullptr) {
+    psapiModule = LoadLibraryA("PSAPI.DLL");
+    vdmdbgModule = LoadLibraryA("VDMDBG.DLL");
+    if (!psapiModule || !vdmdbgModule) return;
+    vdmEnumTaskWOWEx = BindEntryPoint<VDMEnumTaskWOWExFunction>(vdmdbgModule, "VDMEnumTaskWOWEx");
+    enumProcesses = BindEntryPoint<EnumProcessesFunction>(psapiModule, "EnumProcesses");
+    getModuleFileNameExA =
+        BindEntryPoint<GetModuleFileNameExAFunction>(psapiModule, "GetModuleFileNameExA");
+    getModuleBaseNameA =
+        BindEntryPoint<GetModuleBaseNameAFunction>(psapiModule, "GetModuleBaseNameA");
+    enumProcessModules =
+        BindEntryPoint<EnumProcessModulesFunction>(psapiModule, "EnumProcessModules");
+    if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA &&
+        enumProcessModules) {
+        ready = 1;
+    }
+}
+
+PsapiProcessEnumerator::~PsapiProcessEnumerator() { ReleaseLibraries(); }
+
+// Also when one library was missing or the list could not be read: a library
+// we loaded is always given back. The entry points go with it.
+void PsapiProcessEnumerator::ReleaseLibraries() {
+    enumProcesses = nullptr;
+    getModuleFileNameExA = nullptr;
+    enumProcessModules = nullptr;
+    vdmEnumTaskWOWEx = nullptr;
+    getModuleBaseNameA = nullptr;
+    ready = 0;
+    if (vdmdbgModule) FreeLibrary(vdmdbgModule);
+    vdmdbgModule = nullptr;
+    if (psapiModule) FreeLibrary(psapiModule);
+    psapiModule = nullptr;
+}
+
+int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) {
+    if (!ready || !enumProcesses || !getModuleFileNameExA || !enumProcessModules ||
+        !vdmEnumTaskWOWEx || !getModuleBaseNameA) {
+        return 0;
+    }
+    DWORD processIds[MaxProcessIds];
+    DWORD bytes = 0;
+    if (!enumProcesses(processIds, sizeof(processIds), &bytes)) {
+        ReleaseLibraries();
+        return 0;
+    }
+    DWORD count = bytes / sizeof(DWORD);
+    if (count > MaxProcessIds) count = MaxProcessIds;
+
+    for (DWORD i = 0; i < count; ++i) {
+        HANDLE process =
+            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processIds[i]);
+        if (!process) continue;
+        HMODULE modules[MaxModules];
+        DWORD needed = 0;
+        char name[MAX_PATH];
+        DWORD named = 0;
+        // The first module is the executable; a list without one names nothing.
+        if (enumProcessModules(process, modules, sizeof(modules), &needed) &&
+            needed >= sizeof(HMODULE)) {
+            named = getModuleFileNameExA(process, modules[0], name, sizeof(name));
+            name[sizeof(name) - 1] = '\0';
+        }
+        CloseHandle(process);
+        if (named) callback(name, processIds[i], userData);
+    }
+    ReleaseLibraries();
+    return 1;
+}
+
+int EnumerateProcesses(int isNT, ProcessCallback callback, void* userData) {
+    if (isNT) {
+        PsapiProcessEnumerator enumerator;
+        return enumerator.Enumerate(callback, userData);
+    }
+    ToolhelpProcessEnumerator enumerator;
+    return enumerator.Enumerate(callback, userData);
+}
+
+// Appends a heap copy of the path; 0 when memory ran out.
+static int RememberProcessFile(const char* path) {
+    InfectedProcessFile* node =
+        static_cast<InfectedProcessFile*>(AllocBuffer(sizeof(InfectedProcessFile)));
+    size_t size = strlen(path) + 1;
+    char* copy = static_cast<char*>(AllocBuffer(size));
+    if (!node || !copy) {
+        if (node) FreeBuffer(node);
+        if (copy) FreeBuffer(copy);
+        return 0;
+    }
+    memcpy(copy, path, size);
+    node->path = copy;
+    node->next = nullptr;
+    if (InfectedProcessFiles.tail) {
+        InfectedProcessFiles.tail->next = node;
+    } else {
+        InfectedProcessFiles.head = node;
+    }
+    InfectedProcessFiles.tail = node;
+    return 1;
+}
+
+void KillIfInfected(const char* path, DWORD processId, void* userData) {
+    ProcessSweepStatus* status = static_cast<ProcessSweepStatus*>(userData);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x)\n", path,
+             (unsigned)processId);
+    if (!status->matcher(path)) return;
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", path,
+             (unsigned)processId);
+    SetInfectionState(InfectionPresent);
+
+    int terminated = 0;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    if (!process) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot open infected process %s, Error=%ld\n",
+                 path, (long)GetLastError());
+    } else {
+        terminated = TerminateProcess(process, 0);
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s terminated with status %i\n", path,
+                 terminated);
+        CloseHandle(process);
+    }
+
+    if (!RememberProcessFile(path)) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "NO MEMORY\n");
+        return;
+    }
+    status->found = 1;
+    if (status->terminateStatus) status->terminateStatus = terminated;
+}
+
+void DeleteProcessFiles() {
+    // The system needs a moment after a termination before it lets go of
+    // the executable.
+    Sleep(1000);
+    for (InfectedProcessFile* node = InfectedProcessFiles.head; node; node = node->next) {
+        int result = ReplaceFile("", node->path, nullptr);
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n",
+                 node->path, result);
+        if (result == 3 || result == 4) CountFailure();
+    }
+}
+
+int KillInfectedProcesses(FileMatcher matcher) {
+    ProcessSweepStatus status;
+    status.matcher = matcher;
+    status.found = 0;
+    status.terminateStatus = 1;
+
+    // The debug privilege opens other users' processes; it is held only for
+    // the enumeration.
+    int isNT = IsWindowsNT();
+    HANDLE token = nullptr;
+    int tokenOpened = 0;
+    if (isNT) {
+        tokenOpened = OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY,
+                                       &token)
+                          ? 1
+                          : 0;
+        if (!tokenOpened) {
+            token = nullptr;
+            TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cannot open current process %ld\n",
+                     (long)GetLastError());
+        }
+        if (!SetPrivilege(token, DebugPrivilege, 1)) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cannot SetPrivilege %ld\n",
+                     (long)GetLastError());
+        }
+    }
+
+    EnumerateProcesses(isNT, KillIfInfected, &status);
+
+    if (isNT && tokenOpened) {
+        SetPrivilege(token, DebugPrivilege, 0);
+        CloseHandle(token);
+    }
+
+    if (!status.found) {
+        printf("no Kurrel tasks in memory \n");
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "No infected processes were found\n");
+        return 1;
+    }
+    printf("found Kurrel tasks in memory \n");
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
+             "There were infected proceses, terminated with status =%s, start delete infected "
+             "process files\n",
+             status.terminateStatus ? "OK" : "NOT OK");
+    DeleteProcessFiles();
+    return status.terminateStatus;
+}

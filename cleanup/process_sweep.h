@@ -1,0 +1,125 @@
+// The process sweep: running processes whose executable is the worm are
+// terminated, and their files deleted afterwards.
+#ifndef KURRELFIX_CLEANUP_PROCESS_SWEEP_H
+#define KURRELFIX_CLEANUP_PROCESS_SWEEP_H
+
+#include "platform/platform.h"
+
+// Called once for each process an enumerator can name: the executable's path
+// (valid only during the call), the process id, and the caller's user data.
+typedef void (*ProcessCallback)(const char* path, DWORD processId, void* userData);
+
+// The test of an executable: non-zero means infected (IsInfectedFile).
+typedef int (*FileMatcher)(const char* path);
+
+// Lists the processes of the machine. The entry points of the system
+// libraries are bound at run time, so the program starts on every Windows;
+// `ready` says whether they were all found.
+class ProcessEnumerator {
+public:
+    ProcessEnumerator() : ready(0) {}
+    // Calls the callback for each process; 1 when the walk ran, 0 when the
+    // enumerator is not ready or the process list could not be read.
+    virtual int Enumerate(ProcessCallback callback, void* userData) = 0;
+
+    int ready;
+
+protected:
+    // Local objects only, never deleted through this class.
+    ~ProcessEnumerator() {}
+};
+
+// Entry points of the tool-help snapshot in KERNEL32.DLL (missing on NT 4).
+typedef HANDLE(WINAPI* CreateToolhelp32SnapshotFunction)(DWORD flags, DWORD processId);
+typedef BOOL(WINAPI* Process32FirstFunction)(HANDLE snapshot, LPPROCESSENTRY32 entry);
+typedef BOOL(WINAPI* Process32NextFunction)(HANDLE snapshot, LPPROCESSENTRY32 entry);
+
+// Windows 9x (and any family but NT): the tool-help snapshot.
+class ToolhelpProcessEnumerator : public ProcessEnumerator {
+public:
+    ToolhelpProcessEnumerator();
+    int Enumerate(ProcessCallback callback, void* userData) override;
+
+private:
+    HMODULE kernelModule;  // not ours: neither loaded nor released here
+    HANDLE snapshot;
+    PROCESSENTRY32 processEntry;
+    CreateToolhelp32SnapshotFunction createToolhelp32Snapshot;
+    Process32FirstFunction process32First;
+    Process32NextFunction process32Next;
+};
+
+// Entry points of PSAPI.DLL and VDMDBG.DLL (NT only, not imported).
+typedef BOOL(WINAPI* EnumProcessesFunction)(DWORD* processIds, DWORD size, DWORD* bytesReturned);
+typedef DWORD(WINAPI* GetModuleFileNameExAFunction)(HANDLE process, HMODULE module, LPSTR name,
+                                                     DWORD size);
+typedef BOOL(WINAPI* EnumProcessModulesFunction)(HANDLE process, HMODULE* modules, DWORD size,
+                                                  DWORD* needed);
+typedef BOOL(WINAPI* TaskEnumCallback)(DWORD threadId, WORD module16, WORD task16,
+                                       LPSTR moduleName, LPSTR fileName, LPARAM userData);
+typedef INT(WINAPI* VDMEnumTaskWOWExFunction)(DWORD processId, TaskEnumCallback callback,
+                                              LPARAM userData);
+typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module, LPSTR name,
+                                                   DWORD size);
+
+// The NT family: the process list of PSAPI.DLL.
+class PsapiProcessEnumerator : public ProcessEnumerator {
+public:
+    PsapiProcessEnumerator();
+    // Releases the libraries if Enumerate has not done so.
+    ~PsapiProcessEnumerator();
+    PsapiProcessEnumerator(const PsapiProcessEnumerator&) = delete;
+    PsapiProcessEnumerator& operator=(const PsapiProcessEnumerator&) = delete;
+    int Enumerate(ProcessCallback callback, void* userData) override;
+
+private:
+    void ReleaseLibraries();
+
+    HMODULE psapiModule;
+    HMODULE vdmdbgModule;
+    EnumProcessesFunction enumProcesses;
+    GetModuleFileNameExAFunction getModuleFileNameExA;
+    EnumProcessModulesFunction enumProcessModules;
+    VDMEnumTaskWOWExFunction vdmEnumTaskWOWEx;    // needed to be ready, never called
+    GetModuleBaseNameAFunction getModuleBaseNameA;  // needed to be ready, never called
+};
+
+// What KillIfInfected is handed for each process.
+struct ProcessSweepStatus {
+    FileMatcher matcher;
+    int found;            // 1 once an infected process was remembered
+    int terminateStatus;  // 1 while every termination succeeded, then 0 for good
+};
+
+// One remembered executable; the path is a heap copy owned by the node.
+struct InfectedProcessFile {
+    char* path;
+    InfectedProcessFile* next;
+};
+
+// The executables of the infected processes, in the order they were met; the
+// same path once for each process that ran it. Filled during the run and kept
+// until the process ends.
+struct InfectedProcessFileList {
+    InfectedProcessFile* head;
+    InfectedProcessFile* tail;
+};
+extern InfectedProcessFileList InfectedProcessFiles;
+
+// Enables the debug privilege on NT, terminates every process whose
+// executable the matcher calls infected, and deletes those executables a
+// second later. 1 when no infected process was found, else 1 when every one
+// was terminated and 0 when one could not be.
+int KillInfectedProcesses(FileMatcher matcher);
+
+// Walks the processes with the enumerator of the family (PSAPI on NT,
+// tool-help elsewhere) and returns what its Enumerate returned.
+int EnumerateProcesses(int isNT, ProcessCallback callback, void* userData);
+
+// The sweep's callback; userData is the ProcessSweepStatus.
+void KillIfInfected(const char* path, DWORD processId, void* userData);
+
+// Deletes every remembered executable through ReplaceFile, after one second.
+void DeleteProcessFiles();
+
+#endif

@@ -1,0 +1,457 @@
+// The process sweep on the simulated workstation: which processes it
+// examines on each family, what it terminates, what it deletes a second
+// later, and what it tells the console and the log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "cleanup/process_sweep.h"
+#include "cleanup/signature_matcher.h"
+#include "e2e/worm_sample.h"
+#include "tests/fresh_process.h"
+#include "trace/trace_log.h"
+
+namespace {
+
+const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
+const char* const kWormA = "C:\\WINDOWS\\System32\\kurrel.exe";
+const char* const kWormB = "C:\\Documents and Settings\\user\\Start Menu\\Programs\\run me.exe";
+const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+const char* const kNotepad = "C:\\WINDOWS\\notepad.exe";
+
+// Log lines of the sweep itself, without ReplaceFile's and FileExist's own.
+std::vector<std::string> SweepLines(const std::string& log) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < log.size()) {
+        size_t end = log.find("\r\n", at);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(at, end - at);
+        if (line.compare(0, 6, "[VTSU ") != 0) lines.push_back(line);
+        at = end + 2;
+    }
+    return lines;
+}
+
+// Process, snapshot and token handles still open: the sweep must leave none.
+int OpenHandles(const sim::Workstation& ws) {
+    int open = 0;
+    for (const sim::HandleEntry& entry : ws.handles) {
+        open += entry.kind == sim::HandleKind::Process || entry.kind == sim::HandleKind::Snapshot ||
+                entry.kind == sim::HandleKind::Token;
+    }
+    return open;
+}
+
+sim::Process Proc(DWORD pid, const std::string& path) {
+    sim::Process process;
+    process.pid = pid;
+    process.exePath = path;
+    return process;
+}
+
+struct Sweep {
+    int result;
+    std::string console;
+    std::vector<std::string> log;
+};
+
+class ProcessSweep : public ::testing::Test {
+protected:
+    void SetUp() override { StartFreshProcess(); }
+    void TearDown() override { EndProcess(); }
+
+    // A machine with two clean programs and the worm's files in place.
+    static void Plant(sim::Workstation& ws) {
+        ws.File(kExplorer, "MZ explorer")
+            .File(kNotepad, "MZ notepad")
+            .FileBytes(kWormA, worm_sample::MakeSample(16384, SignatureTable[2].crc))
+            .FileBytes(kWormB, worm_sample::MakeSample(9000, SignatureTable[9].crc, 5),
+                       FILE_ATTRIBUTE_HIDDEN);
+    }
+
+    static Sweep Run(sim::Workstation& ws) {
+        (void)ws;
+        SetLogFile(kLog, "a+");
+        Sweep sweep;
+        {
+            ConsoleCapture capture;
+            sweep.result = KillInfectedProcesses(IsInfectedFile);
+            sweep.console = capture.Text();
+        }
+        EndProcess();
+        sweep.log = SweepLines(sim::Current().Read(kLog));
+        return sweep;
+    }
+
+    static const sim::Process& ProcessWithId(sim::Workstation& ws, DWORD pid) {
+        for (const sim::Process& process : ws.processes) {
+            if (process.pid == pid) return process;
+        }
+        throw std::logic_error("no such process");
+    }
+};
+
+TEST_F(ProcessSweep, NoInfectedProcess) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x10, kExplorer)).AddProcess(Proc(0x2c8, kNotepad));
+    DWORD start = ws.clockMs;
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.console, "no Kurrel tasks in memory \n");
+    EXPECT_EQ(sweep.log, (std::vector<std::string>{
+                             "examinate process C:\\WINDOWS\\explorer.exe (PID=0x10)",
+                             "examinate process C:\\WINDOWS\\notepad.exe (PID=0x2c8)",
+                             "No infected processes were found"}));
+    EXPECT_EQ(ws.clockMs, start);  // no pause
+    EXPECT_EQ(ws.Calls("TerminateProcess"), 0);
+    EXPECT_EQ(ws.Calls("DeleteFileA"), 0);
+    EXPECT_EQ(g_removalOutcome.infectionState, InfectionNotFound);
+    EXPECT_EQ(InfectedProcessFiles.head, nullptr);
+}
+
+TEST_F(ProcessSweep, OneInfectedProcessIsEndedAndItsFileDeletedOneSecondLater) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x10, kExplorer)).AddProcess(Proc(0x1a4, kWormA));
+    DWORD start = ws.clockMs;
+    bool endedBeforeDelete = false, fileThereAtOneSecond = false;
+    ws.At(start + 1000, [&] {
+        endedBeforeDelete = !ProcessWithId(ws, 0x1a4).running;
+        fileThereAtOneSecond = ws.Exists(kWormA);
+    });
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.console, "found Kurrel tasks in memory \n");
+    EXPECT_EQ(sweep.log,
+              (std::vector<std::string>{
+                  "examinate process C:\\WINDOWS\\explorer.exe (PID=0x10)",
+                  "examinate process C:\\WINDOWS\\System32\\kurrel.exe (PID=0x1a4)",
+                  "Process C:\\WINDOWS\\System32\\kurrel.exe (PID=0x1a4) is infection",
+                  "Process C:\\WINDOWS\\System32\\kurrel.exe terminated with status 1",
+                  "There were infected proceses, terminated with status =OK, start delete "
+                  "infected process files",
+                  "Deleting file \"C:\\WINDOWS\\System32\\kurrel.exe\", result=1"}));
+    EXPECT_TRUE(endedBeforeDelete);
+    EXPECT_TRUE(fileThereAtOneSecond);
+    EXPECT_FALSE(ws.Exists(kWormA));
+    EXPECT_EQ(ws.clockMs, start + 1000);
+    EXPECT_TRUE(ProcessWithId(ws, 0x10).running);
+    EXPECT_TRUE(ws.Exists(kExplorer));
+    EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
+    EXPECT_EQ(g_removalOutcome.failureCount, 0);
+}
+
+// The worm that cannot be opened keeps running and holding its file, which
+// is then left for the next boot; the other one goes at once.
+class ProcessSweepOrder : public ProcessSweep, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ProcessSweepOrder, OneOfTwoInfectedProcessesCannotBeOpened) {
+    bool lockedFirst = GetParam();
+    sim::Workstation ws;
+    Plant(ws);
+    sim::Process locked = Proc(0x300, kWormB);
+    locked.canTerminate = false;
+    sim::Process free = Proc(0x304, kWormA);
+    if (lockedFirst) {
+        ws.AddProcess(locked).AddProcess(free);
+    } else {
+        ws.AddProcess(free).AddProcess(locked);
+    }
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 0);
+    EXPECT_EQ(sweep.console, "found Kurrel tasks in memory \n");
+    std::string refused = std::string("cannot open infected process ") + kWormB + ", Error=5";
+    std::string ended = std::string("Process ") + kWormA + " terminated with status 1";
+    std::vector<std::string> lockedLines = {
+        std::string("examinate process ") + kWormB + " (PID=0x300)",
+        std::string("Process ") + kWormB + " (PID=0x300) is infection", refused};
+    std::vector<std::string> freeLines = {
+        std::string("examinate process ") + kWormA + " (PID=0x304)",
+        std::string("Process ") + kWormA + " (PID=0x304) is infection", ended};
+    std::vector<std::string> expected = lockedFirst ? lockedLines : freeLines;
+    const std::vector<std::string>& second = lockedFirst ? freeLines : lockedLines;
+    expected.insert(expected.end(), second.begin(), second.end());
+    expected.push_back(
+        "There were infected proceses, terminated with status =NOT OK, start delete infected "
+        "process files");
+    std::string deleteLocked = std::string("Deleting file \"") + kWormB + "\", result=2";
+    std::string deleteFree = std::string("Deleting file \"") + kWormA + "\", result=1";
+    expected.push_back(lockedFirst ? deleteLocked : deleteFree);
+    expected.push_back(lockedFirst ? deleteFree : deleteLocked);
+    EXPECT_EQ(sweep.log, expected);
+
+    EXPECT_FALSE(ws.Exists(kWormA));
+    EXPECT_TRUE(ws.Exists(kWormB));
+    EXPECT_TRUE(ProcessWithId(ws, 0x300).running);
+    EXPECT_FALSE(ProcessWithId(ws, 0x304).running);
+    EXPECT_EQ(g_removalOutcome.failureCount, 0);  // a deletion at the next boot is no failure
+    EXPECT_EQ(OpenHandles(ws), 0);
+    ws.Reboot();
+    EXPECT_FALSE(ws.Exists(kWormB));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothOrders, ProcessSweepOrder, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "LockedFirst" : "LockedSecond");
+                         });
+
+TEST_F(ProcessSweep, TwoProcessesOfOneExecutable) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x40, kWormA)).AddProcess(Proc(0x44, kWormA));
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.console, "found Kurrel tasks in memory \n");  // no "\n" for the second
+    ASSERT_GE(sweep.log.size(), 2u);
+    EXPECT_EQ(sweep.log[sweep.log.size() - 2],
+              std::string("Deleting file \"") + kWormA + "\", result=1");
+    EXPECT_EQ(sweep.log.back(), std::string("Deleting file \"") + kWormA + "\", result=0");
+    EXPECT_EQ(g_removalOutcome.failureCount, 0);
+    EXPECT_FALSE(ws.Exists(kWormA));
+    ASSERT_NE(InfectedProcessFiles.head, nullptr);
+    EXPECT_STREQ(InfectedProcessFiles.head->path, kWormA);
+    ASSERT_NE(InfectedProcessFiles.head->next, nullptr);
+    EXPECT_STREQ(InfectedProcessFiles.head->next->path, kWormA);
+    EXPECT_EQ(InfectedProcessFiles.head->next, InfectedProcessFiles.tail);
+}
+
+TEST_F(ProcessSweep, DeletionThatCannotBeScheduledCountsAFailure) {
+    sim::Workstation ws;
+    Plant(ws);
+    sim::Process locked = Proc(0x50, kWormA);
+    locked.canTerminate = false;
+    ws.AddProcess(locked).FailCall("MoveFileExA", ERROR_ACCESS_DENIED);
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 0);
+    EXPECT_EQ(sweep.log.back(), std::string("Deleting file \"") + kWormA + "\", result=4");
+    EXPECT_EQ(g_removalOutcome.failureCount, 1);
+    EXPECT_TRUE(ws.Exists(kWormA));
+}
+
+struct MissingPiece {
+    const char* name;
+    std::function<void(sim::Workstation&)> takeAway;
+};
+
+class ProcessSweepMissing : public ProcessSweep,
+                            public ::testing::WithParamInterface<MissingPiece> {};
+
+TEST_P(ProcessSweepMissing, NtWithoutAPieceExaminesNothing) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x10, kExplorer)).AddProcess(Proc(0x1a4, kWormA));
+    GetParam().takeAway(ws);
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.console, "no Kurrel tasks in memory \n");
+    EXPECT_EQ(sweep.log, (std::vector<std::string>{"No infected processes were found"}));
+    EXPECT_EQ(ws.Calls("OpenProcess"), 0);
+    EXPECT_TRUE(ProcessWithId(ws, 0x1a4).running);
+    EXPECT_TRUE(ws.Exists(kWormA));
+    // Whatever was loaded was given back.
+    for (const char* dll : {"PSAPI.DLL", "VDMDBG.DLL"}) {
+        auto it = ws.modules.find(std::string_view(dll));
+        if (it != ws.modules.end()) {
+            EXPECT_EQ(it->second.loadCount, 0) << dll;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, ProcessSweepMissing,
+    ::testing::Values(
+        MissingPiece{"NoPsapi", [](sim::Workstation& ws) { ws.modules.erase("PSAPI.DLL"); }},
+        MissingPiece{"NoVdmdbg", [](sim::Workstation& ws) { ws.modules.erase("VDMDBG.DLL"); }},
+        MissingPiece{"VdmdbgNotLoadable",
+                     [](sim::Workstation& ws) { ws.modules["VDMDBG.DLL"].loadable = false; }},
+        MissingPiece{"NoEnumProcesses",
+                     [](sim::Workstation& ws) {
+                         ws.modules["PSAPI.DLL"].functions.erase("EnumProcesses");
+                     }},
+        MissingPiece{"NoGetModuleBaseName",
+                     [](sim::Workstation& ws) {
+                         ws.modules["PSAPI.DLL"].functions.erase("GetModuleBaseNameA");
+                     }},
+        MissingPiece{"NoVdmEnumTaskWOWEx",
+                     [](sim::Workstation& ws) {
+                         ws.modules["VDMDBG.DLL"].functions.erase("VDMEnumTaskWOWEx");
+                     }},
+        MissingPiece{"EnumProcessesFails",
+                     [](sim::Workstation& ws) { ws.FailCall("EnumProcesses", ERROR_ACCESS_DENIED); }}),
+    [](const ::testing::TestParamInfo<MissingPiece>& info) { return std::string(info.param.name); });
+
+TEST_F(ProcessSweep, NtBindsPsapiAtRunTimeAndGivesItBack) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x10, kExplorer));
+
+    Run(ws);
+
+    EXPECT_EQ(ws.Calls("LoadLibraryA"), 2);
+    EXPECT_EQ(ws.Calls("FreeLibrary"), 2);
+    EXPECT_EQ(ws.modules["PSAPI.DLL"].loadCount, 0);
+    EXPECT_EQ(ws.modules["VDMDBG.DLL"].loadCount, 0);
+    EXPECT_EQ(ws.Calls("CreateToolhelp32Snapshot"), 0);
+    EXPECT_EQ(ws.Calls("VDMEnumTaskWOWEx"), 0);
+    EXPECT_EQ(ws.Calls("GetModuleBaseNameA"), 0);
+}
+
+TEST_F(ProcessSweep, Win9xUsesTheToolhelpSnapshotAndNoToken) {
+    sim::Workstation ws;
+    ws.Win9x();
+    Plant(ws);
+    sim::Process worm = Proc(0xFFF3A1B5, kWormA);
+    worm.toolhelpName = "C:\\WINDOWS\\SYSTEM32\\KURREL.EXE";  // as 9x spells it
+    ws.AddProcess(Proc(0xFFF00001, kExplorer)).AddProcess(worm);
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.console, "found Kurrel tasks in memory \n");
+    EXPECT_EQ(sweep.log,
+              (std::vector<std::string>{
+                  "examinate process C:\\WINDOWS\\explorer.exe (PID=0xfff00001)",
+                  "examinate process C:\\WINDOWS\\SYSTEM32\\KURREL.EXE (PID=0xfff3a1b5)",
+                  "Process C:\\WINDOWS\\SYSTEM32\\KURREL.EXE (PID=0xfff3a1b5) is infection",
+                  "Process C:\\WINDOWS\\SYSTEM32\\KURREL.EXE terminated with status 1",
+                  "There were infected proceses, terminated with status =OK, start delete "
+                  "infected process files",
+                  "Deleting file \"C:\\WINDOWS\\SYSTEM32\\KURREL.EXE\", result=1"}));
+    EXPECT_EQ(ws.Calls("OpenProcessToken"), 0);
+    EXPECT_EQ(ws.Calls("AdjustTokenPrivileges"), 0);
+    EXPECT_EQ(ws.Calls("LoadLibraryA"), 0);
+    EXPECT_EQ(ws.Calls("EnumProcesses"), 0);
+    EXPECT_EQ(ws.Calls("CreateToolhelp32Snapshot"), 1);
+    EXPECT_EQ(OpenHandles(ws), 0);
+    EXPECT_FALSE(ws.Exists(kWormA));
+}
+
+TEST_F(ProcessSweep, Win9xWithoutToolhelpExaminesNothing) {
+    sim::Workstation ws;
+    ws.Win9x();
+    Plant(ws);
+    ws.AddProcess(Proc(0x1a4, kWormA));
+    ws.modules["KERNEL32.DLL"].functions.erase("Process32Next");
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_EQ(sweep.log, (std::vector<std::string>{"No infected processes were found"}));
+    EXPECT_EQ(ws.Calls("CreateToolhelp32Snapshot"), 0);
+    EXPECT_TRUE(ProcessWithId(ws, 0x1a4).running);
+}
+
+TEST_F(ProcessSweep, OneExaminationLinePerNamedProcessWithLowercaseHexId) {
+    sim::Workstation ws;
+    Plant(ws);
+    sim::Process system = Proc(4, "C:\\WINDOWS\\System32\\ntoskrnl.exe");
+    system.canOpenQuery = false;  // skipped without a word
+    ws.AddProcess(system)
+        .AddProcess(Proc(0xABCDEF, kExplorer))
+        .AddProcess(Proc(0x7F0, kNotepad))
+        .AddProcess(Proc(0xBEEF, "C:\\Program Files\\Some App\\app.exe"));
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.log, (std::vector<std::string>{
+                             "examinate process C:\\WINDOWS\\explorer.exe (PID=0xabcdef)",
+                             "examinate process C:\\WINDOWS\\notepad.exe (PID=0x7f0)",
+                             "examinate process C:\\Program Files\\Some App\\app.exe (PID=0xbeef)",
+                             "No infected processes were found"}));
+    int opened = 0;
+    for (const sim::ProcessOpen& open : ws.processOpens) opened += open.granted ? 1 : 0;
+    EXPECT_EQ(opened, 3);
+    EXPECT_EQ(OpenHandles(ws), 0);
+}
+
+TEST_F(ProcessSweep, OnlyTheFirst1024ProcessIdsAreExamined) {
+    sim::Workstation ws;
+    Plant(ws);
+    for (DWORD i = 0; i < 1030; ++i) ws.AddProcess(Proc(0x1000 + 4 * i, kExplorer));
+    ws.AddProcess(Proc(0x9000, kWormA));  // beyond the list
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_EQ(sweep.log.size(), 1024u + 1u);
+    EXPECT_EQ(sweep.log[1023], "examinate process C:\\WINDOWS\\explorer.exe (PID=0x1ffc)");
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_TRUE(ws.Exists(kWormA));
+}
+
+TEST_F(ProcessSweep, DebugPrivilegeIsEnabledForTheEnumerationOnly) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x10, kExplorer)).AddProcess(Proc(0x1a4, kWormA));
+    auto enabled = [&ws] {
+        auto it = ws.privilegeAttributes.find(std::string_view("SeDebugPrivilege"));
+        return it != ws.privilegeAttributes.end() && (it->second & SE_PRIVILEGE_ENABLED) != 0;
+    };
+    ASSERT_FALSE(enabled());
+    bool enabledWhileDeleting = true;
+    ws.At(ws.clockMs + 1000, [&] { enabledWhileDeleting = enabled(); });
+
+    Sweep sweep = Run(ws);
+
+    ASSERT_EQ(ws.processOpens.size(), 3u);  // two for the list, one to terminate
+    for (const sim::ProcessOpen& open : ws.processOpens) EXPECT_TRUE(open.debugPrivilegeEnabled);
+    EXPECT_EQ(ws.processOpens[2].access, static_cast<DWORD>(PROCESS_TERMINATE));
+    EXPECT_FALSE(enabledWhileDeleting);
+    EXPECT_FALSE(enabled());
+    EXPECT_FALSE(ws.Exists(kWormA));
+}
+
+TEST_F(ProcessSweep, TokenThatCannotBeOpenedIsLoggedAndTheSweepGoesOn) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x1a4, kWormA)).FailCall("OpenProcessToken", ERROR_ACCESS_DENIED);
+
+    Sweep sweep = Run(ws);
+
+    ASSERT_GE(sweep.log.size(), 3u);
+    EXPECT_EQ(sweep.log[0], "Cannot open current process 5");
+    EXPECT_EQ(sweep.log[1], "Cannot SetPrivilege 6");
+    EXPECT_EQ(sweep.log[2], std::string("examinate process ") + kWormA + " (PID=0x1a4)");
+    for (const sim::ProcessOpen& open : ws.processOpens) EXPECT_FALSE(open.debugPrivilegeEnabled);
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_FALSE(ws.Exists(kWormA));
+}
+
+TEST_F(ProcessSweep, NoMemoryForthePathForgetsThatProcess) {
+    sim::Workstation ws;
+    Plant(ws);
+    ws.AddProcess(Proc(0x1a4, kWormA)).AddProcess(Proc(0x1a8, kWormB));
+    // The first node of the list cannot be had; the second process's can.
+    ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY);
+
+    Sweep sweep = Run(ws);
+
+    EXPECT_NE(std::find(sweep.log.begin(), sweep.log.end(), "NO MEMORY"), sweep.log.end());
+    EXPECT_EQ(sweep.result, 1);
+    EXPECT_FALSE(ProcessWithId(ws, 0x1a4).running);  // ended, but its file is forgotten
+    EXPECT_TRUE(ws.Exists(kWormA));
+    EXPECT_FALSE(ws.Exists(kWormB));
+    ASSERT_NE(InfectedProcessFiles.head, nullptr);
+    EXPECT_STREQ(InfectedProcessFiles.head->path, kWormB);
+    EXPECT_EQ(InfectedProcessFiles.head->next, nullptr);
+}
+
+}  // namespace
