@@ -29,6 +29,17 @@ void ForEachComponent(std::string_view rest, F f) {
     }
 }
 
+// A "." or ".." component needs resolving; a name that only starts with a
+// dot (".config") does not.
+bool HasDotComponent(std::string_view rest) {
+    bool dot = false;
+    ForEachComponent(rest, [&](std::string_view part) {
+        dot = part == "." || part == "..";
+        return !dot;
+    });
+    return dot;
+}
+
 }  // namespace
 
 bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
@@ -355,8 +366,7 @@ std::string Workstation::Absolute(std::string_view path) const {
 FileNode* Workstation::Find(std::string_view path) {
     std::string storage;
     bool simple = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]) &&
-                  path.find("\\.") == std::string_view::npos &&
-                  path.find("/.") == std::string_view::npos;
+                  !HasDotComponent(path.substr(2));
     if (!simple) {
         storage = Absolute(path);
         path = storage;
