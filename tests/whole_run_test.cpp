@@ -1,0 +1,337 @@
+// Whole silent runs of the tool on described workstations of both families,
+// each from a fresh process state: what the administrator finds afterwards in
+// the exit code, the console, the log, the files, the processes, the registry
+// and win.ini, and after the next boot.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "cleanup/signature_matcher.h"
+#include "e2e/worm_sample.h"
+#include "tests/fresh_process.h"
+
+namespace {
+
+const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
+const char* const kShellKey = "exefile\\shell\\open\\command";
+const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+const std::string kRightCommand = "\"%1\" %*";
+const std::string kWormCommand = "C:\\WINDOWS\\SYSTEM\\kurrel.exe \"%1\" %*";
+const std::string kWormRun = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+
+// The running worm, the copies it left, and a file one bit away from a copy.
+const char* const kRunningWorm = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+const char* const kCopyInDocuments = "C:\\My Documents\\Holiday Pictures\\setup.exe";
+const char* const kCopyInProgramFiles = "C:\\Program Files\\Common Files\\kurrel.scr";
+const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
+const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+
+struct Family {
+    const char* name;
+    bool nt;
+};
+const Family kFamilies[] = {{"NT", true}, {"Win9x", false}};
+
+std::string WinIni(const std::string& run) {
+    return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
+}
+
+// On NT the section "windows" of win.ini lives in the user's registry.
+std::string RunEntry(sim::Workstation& ws, const Family& family) {
+    if (family.nt) return ws.RegText(HKEY_CURRENT_USER, kNtWindowsKey, "run");
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    size_t at = ini.find("\r\nrun=");
+    if (at == std::string::npos) return "(none)";
+    size_t end = ini.find("\r\n", at + 2);
+    return ini.substr(at + 6, end - at - 6);
+}
+
+sim::Process Running(DWORD pid, const std::string& path) {
+    sim::Process process;
+    process.pid = pid;
+    process.exePath = path;
+    return process;
+}
+
+// A machine of the family with its explorer running, win.ini in place and a
+// given open command and run= entry.
+void Describe(sim::Workstation& ws, const Family& family, const std::string& command,
+              const std::string& run) {
+    if (family.nt) {
+        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run);
+    } else {
+        ws.Win9x();
+    }
+    ws.File(kExplorer, "MZ explorer")
+        .AddProcess(Running(0x5c, kExplorer))
+        .File("C:\\WINDOWS\\win.ini", WinIni(run))
+        .File("C:\\AUTOEXEC.BAT", "@echo off\r\n")
+        .RegString(HKEY_CLASSES_ROOT, kShellKey, "", command);
+}
+
+// The worm as it sits on an infected machine.
+void Infect(sim::Workstation& ws) {
+    std::vector<uint8_t> copy = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);
+    std::vector<uint8_t> nearMiss = copy;
+    nearMiss[6000] ^= 0x10;
+    ws.FileBytes(kRunningWorm, worm_sample::MakeSample(16384, SignatureTable[1].crc, 2),
+                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+        .AddProcess(Running(0x1a4, kRunningWorm))
+        .FileBytes(kCopyInDocuments, copy)
+        .FileBytes(kCopyInProgramFiles, worm_sample::MakeSample(8192, SignatureTable[17].crc, 4),
+                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+        .FileBytes(kNearMiss, nearMiss);
+}
+
+std::vector<std::string> Lines(const std::string& text, const std::string& end) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t stop = text.find(end, at);
+        if (stop == std::string::npos) stop = text.size();
+        lines.push_back(text.substr(at, stop - at));
+        at = stop + end.size();
+    }
+    return lines;
+}
+
+// The lines expected, in this order, with any others between them.
+void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
+    size_t at = 0;
+    for (const std::string& line : expected) {
+        while (at < lines.size() && lines[at] != line) ++at;
+        EXPECT_LT(at, lines.size()) << "missing, or out of order: " << line;
+        if (at == lines.size()) return;
+        ++at;
+    }
+}
+
+int CountOf(const std::vector<std::string>& lines, const std::string& prefix) {
+    int count = 0;
+    for (const std::string& line : lines) count += line.compare(0, prefix.size(), prefix) == 0;
+    return count;
+}
+
+bool IsRunning(sim::Workstation& ws, DWORD pid) { return ws.FindProcess(pid) != nullptr; }
+
+std::string Deleting(const std::string& path, int result) {
+    return "Deleting file \"" + path + "\", result=" + std::to_string(result);
+}
+
+class WholeRun : public ::testing::TestWithParam<Family> {};
+
+TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kRightCommand, "");
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.console,
+              "Kurrelfix v1.00.5\n"
+              "find and kill all Kurrel tasks in memory ... \n"
+              "no Kurrel tasks in memory \n"
+              "scan all hard disks and delete all Kurrel files, it will take a while ...\n"
+              "Infection was not found, the shell key is not updated\n"
+              "Kurrelfix tool exit code: 0\n");
+    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    ExpectInOrder(log, {"Kurrelfix v1.00.5", "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
+                        "No infected processes were found",
+                        "Infection was not found, the shell key is not updated",
+                        "Kurrelfix tool exit code: 0"});
+    EXPECT_EQ(CountOf(log, "Found infection"), 0);
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kRightCommand);
+    EXPECT_EQ(ws.Calls("RegSetValueExA"), 0);
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+    EXPECT_EQ(RunEntry(ws, family), "");
+    EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
+    EXPECT_TRUE(IsRunning(ws, 0x5c));
+    EXPECT_TRUE(ws.boxesShown.empty());
+}
+
+TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    // Five seconds into the fifteen-second look the sweeps are over: the
+    // machine is then known to be infected, and only the look makes it clean.
+    int codeDuringTheLook = -1;
+    ws.At(ws.clockMs + 6000, [&] { codeDuringTheLook = GetOutcomeCode(); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(codeDuringTheLook, 2);
+    EXPECT_EQ(run.exitCode, 1);
+    ExpectInOrder(Lines(run.console, "\n"),
+                  {"Kurrelfix v1.00.5", "find and kill all Kurrel tasks in memory ... ",
+                   "found Kurrel tasks in memory ",
+                   "scan all hard disks and delete all Kurrel files, it will take a while ...",
+                   "Update shell key", "Wait 15 sec and re-check shell key ...  Infection is cleaned!",
+                   "clean up Win.ini", "Kurrelfix tool exit code: 1"});
+    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    ExpectInOrder(log, {"Kurrelfix v1.00.5",
+                        "[VTSU - Disinfect_Kurrel]",
+                        "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
+                        "examinate process C:\\WINDOWS\\SYSTEM\\kurrel.exe (PID=0x1a4)",
+                        "Process C:\\WINDOWS\\SYSTEM\\kurrel.exe (PID=0x1a4) is infection",
+                        "Process C:\\WINDOWS\\SYSTEM\\kurrel.exe terminated with status 1",
+                        "There were infected proceses, terminated with status =OK, start delete "
+                        "infected process files",
+                        Deleting(kRunningWorm, 1),
+                        std::string("Found infection \"") + kCopyInDocuments + "\"",
+                        Deleting(kCopyInDocuments, 1),
+                        std::string("Found infection \"") + kCopyInProgramFiles + "\"",
+                        Deleting(kCopyInProgramFiles, 1),
+                        "Infection is cleaned!",
+                        "Restore shell, success=1",
+                        "win.ini run=" + kWormRun + ", removing",
+                        "Kurrelfix tool exit code: 1"});
+    EXPECT_EQ(CountOf(log, "Found infection"), 2);
+
+    EXPECT_FALSE(IsRunning(ws, 0x1a4));
+    EXPECT_TRUE(IsRunning(ws, 0x5c));
+    EXPECT_FALSE(ws.Exists(kRunningWorm));
+    EXPECT_FALSE(ws.Exists(kCopyInDocuments));
+    EXPECT_FALSE(ws.Exists(kCopyInProgramFiles));
+    EXPECT_TRUE(ws.Exists(kNearMiss));
+    EXPECT_TRUE(ws.Exists(kExplorer));
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kRightCommand);
+    EXPECT_EQ(RunEntry(ws, family), "");
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
+    ws.Reboot();
+    EXPECT_TRUE(ws.Exists(kNearMiss));
+}
+
+TEST_P(WholeRun, WormFileInUseIsLeftForTheNextBoot) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    ws.Hold(kCopyInDocuments, FILE_SHARE_READ);  // another program has it open
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 1);
+    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    ExpectInOrder(log, {Deleting(kCopyInDocuments, 2), Deleting(kCopyInProgramFiles, 1),
+                        "Restore shell, success=1", "Kurrelfix tool exit code: 1"});
+    EXPECT_TRUE(ws.Exists(kCopyInDocuments));
+    EXPECT_FALSE(ws.Exists(kCopyInProgramFiles));
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kRightCommand);
+    EXPECT_EQ(RunEntry(ws, family), "");
+
+    ws.Reboot();
+    EXPECT_FALSE(ws.Exists(kCopyInDocuments));
+    EXPECT_TRUE(ws.Exists(kNearMiss));
+    EXPECT_TRUE(ws.Exists(kExplorer));
+}
+
+TEST_P(WholeRun, OneFailedDeletionEndsWithErrors) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    ws.Hold(kCopyInDocuments, FILE_SHARE_READ);
+    // Its deletion cannot be left for the boot either.
+    if (family.nt) {
+        ws.FailCall("MoveFileExA", ERROR_ACCESS_DENIED);
+    } else {
+        ws.FailCall("GetShortPathNameA", ERROR_ACCESS_DENIED);
+    }
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 3);
+    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    ExpectInOrder(log, {Deleting(kCopyInDocuments, 4), Deleting(kCopyInProgramFiles, 1),
+                        "Infection is cleaned!", "Restore shell, success=1",
+                        "Kurrelfix tool exit code: 3"});
+    EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
+    EXPECT_TRUE(ws.Exists(kCopyInDocuments));
+    // The command is still repaired; win.ini is not touched.
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kRightCommand);
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+    EXPECT_EQ(RunEntry(ws, family), kWormRun);
+    EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
+    ws.Reboot();
+    EXPECT_TRUE(ws.Exists(kCopyInDocuments));
+}
+
+// A copy the sweeps cannot read (its program holds it without read sharing)
+// keeps running and writes its command back during the look.
+TEST_P(WholeRun, WormWritingItsCommandBackLeavesTheMachineInfected) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    const char* hidden = "C:\\WINDOWS\\Temp\\~wrm0001.tmp";
+    ws.FileBytes(hidden, worm_sample::MakeSample(9000, SignatureTable[12].crc))
+        .Hold(hidden, 0)
+        .AddProcess(Running(0x2f0, hidden));
+    bool wroteBack = false;
+    ws.At(ws.clockMs + 1000 + 5000, [&] {
+        wroteBack = true;
+        ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWormCommand);
+    });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_TRUE(wroteBack);
+    EXPECT_EQ(run.exitCode, 2);
+    ExpectInOrder(Lines(run.console, "\n"),
+                  {"Update shell key", "Wait 15 sec and re-check shell key ...  Infection is still avaliable!",
+                   "Kurrelfix tool exit code: 2"});
+    EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
+    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    ExpectInOrder(log, {Deleting(kCopyInProgramFiles, 1), "Infection is still avaliable!",
+                        "Restore shell, success=0", "Kurrelfix tool exit code: 2"});
+    EXPECT_TRUE(IsRunning(ws, 0x2f0));
+    EXPECT_TRUE(ws.Exists(hidden));
+    EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kWormCommand);
+    EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
+    EXPECT_EQ(RunEntry(ws, family), kWormRun);
+}
+
+// Ctrl+C in the middle of the walk: the guard answers it and the sweep goes
+// on to the files after that point.
+TEST_P(WholeRun, CtrlCDuringTheSweepDoesNotStopIt) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    const char* late = "C:\\WINDOWS\\System32\\drivers\\kurrel.sys";
+    ws.FileBytes(late, worm_sample::MakeSample(8192, SignatureTable[0].crc, 9));
+    int deletedBeforeCtrlC = -1;
+    ws.OnCall("FindNextFileA", 3, [&] {
+        deletedBeforeCtrlC = ws.Exists(kCopyInProgramFiles) ? 0 : 1;
+        ws.RaiseCtrlEvent(CTRL_C_EVENT);
+    });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(deletedBeforeCtrlC, 0);  // the walk was still on its way
+    EXPECT_EQ(run.exitCode, 1);
+    ExpectInOrder(Lines(run.console, "\n"),
+                  {"scan all hard disks and delete all Kurrel files, it will take a while ...",
+                   "you should not stop Kurrelfix!", "Update shell key", "Kurrelfix tool exit code: 1"});
+    std::string log = ws.Read(kLog);
+    EXPECT_EQ(log.find("you should not stop"), std::string::npos);
+    EXPECT_FALSE(ws.Exists(kCopyInProgramFiles));
+    EXPECT_FALSE(ws.Exists(late));
+    EXPECT_TRUE(ws.ctrlHandlers.empty());  // the guard is gone after the run
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, WholeRun, ::testing::ValuesIn(kFamilies),
+                         [](const ::testing::TestParamInfo<Family>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace
