@@ -8,6 +8,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/settings_repair.h"
+#include "e2e/worm_sample.h"
 #include "sim/workstation.h"
 #include "tests/fresh_process.h"
 #include "trace/trace_log.h"
@@ -544,6 +545,40 @@ TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
     EXPECT_EQ(RunEntry(ws, kFamilies[1], "C:\\WINDOWS\\win.ini"), kWormRun);
     EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), kWorm);
+}
+
+namespace {
+
+// An infected machine as the sweeps find it: a copy of the worm on drive C:,
+// its command in the registry and its run= entry.
+void PlantWorm(sim::Workstation& ws, const Family& family) {
+    ws.FileBytes("C:\\Games\\kurrel.exe", worm_sample::MakeSample(12000, 0x91729FD1))
+        .RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
+    PlantRun(ws, family, "C:\\WINDOWS\\win.ini", kWormRun);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+// A repair that worked but a backup that failed: code 1 turns into 3.
+TEST(SettingsRepairRun, FailedBackupAfterARepairEndsWithErrors) {
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.name);
+        sim::Workstation ws;
+        PlantWorm(ws, family);
+        ws.FailCall("CopyFileA", ERROR_ACCESS_DENIED);
+        RunResult run = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_FALSE(ws.Exists("C:\\Games\\kurrel.exe"));
+        EXPECT_TRUE(Has(run.console, " Infection is cleaned!\nclean up Win.ini\n"));
+        std::string log = ws.Read(kLog);
+        EXPECT_TRUE(Has(log, "Restore shell, success=1\r\ncannot make win.ini backup copy error =5\r\n"));
+        EXPECT_TRUE(Has(log, "Kurrelfix tool exit code: 3\r\n"));
+        EXPECT_EQ(RunEntry(ws, family, "C:\\WINDOWS\\win.ini"), kWormRun);
+        EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
+        ExpectRepaired(ws);
+    }
 }
 
 // ---- the simulated profile functions ------------------------------------
