@@ -109,6 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
         // The line end after the last line is dropped, and with it the
         // line end of an empty last line.
         RoundTrip{"EmptyLastLine", "[s]\r\na=1\r\n\r\n", "[s]\r\na=1\r\n"},
+        // Found by the fuzzer: the file that is one empty line saves as an empty file.
+        RoundTrip{"OnlyAnEmptyLine", "\n", ""},
+        // Found by the fuzzer: 128 blanks, tabs or spaces, count as -128 and write none.
+        RoundTrip{"EntryWith128LeadingTabs", std::string(128, '\t') + "=", "="},
+        RoundTrip{"EntryWith128MixedBlanksAfterEquals",
+                  "=" + Blanks(61) + "\t\t" + Blanks(27) + "\t\t" + Blanks(33) + "\t\t ",
+                  "="},
+        RoundTrip{"TextEndsAtNulByte", std::string("[s]\r\na=1\0junk\r\nb=2", 18),
+                  Lines({"[s]", "a=1", "b=2"})},
         RoundTrip{"LastSectionEmpty", Lines({"[s]", "a=1", "[t]"}),
                   Lines({"[s]", "a=1", "[t]"}) + "\r\n"},
         RoundTrip{"OnlyAHeader", "[s]", "[s]\r\n"},
@@ -116,6 +125,8 @@ INSTANTIATE_TEST_SUITE_P(
                   Lines({"[s]", "k=" + kLongValue, "a=1"})},
         RoundTrip{"LongPlainLine", Lines({"[s]", kLongComment, "a=1"}),
                   Lines({"[s]", kLongComment, "a=1"})},
+        RoundTrip{"LongEntryThenLongPlainLineLast", Lines({"[rename]", "k=" + kLongValue, kLongComment}),
+                  Lines({"[rename]", "k=" + kLongValue, kLongComment})},
         RoundTrip{"VeryLongLastLine", Lines({"[s]", kVeryLongLine}),
                   Lines({"[s]", kVeryLongLine})},
         RoundTrip{"LineFeedsOnlyBecomeCrLf", "[s]\na=1\nb=2\n", "[s]\r\na=1\r\nb=2"},
