@@ -12,12 +12,44 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 E2E_FAILURES=0
 
 # new_prefix [win98]: makes and boots a fresh prefix in a temporary folder.
+# The prefix is ours alone (E2E_PREFIX); a WINEPREFIX set beforehand is never touched.
 new_prefix() {
-    WINEPREFIX="$(mktemp -d /tmp/kurrelfix-wine.XXXXXX)"
+    end_prefix
+    E2E_PREFIX="$(mktemp -d /tmp/kurrelfix-wine.XXXXXX)" || { echo "  FAIL mktemp"; exit 1; }
+    WINEPREFIX="$E2E_PREFIX"
     export WINEPREFIX
+    trap end_prefix EXIT
     wineboot -i >/dev/null 2>&1
     wineserver -w
-    rm -f "$WINEPREFIX/dosdevices/z:"
+    if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+        echo "  FAIL wineboot made no prefix in $WINEPREFIX"
+        exit 1
+    fi
+    # Only C: stays: Wine maps the Linux root as Z:, and any other drive
+    # letter would be a fixed disk outside the prefix for the sweep to walk.
+    local drive
+    for drive in "$WINEPREFIX"/dosdevices/?:; do
+        [ -L "$drive" ] || continue
+        [ "${drive##*/}" = c: ] || rm -f "$drive"
+    done
+    if [ -e "$WINEPREFIX/dosdevices/z:" ] || [ -L "$WINEPREFIX/dosdevices/z:" ]; then
+        echo "  FAIL the Z: drive is still there"
+        exit 1
+    fi
+    # Wine links the user's folders (Desktop, Documents, ...) to this
+    # machine's home folder; the sweep would walk it through C:. Each link
+    # that leads out of the prefix becomes an empty folder of its own.
+    local link
+    while IFS= read -r -d '' link; do
+        case "$(readlink -f "$link")" in
+            "$WINEPREFIX"/*) ;;
+            *) rm -f "$link" && mkdir -p "$link" ;;
+        esac
+    done < <(find "$WINEPREFIX/drive_c" -type l -print0)
+    if find "$WINEPREFIX/drive_c" -type l -exec readlink -f {} + | grep -qv "^$WINEPREFIX/"; then
+        echo "  FAIL drive C: still links out of the prefix"
+        exit 1
+    fi
     if [ "${1:-}" = win98 ]; then
         wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
         # svrapi.dll's functions are bare stubs in Wine; a 9x machine without it is closer.
@@ -26,25 +58,77 @@ new_prefix() {
     else
         export WINEDLLOVERRIDES="mscoree,mshtml="
     fi
-    trap end_prefix EXIT
 }
 
-# end_prefix: ends this prefix's processes and removes it.
+# end_prefix: ends the processes of the prefix that new_prefix made, and
+# removes it; nothing else.
 end_prefix() {
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1 || true
-        rm -rf "$WINEPREFIX"
+    if [ -n "${E2E_PREFIX:-}" ] && [ -d "$E2E_PREFIX" ]; then
+        WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1 || true
+        WINEPREFIX="$E2E_PREFIX" wineserver -w >/dev/null 2>&1 || true
+        rm -rf "$E2E_PREFIX"
     fi
+    E2E_PREFIX=""
 }
 
 # Windows path of a file in drive C: of the prefix.
 c_path() { echo "$WINEPREFIX/drive_c/$1"; }
 
-# run_tool ARGS...: runs Kurrelfix.exe; sets TOOL_RC and TOOL_OUT (console, CR removed).
+# run_tool ARGS...: runs Kurrelfix.exe as a user would, from C:\Tools with C:\
+# as the current folder. Sets TOOL_RC, TOOL_OUT (console, CR removed) and
+# TOOL_RAW (a file with the console's bytes, outside drive C:).
 run_tool() {
-    TOOL_OUT="$(wine "$KURRELFIX_EXE" "$@" 2>/dev/null | tr -d '\r')"
-    TOOL_RC=${PIPESTATUS[0]}
+    TOOL_RAW="$WINEPREFIX/console.txt"
+    : >"$TOOL_RAW"
+    TOOL_OUT=""
+    mkdir -p "$WINEPREFIX/drive_c/Tools"
+    cp "$KURRELFIX_EXE" "$WINEPREFIX/drive_c/Tools/Kurrelfix.exe" || { TOOL_RC=255; return; }
+    # The exit code is taken straight from wine, not through a pipe, so that
+    # it holds whether or not the scenario set pipefail.
+    (cd "$WINEPREFIX/drive_c" && wine 'C:\Tools\Kurrelfix.exe' "$@" >"$TOOL_RAW" 2>/dev/null)
+    TOOL_RC=$?
+    TOOL_OUT="$(tr -d '\r' <"$TOOL_RAW")"
     wineserver -w
+}
+
+# The tool's log on the Unix side: Kurrelfix.log in C:\windows, whatever its letter case.
+log_file() {
+    local found
+    found="$(find "$WINEPREFIX/drive_c/windows" -maxdepth 1 -iname kurrelfix.log -print -quit)"
+    echo "${found:-$WINEPREFIX/drive_c/windows/Kurrelfix.log}"
+}
+
+# crlf_only FILE: every line of FILE ends in CR LF, the last one included.
+crlf_only() {
+    [ -s "$1" ] && [ "$(tail -c 2 "$1" | od -An -c | tr -d ' ')" = '\r\n' ] &&
+        ! LC_ALL=C grep -q $'[^\r]$' "$1" && ! LC_ALL=C grep -q $'^$' "$1"
+}
+
+# check_clean_runs: two silent runs on a prefix without the worm. Each exits
+# 0; the log in C:\windows holds the version line, the stage sequence's line
+# and the exit code line, in CR LF; the second run appends to the first.
+check_clean_runs() {
+    local log first="$WINEPREFIX/first-run.log"
+    run_tool /SILENT
+    log="$(log_file)"
+    check "exit code 0" [ "$TOOL_RC" -eq 0 ]
+    check "console starts with the version line" [ "$(head -n 1 <<<"$TOOL_OUT")" = "Kurrelfix v1.00.5" ]
+    check "console ends with the exit code line" [ "$(tail -n 1 <<<"$TOOL_OUT")" = "Kurrelfix tool exit code: 0" ]
+    check "the log is C:\windows\Kurrelfix.log" [ -f "$log" -a "${log##*/}" = Kurrelfix.log ]
+    check "the log starts with the version line" [ "$(head -n 1 "$log")" = $'Kurrelfix v1.00.5\r' ]
+    check "the log holds the stage sequence's line" grep -qx $'\\[VTSU - Disinfect_Kurrel\\]\r' "$log"
+    check "the log ends with the exit code line" [ "$(tail -n 1 "$log")" = $'Kurrelfix tool exit code: 0\r' ]
+    check "every log line ends in CR LF" crlf_only "$log"
+    cp "$log" "$first" 2>/dev/null || : >"$first"
+
+    run_tool /silent
+    check "second run: exit code 0" [ "$TOOL_RC" -eq 0 ]
+    check "second run appends: the first run's lines come first" \
+        cmp -s "$first" <(head -c "$(stat -c %s "$first")" "$log")
+    check "second run appends: two version lines" [ "$(grep -c '^Kurrelfix v1.00.5' "$log")" -eq 2 ]
+    check "second run appends: two exit code lines" \
+        [ "$(grep -c '^Kurrelfix tool exit code: 0' "$log")" -eq 2 ]
+    check "every log line still ends in CR LF" crlf_only "$log"
 }
 
 # check NAME COMMAND...: runs a check and counts it.

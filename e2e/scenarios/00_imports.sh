@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# The Windows build links only what every Windows has at start: its import
+# table names KERNEL32, ADVAPI32, USER32 and the C runtime, nothing of the
+# toolchain, and none of the libraries that the tool binds at run time.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+if [ ! -e "$KURRELFIX_EXE" ]; then
+    echo "  FAIL missing $KURRELFIX_EXE"
+    exit 1
+fi
+imports="$(i686-w64-mingw32-objdump -p "$KURRELFIX_EXE" | awk '/DLL Name:/ { print toupper($3) }' | sort -u)"
+echo "  imports: $(echo $imports)"
+
+check "it is a 32-bit program" \
+    bash -c "i686-w64-mingw32-objdump -f '$KURRELFIX_EXE' | grep -q 'file format pei-i386'"
+for dll in KERNEL32.DLL ADVAPI32.DLL USER32.DLL MSVCRT.DLL; do
+    check "imports $dll" grep -qx "$dll" <<<"$imports"
+done
+for dll in PSAPI.DLL VDMDBG.DLL NETAPI32.DLL SVRAPI.DLL; do
+    check "does not import $dll (bound at run time)" bash -c "! grep -qx '$dll' <<<'$imports'"
+done
+check "no DLL of the toolchain (libstdc++, libgcc, libwinpthread)" \
+    bash -c "! grep -qE '^LIB(STDC|GCC|WINPTHREAD)' <<<'$imports'"
+check "nothing beyond KERNEL32, ADVAPI32, USER32 and MSVCRT" \
+    bash -c "! grep -vqxE 'KERNEL32.DLL|ADVAPI32.DLL|USER32.DLL|MSVCRT.DLL' <<<'$imports'"
+finish
