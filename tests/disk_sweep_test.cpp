@@ -12,6 +12,7 @@
 #include "cleanup/signature_matcher.h"
 #include "e2e/worm_sample.h"
 #include "tests/fresh_process.h"
+#include "tests/logged_run.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -264,20 +265,6 @@ TEST_F(DiskSweep, NamesThatWouldNotFitTheBufferArePassedOver) {
 
 const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
 const char* const kWorm = "C:\\Program Files\\Worm Dir\\kurrel.exe";
-
-// Log lines of the sweep itself, without ReplaceFile's and FileExist's own.
-std::vector<std::string> SweepLines(const std::string& log) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < log.size()) {
-        size_t end = log.find("\r\n", at);
-        if (end == std::string::npos) end = log.size();
-        std::string line = log.substr(at, end - at);
-        if (line.compare(0, 6, "[VTSU ") != 0) lines.push_back(line);
-        at = end + 2;
-    }
-    return lines;
-}
 
 struct DeleteCase {
     const char* name;

@@ -35,3 +35,16 @@ int OpenHandles(const sim::Workstation& ws) {
     }
     return open;
 }
+
+std::vector<std::string> SweepLines(const std::string& log) {
+    std::vector<std::string> lines;
+    size_t at = 0;
+    while (at < log.size()) {
+        size_t end = log.find("\r\n", at);
+        if (end == std::string::npos) end = log.size();
+        std::string line = log.substr(at, end - at);
+        if (line.compare(0, 6, "[VTSU ") != 0) lines.push_back(line);
+        at = end + 2;
+    }
+    return lines;
+}

@@ -30,6 +30,11 @@ std::string RunLogged(sim::Workstation& ws, int maxLevel, const std::function<vo
 // maxLevel are kept: CR LF line ends, as the text mode writes them.
 std::string LogText(const std::vector<LogLine>& lines, int maxLevel);
 
+// The log's lines without their line ends, less the support library's own
+// ("[VTSU ..." from ReplaceFile, FileExist and the boot scheduling), so that a
+// test of a stage sees the stage's lines alone.
+std::vector<std::string> SweepLines(const std::string& log);
+
 // Number of simulated handles still open.
 int OpenHandles(const sim::Workstation& ws);
 

@@ -14,6 +14,7 @@
 #include "cleanup/signature_matcher.h"
 #include "e2e/worm_sample.h"
 #include "tests/fresh_process.h"
+#include "tests/logged_run.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -23,20 +24,6 @@ const char* const kWormA = "C:\\WINDOWS\\System32\\kurrel.exe";
 const char* const kWormB = "C:\\Documents and Settings\\user\\Start Menu\\Programs\\run me.exe";
 const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
 const char* const kNotepad = "C:\\WINDOWS\\notepad.exe";
-
-// Log lines of the sweep itself, without ReplaceFile's and FileExist's own.
-std::vector<std::string> SweepLines(const std::string& log) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < log.size()) {
-        size_t end = log.find("\r\n", at);
-        if (end == std::string::npos) end = log.size();
-        std::string line = log.substr(at, end - at);
-        if (line.compare(0, 6, "[VTSU ") != 0) lines.push_back(line);
-        at = end + 2;
-    }
-    return lines;
-}
 
 // Process, snapshot and token handles still open: the sweep must leave none.
 int OpenHandles(const sim::Workstation& ws) {
