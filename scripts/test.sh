@@ -1,20 +1,35 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds everything and runs every test: the host tests
 # on the simulated workstation, the end-to-end scenarios under Wine, and a
-# bounded run of each fuzzer. Exits non-zero when anything fails.
+# bounded run of each fuzzer. Exits non-zero when anything fails, and ends
+# with one line that counts the host tests and the Wine scenarios together.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || exit 1
-bash scripts/build.sh || exit 1
+bash scripts/build.sh || { echo "SOME TESTS FAILED: the build failed"; exit 1; }
 
 status=0
+output="$(mktemp -d)"
+trap 'rm -rf "$output"' EXIT
+
 echo "== host tests"
-ctest --preset host -j2 || status=1
+# No test found is a failure too: it means the tests were not built.
+ctest --preset host -j2 --no-tests=error | tee "$output/ctest.txt" || status=1
 echo "== end-to-end under Wine"
-bash e2e/run.sh || status=1
+bash e2e/run.sh | tee "$output/e2e.txt" || status=1
 echo "== fuzzers"
 bash fuzz/run.sh || status=1
 
+# ctest: "100% tests passed, 0 tests failed out of 226"; e2e: "8 passed, 0 failed".
+host_failed="$(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$output/ctest.txt")"
+host_total="$(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\2/p' "$output/ctest.txt")"
+e2e_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/e2e.txt")"
+e2e_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/e2e.txt")"
+passed=$(( ${host_total:-0} - ${host_failed:-0} + ${e2e_passed:-0} ))
+failed=$(( ${host_failed:-0} + ${e2e_failed:-0} ))
+[ -n "$host_total" ] && [ -n "$e2e_passed" ] || status=1
+
 [ $status -eq 0 ] && echo "all tests passed" || echo "SOME TESTS FAILED"
+echo "total: $passed passed, $failed failed"
 exit $status
