@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# A whole silent run on an infected NT-family prefix: copies of the worm in
+# nested folders of C: (names with blanks, hidden and system files), a near
+# miss that must stay, a running worm, a copy held open by another program,
+# the worm's open command in the registry and its run= entry. The tool ends
+# the worm, deletes every copy it can, leaves the held one for the next boot,
+# repairs the settings and exits with 1. After the holder has ended and the
+# machine restarted (wineboot -r), the held copy is gone too.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+SAMPLE="$E2E_HOST_BIN/kurrel_sample"
+WORM="$E2E_BIN/kurrel_worm.exe"
+HOLD="$E2E_BIN/hold_file.exe"
+for tool in "$KURRELFIX_EXE" "$SAMPLE" "$WORM" "$HOLD"; do
+    [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
+done
+SHELL_KEY='HKCR\exefile\shell\open\command'
+MAPPED='HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows'
+
+new_prefix
+test_dir="$(c_path 'Kurrel Test')"
+mkdir -p "$(c_path 'Program Files/Kurrel Test/deep folder/level three')" \
+    "$(c_path 'users/Public/Documents/My Pictures')" "$test_dir/a b/c d/e f" \
+    "$test_dir/running worm" "$test_dir/held"
+
+# Copies of the worm for several rows of the table, at several sizes.
+copy_setup='C:\Program Files\Kurrel Test\deep folder\level three\setup.exe'
+copy_photo='C:\users\Public\Documents\My Pictures\holiday photo.scr'
+copy_deep='C:\Kurrel Test\a b\c d\e f\kurrel.exe'
+held='C:\Kurrel Test\held\held sample.exe'
+worm='C:\Kurrel Test\running worm\kurrel_worm.exe'
+near='C:\Kurrel Test\near miss.exe'
+unix() { local p="${1#C:\\}"; c_path "${p//\\//}"; }
+"$SAMPLE" make "$(unix "$copy_setup")" 9000 2E30D733 || exit 1
+"$SAMPLE" make "$(unix "$copy_photo")" 8192 A1874D47 || exit 1
+"$SAMPLE" make "$(unix "$copy_deep")" 20000 98FE29AA || exit 1
+"$SAMPLE" make "$(unix "$held")" 12288 B575938E || exit 1
+# One bit off inside the region: not the worm.
+"$SAMPLE" make "$(unix "$near")" 10000 DD3D1EB3 && "$SAMPLE" flip "$(unix "$near")" $((5000 * 8 + 3))
+# Wine's attrib sets one attribute per call.
+for path in "$copy_photo" "$copy_deep"; do
+    wine cmd /c attrib +h "$path" >/dev/null 2>&1
+    wine cmd /c attrib +s "$path" >/dev/null 2>&1
+done
+check "the photo copy is hidden and system" \
+    bash -c "wine cmd /c attrib '$copy_photo' 2>/dev/null | tr -d '\\r' | grep -Eq '^A? *S +H '"
+
+# The worm's settings: its open command and its run= entry (on NT, Wine
+# keeps win.ini's section "windows" in the registry).
+wine reg add "$SHELL_KEY" /ve /d "\"$worm\" \"%1\" %*" /f >/dev/null 2>&1
+wine reg add "$MAPPED" /v run /d "$worm" /f >/dev/null 2>&1
+ini="$(c_path windows/win.ini)"
+cp "$ini" "$WINEPREFIX/win.ini.before"
+
+# A process has ended once it is gone or only a zombie waiting to be reaped.
+process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
+
+# The running worm: the test program forced to row 6. From here on programs
+# stay running beside the tool, so nothing waits for the prefix to settle.
+E2E_BACKGROUND=1
+cp "$WORM" "$(unix "$worm")" && "$SAMPLE" patch "$(unix "$worm")" 91729FD1
+(cd "$WINEPREFIX/drive_c" && exec wine "$worm" >/dev/null 2>&1) &
+worm_pid=$!
+# Another program has one copy open, sharing reading only.
+(cd "$WINEPREFIX/drive_c" && exec wine "$HOLD" "$held" 'C:\Kurrel Test\held.marker' >/dev/null 2>&1) &
+holder=$!
+for _ in $(seq 1 300); do
+    [ -e "$test_dir/held.marker" ] && break
+    sleep 0.2
+done
+check "the helper holds its copy" [ -e "$test_dir/held.marker" ]
+sleep 1
+check "the worm runs" bash -c "! { [ ! -e /proc/$worm_pid ] || grep -q '^[0-9]* ([^)]*) Z' /proc/$worm_pid/stat; }"
+
+run_tool /SILENT
+log="$(log_file)"
+tr -d '\r' <"$log" | grep -v '^\[VTSU - FileExist' | sed 's/^/  | /'
+
+check "exit code 1" [ "$TOOL_RC" -eq 1 ]
+for path in "$copy_setup" "$copy_photo" "$copy_deep" "$worm"; do
+    check "gone: $path" [ ! -e "$(unix "$path")" ]
+done
+check "the near miss stays" [ -e "$(unix "$near")" ]
+check "the held copy waits for the boot" [ -e "$(unix "$held")" ]
+for _ in $(seq 1 20); do process_gone "$worm_pid" && break; sleep 0.5; done
+check "the worm process has ended" process_gone "$worm_pid"
+check "the holder still runs" bash -c "! { [ ! -e /proc/$holder ] || grep -q '^[0-9]* ([^)]*) Z' /proc/$holder/stat; }"
+check "the open command is repaired" \
+    bash -c "wine reg query '$SHELL_KEY' /ve 2>/dev/null | tr -d '\\r' | grep -qE '^ +\\(Default\\) +REG_SZ +\"%1\" %\\*\$'"
+check "the run= entry is empty" \
+    bash -c "wine reg query '$MAPPED' /v run 2>/dev/null | tr -d '\\r' | grep -Eq '^ +run +REG_SZ *\$'"
+check "win.ini was backed up as win.bak" cmp -s "$WINEPREFIX/win.ini.before" "$(c_path windows/win.bak)"
+
+expect_line() { grep -qxF "$1"$'\r' "$log"; }
+check "console: the worm was in memory" grep -qxF 'found Kurrel tasks in memory ' <<<"$TOOL_OUT"
+check "console: the command was cleaned" \
+    grep -qxF 'Wait 15 sec and re-check shell key ...  Infection is cleaned!' <<<"$TOOL_OUT"
+check "console: win.ini cleaned" grep -qxF 'clean up Win.ini' <<<"$TOOL_OUT"
+check "log: the worm process is an infection" \
+    grep -qE "^Process C:\\\\Kurrel Test\\\\running worm\\\\kurrel_worm.exe \\(PID=0x[0-9a-f]+\\) is infection"$'\r$' "$log"
+check "log: it was terminated" expect_line "Process $worm terminated with status 1"
+check "log: all terminated" \
+    expect_line 'There were infected proceses, terminated with status =OK, start delete infected process files'
+check "log: its file was deleted" expect_line "Deleting file \"$worm\", result=1"
+for path in "$copy_setup" "$copy_photo" "$copy_deep"; do
+    check "log: found and deleted $path" \
+        bash -c "grep -qxF 'Found infection \"$path\"'$'\\r' '$log' && grep -qxF 'Deleting file \"$path\", result=1'$'\\r' '$log'"
+done
+check "log: the held copy is left for the boot" expect_line "Deleting file \"$held\", result=2"
+check "log: the near miss was not found" bash -c "! grep -qF 'near miss' '$log'"
+check "log: cleaned" expect_line 'Infection is cleaned!'
+check "log: shell restored" expect_line 'Restore shell, success=1'
+check "log: run= removed" expect_line "win.ini run=$worm, removing"
+check "log: exit code 1" [ "$(tail -n 1 "$log")" = $'Kurrelfix tool exit code: 1\r' ]
+check "every log line ends in CR LF" crlf_only "$log"
+
+# The machine restarts: the holder ends, then the boot deletes the held copy.
+WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
+wait "$holder" "$worm_pid" 2>/dev/null
+WINEPREFIX="$E2E_PREFIX" wineserver -w >/dev/null 2>&1
+check "ending the holder does not delete the copy" [ -e "$(unix "$held")" ]
+wineboot -r >/dev/null 2>&1
+wineserver -w
+check "after the boot the held copy is gone" [ ! -e "$(unix "$held")" ]
+check "after the boot the near miss is still there" [ -e "$(unix "$near")" ]
+finish
