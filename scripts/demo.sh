@@ -59,8 +59,8 @@ plant_demo_workstation() {
 worm_running() {
     local proc
     for proc in /proc/[0-9]*; do
-        tr '\0' '\n' <"$proc/cmdline" 2>/dev/null | grep -qix 'C:\\windows\\kurrel\.exe' &&
-            tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+        tr '\0' '\n' 2>/dev/null <"$proc/cmdline" | grep -qix 'C:\\windows\\kurrel\.exe' &&
+            tr '\0' '\n' 2>/dev/null <"$proc/environ" | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
     done
     return 1
 }
