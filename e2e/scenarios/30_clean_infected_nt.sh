@@ -72,6 +72,13 @@ done
 check "the helper holds its copy" [ -e "$test_dir/held.marker" ]
 sleep 1
 check "the worm runs" bash -c "! { [ ! -e /proc/$worm_pid ] || grep -q '^[0-9]* ([^)]*) Z' /proc/$worm_pid/stat; }"
+# Wine, like Windows, will not delete a program's file while it runs: that
+# is why the tool ends the worm first and deletes its file afterwards.
+idle='C:\Kurrel Test\running worm\idle copy.exe'
+cp "$WORM" "$(unix "$idle")"
+wine cmd /c del "$idle" "$worm" >/dev/null 2>&1
+check "the same del removes a copy that does not run" [ ! -e "$(unix "$idle")" ]
+check "the running worm's file cannot be deleted while it runs" [ -e "$(unix "$worm")" ]
 
 run_tool /SILENT
 log="$(log_file)"
@@ -114,6 +121,21 @@ check "log: shell restored" expect_line 'Restore shell, success=1'
 check "log: run= removed" expect_line "win.ini run=$worm, removing"
 check "log: exit code 1" [ "$(tail -n 1 "$log")" = $'Kurrelfix tool exit code: 1\r' ]
 check "every log line ends in CR LF" crlf_only "$log"
+check "log: the held copy was found" expect_line "Found infection \"$held\""
+# The stages speak on the console in their order.
+expected_console=(
+    "find and kill all Kurrel tasks in memory ... "
+    "found Kurrel tasks in memory "
+    "scan all hard disks and delete all Kurrel files, it will take a while ..."
+    "clean up Win.ini"
+    "Kurrelfix tool exit code: 1"
+)
+at=0
+for line in "${expected_console[@]}"; do
+    found=$(tail -n +"$((at + 1))" <<<"$TOOL_OUT" | grep -nxF -- "$line" | head -1 | cut -d: -f1)
+    check "console, in order: $line" [ -n "$found" ]
+    at=$((at + ${found:-0}))
+done
 
 # The machine restarts: the holder ends, then the boot deletes the held copy.
 WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
