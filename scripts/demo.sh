@@ -87,9 +87,11 @@ new_prefix
 plant_demo_workstation || { echo "demo: could not plant the demo workstation"; exit 1; }
 # Kurrelfix.exe is in place before the listing, so that "before" shows it too.
 mkdir -p "$(unix_path 'C:\Tools')" && cp "$KURRELFIX_EXE" "$(unix_path 'C:\Tools\Kurrelfix.exe')"
-sleep 2  # let the worm start
+# Let the worm start; the tool can only end a worm that is already running.
+for _ in $(seq 1 50); do worm_running && break; sleep 0.2; done
 echo "== the workstation before"
-show_workstation
+before="$(show_workstation)"
+echo "$before"
 
 echo "== running: Kurrelfix.exe /SILENT (takes a little while: it waits 15 s to re-check the open command)"
 run_tool /SILENT
@@ -100,4 +102,11 @@ tr -d '\r' <"$(log_file)" | sed 's/^/  /'
 echo "-- exit code: $TOOL_RC"
 
 echo "== the workstation after"
-show_workstation
+after="$(show_workstation)"
+echo "$after"
+
+echo "== what changed"
+# The lines of the listing that differ, before and after.
+diff <(echo "$before") <(echo "$after") | sed -n 's/^< /  before:/p; s/^> /  after: /p'
+
+end_prefix
