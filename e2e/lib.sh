@@ -135,6 +135,24 @@ check_clean_runs() {
     check "every log line still ends in CR LF" crlf_only "$log"
 }
 
+# check_cleaning_console: the console of a run that cleaned the worm holds
+# each stage's line, in the order the stages run.
+check_cleaning_console() {
+    local expected=(
+        "find and kill all Kurrel tasks in memory ... "
+        "found Kurrel tasks in memory "
+        "scan all hard disks and delete all Kurrel files, it will take a while ..."
+        "clean up Win.ini"
+        "Kurrelfix tool exit code: 1"
+    )
+    local at=0 line found
+    for line in "${expected[@]}"; do
+        found=$(tail -n +"$((at + 1))" <<<"$TOOL_OUT" | grep -nxF -- "$line" | head -1 | cut -d: -f1)
+        check "console, in order: $line" [ -n "$found" ]
+        at=$((at + ${found:-0}))
+    done
+}
+
 # check NAME COMMAND...: runs a check and counts it.
 check() {
     local name="$1"

@@ -123,19 +123,7 @@ check "log: exit code 1" [ "$(tail -n 1 "$log")" = $'Kurrelfix tool exit code: 1
 check "every log line ends in CR LF" crlf_only "$log"
 check "log: the held copy was found" expect_line "Found infection \"$held\""
 # The stages speak on the console in their order.
-expected_console=(
-    "find and kill all Kurrel tasks in memory ... "
-    "found Kurrel tasks in memory "
-    "scan all hard disks and delete all Kurrel files, it will take a while ..."
-    "clean up Win.ini"
-    "Kurrelfix tool exit code: 1"
-)
-at=0
-for line in "${expected_console[@]}"; do
-    found=$(tail -n +"$((at + 1))" <<<"$TOOL_OUT" | grep -nxF -- "$line" | head -1 | cut -d: -f1)
-    check "console, in order: $line" [ -n "$found" ]
-    at=$((at + ${found:-0}))
-done
+check_cleaning_console
 
 # The machine restarts: the holder ends, then the boot deletes the held copy.
 WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
