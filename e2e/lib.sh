@@ -3,9 +3,30 @@
 # Source it; every function works on $WINEPREFIX.
 
 E2E_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# The program that is shipped, for the checks that only read the file.
+KURRELFIX_EXE32="${KURRELFIX_EXE32:-$E2E_ROOT/build/windows/Kurrelfix.exe}"
+# Which build runs under Wine: the 32-bit one, or, on a machine that cannot
+# run 32-bit programs at all, the 64-bit build of the same sources under
+# 64-bit Wine (scripts/wine_bits.sh). There "wine" and the tools that start
+# it (wineboot) are pointed at the 64-bit loader through a folder of our own
+# at the front of PATH, so that every scenario runs unchanged.
+E2E_WINE_BITS="${E2E_WINE_BITS:-$(bash "$E2E_ROOT/scripts/wine_bits.sh")}"
+if [ "$E2E_WINE_BITS" = 64 ]; then
+    E2E_BUILD="$E2E_ROOT/build/windows64"
+    E2E_WINE64_PATH="$E2E_ROOT/build/wine64-path"
+    mkdir -p "$E2E_WINE64_PATH"
+    for name in wine wine-stable; do
+        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+            >"$E2E_WINE64_PATH/$name"
+        chmod +x "$E2E_WINE64_PATH/$name"
+    done
+    case ":$PATH:" in *":$E2E_WINE64_PATH:"*) ;; *) export PATH="$E2E_WINE64_PATH:$PATH" ;; esac
+else
+    E2E_BUILD="$E2E_ROOT/build/windows"
+fi
 # A pre-set KURRELFIX_EXE / E2E_BIN / E2E_HOST_BIN point the scenarios at another build.
-KURRELFIX_EXE="${KURRELFIX_EXE:-$E2E_ROOT/build/windows/Kurrelfix.exe}"
-E2E_BIN="${E2E_BIN:-$E2E_ROOT/build/windows/e2e}"
+KURRELFIX_EXE="${KURRELFIX_EXE:-$E2E_BUILD/Kurrelfix.exe}"
+E2E_BIN="${E2E_BIN:-$E2E_BUILD/e2e}"
 E2E_HOST_BIN="${E2E_HOST_BIN:-$E2E_ROOT/build/host/e2e}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="

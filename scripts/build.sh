@@ -7,5 +7,11 @@ cmake --preset host >/dev/null
 cmake --build --preset host
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+# A machine that cannot run 32-bit programs runs the Wine scenarios with the
+# 64-bit build of the same sources (scripts/wine_bits.sh).
+if [ "$(bash scripts/wine_bits.sh)" = 64 ]; then
+    cmake --preset windows64 >/dev/null
+    cmake --build --preset windows64
+fi
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

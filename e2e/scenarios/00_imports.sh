@@ -5,15 +5,15 @@
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
-if [ ! -e "$KURRELFIX_EXE" ]; then
-    echo "  FAIL missing $KURRELFIX_EXE"
+if [ ! -e "$KURRELFIX_EXE32" ]; then
+    echo "  FAIL missing $KURRELFIX_EXE32"
     exit 1
 fi
-imports="$(i686-w64-mingw32-objdump -p "$KURRELFIX_EXE" | awk '/DLL Name:/ { print toupper($3) }' | sort -u)"
+imports="$(i686-w64-mingw32-objdump -p "$KURRELFIX_EXE32" | awk '/DLL Name:/ { print toupper($3) }' | sort -u)"
 echo "  imports: $(echo $imports)"
 
 check "it is a 32-bit program" \
-    bash -c "i686-w64-mingw32-objdump -f '$KURRELFIX_EXE' | grep -q 'file format pei-i386'"
+    bash -c "i686-w64-mingw32-objdump -f '$KURRELFIX_EXE32' | grep -q 'file format pei-i386'"
 for dll in KERNEL32.DLL ADVAPI32.DLL USER32.DLL MSVCRT.DLL; do
     check "imports $dll" grep -qx "$dll" <<<"$imports"
 done

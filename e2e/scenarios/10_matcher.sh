@@ -15,7 +15,7 @@ done
 
 # Bytes 4096 to 8191 of the worm program are header padding only when its
 # first section starts at file offset 0x2000.
-first_section="$(i686-w64-mingw32-objdump -h "$WORM" | awk '$1 == "0" { print $6 }')"
+first_section="$(x86_64-w64-mingw32-objdump -h "$WORM" | awk '$1 == "0" { print $6 }')"
 check "the worm program's first section starts at file offset 0x2000" [ "$first_section" = 00002000 ]
 
 new_prefix
