@@ -22,7 +22,12 @@ std::vector<uint8_t>& DataOf(Stream* s, sim::HandleEntry** entry) {
     return (*entry)->node->data;
 }
 
-ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
+ssize_t CrtRead(void* cookie, char* buffer, size_t size) {
+    SIM_FAULT(fault, error);
+    if (fault) {
+        errno = sim::ErrnoOfWin32(error ? error : ERROR_READ_FAULT);
+        return -1;
+    }
     Stream* s = static_cast<Stream*>(cookie);
     sim::HandleEntry* entry = nullptr;
     std::vector<uint8_t>& data = DataOf(s, &entry);
@@ -42,13 +47,14 @@ ssize_t StreamRead(void* cookie, char* buffer, size_t size) {
     return static_cast<ssize_t>(count);
 }
 
-ssize_t StreamWrite(void* cookie, const char* buffer, size_t size) {
-    Stream* s = static_cast<Stream*>(cookie);
-    DWORD error = 0;
-    if (sim::CallFails("CrtWrite", &error)) {
+ssize_t CrtWrite(void* cookie, const char* buffer, size_t size) {
+    SIM_FAULT(fault, error);
+    (void)error;
+    if (fault) {
         errno = EIO;
         return -1;
     }
+    Stream* s = static_cast<Stream*>(cookie);
     sim::HandleEntry* entry = nullptr;
     std::vector<uint8_t>& data = DataOf(s, &entry);
     if (s->append) entry->position = data.size();
@@ -68,13 +74,14 @@ ssize_t StreamWrite(void* cookie, const char* buffer, size_t size) {
     return static_cast<ssize_t>(size);
 }
 
-int StreamSeek(void* cookie, off64_t* offset, int whence) {
-    Stream* s = static_cast<Stream*>(cookie);
-    DWORD error = 0;
-    if (sim::CallFails("CrtSeek", &error)) {
+int CrtSeek(void* cookie, off64_t* offset, int whence) {
+    SIM_FAULT(fault, error);
+    (void)error;
+    if (fault) {
         errno = EINVAL;
         return -1;
     }
+    Stream* s = static_cast<Stream*>(cookie);
     sim::HandleEntry* entry = nullptr;
     std::vector<uint8_t>& data = DataOf(s, &entry);
     int64_t base = whence == SEEK_SET ? 0
@@ -90,14 +97,14 @@ int StreamSeek(void* cookie, off64_t* offset, int whence) {
     return 0;
 }
 
-int StreamClose(void* cookie) {
+int CrtClose(void* cookie) {
     Stream* s = static_cast<Stream*>(cookie);
     if (!sim::HasCurrent()) {  // the workstation went first; nothing left to release
         delete s;
         return 0;
     }
-    DWORD error = 0;
-    bool fails = sim::CallFails("CrtClose", &error);
+    SIM_FAULT(fails, error);
+    (void)error;
     sim::Current().FreeHandle(s->handle);
     delete s;
     if (fails) {
@@ -144,9 +151,9 @@ int ErrnoOfWin32(DWORD error) {
 }  // namespace sim
 
 FILE* CrtFopen(const char* path, const char* mode) {
-    DWORD error = 0;
+    SIM_FAULT(fault, error);
     sim::Workstation& ws = sim::Current();
-    if (sim::CallFails("fopen", &error)) {
+    if (fault) {
         errno = sim::ErrnoOfWin32(error);
         return nullptr;
     }
@@ -183,7 +190,7 @@ FILE* CrtFopen(const char* path, const char* mode) {
         sim::HandleEntry* entry = ws.Lookup(handle, sim::HandleKind::File);
         entry->position = entry->node->data.size();
     }
-    cookie_io_functions_t functions = {StreamRead, StreamWrite, StreamSeek, StreamClose};
+    cookie_io_functions_t functions = {CrtRead, CrtWrite, CrtSeek, CrtClose};
     const char* glibcMode = (access & GENERIC_READ) && (access & GENERIC_WRITE) ? "r+"
                             : (access & GENERIC_READ)                          ? "r"
                                                                                : "w";
@@ -208,8 +215,9 @@ int CrtRename(const char* oldPath, const char* newPath) {
 }
 
 void* AllocBuffer(size_t size) {
-    DWORD error = 0;
-    if (sim::CallFails("AllocBuffer", &error)) return nullptr;
+    SIM_FAULT(fault, error);
+    (void)error;
+    if (fault) return nullptr;
     return malloc(size);
 }
 

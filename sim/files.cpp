@@ -5,7 +5,6 @@
 #include "sim/file_rules.h"
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace sim {
@@ -153,13 +152,10 @@ DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
     (void)security;
     (void)flags;
     DWORD error = 0;
-    if (CallFails("CreateFileA", &error)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
     if (!path || templateFile) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
@@ -175,11 +171,7 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {
-    DWORD error = 0;
-    if (CallFails("SetFilePointer", &error)) {
-        SetLastError(error);
-        return INVALID_SET_FILE_POINTER;
-    }
+    SIM_FAILABLE(INVALID_SET_FILE_POINTER);
     sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -205,8 +197,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
 // A fault with error 0 makes a short read: half of what was asked, and success.
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped) {
-    DWORD error = 0;
-    bool fault = CallFails("ReadFile", &error);
+    SIM_FAULT(fault, error);
     if (read) *read = 0;
     if (fault && error) {
         SetLastError(error);
@@ -233,9 +224,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
 
 BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
                       LPOVERLAPPED overlapped) {
-    DWORD error = 0;
+    SIM_FAULT(fault, error);
     if (written) *written = 0;
-    if (CallFails("WriteFile", &error)) {
+    if (fault) {
         SetLastError(error);
         return FALSE;
     }
@@ -257,12 +248,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR path) {
+    SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("DeleteFileA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
@@ -321,23 +309,17 @@ DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool 
 }  // namespace sim
 
 BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR newPath) {
+    SIM_FAILABLE(FALSE);
     DWORD error = 0;
-    if (CallFails("MoveFileA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     error = sim::MoveNow(Current(), existing, newPath, false);
     SetLastError(error);
     return error ? FALSE : TRUE;
 }
 
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
+    SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("CopyFileA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::FileNode* source = ws.Find(existing);
     if (!source) {
         SetLastError(sim::MissingError(ws, existing));
@@ -375,12 +357,8 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-    DWORD error = 0;
+    SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
     sim::Workstation& ws = Current();
-    if (CallFails("GetFileAttributesA", &error)) {
-        SetLastError(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
@@ -390,12 +368,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 }
 
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
-    DWORD error = 0;
+    SIM_FAILABLE(0);
     sim::Workstation& ws = Current();
-    if (CallFails("GetShortPathNameA", &error)) {
-        SetLastError(error);
-        return 0;
-    }
     sim::FileNode* node = ws.Find(longPath);
     if (!node) {
         SetLastError(sim::MissingError(ws, longPath));
@@ -409,12 +383,8 @@ DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
 }
 
 DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
-    DWORD error = 0;
+    SIM_FAILABLE(0);
     sim::Workstation& ws = Current();
-    if (CallFails("GetLogicalDriveStringsA", &error)) {
-        SetLastError(error);
-        return 0;
-    }
     std::string list;
     for (auto& drive : ws.drives) {
         list += drive.first;
@@ -428,7 +398,7 @@ DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
 }
 
 UINT WINAPI GetDriveTypeA(LPCSTR root) {
-    CallFails("GetDriveTypeA", nullptr);
+    SIM_COUNTED();
     sim::Workstation& ws = Current();
     if (!root || !root[0] || root[1] != ':') return DRIVE_NO_ROOT_DIR;
     char letter = root[0] >= 'a' && root[0] <= 'z' ? static_cast<char>(root[0] - 32) : root[0];
@@ -487,12 +457,8 @@ bool NextEntry(sim::Workstation& ws, sim::HandleEntry* search, LPWIN32_FIND_DATA
 }  // namespace
 
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    DWORD error = 0;
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
     sim::Workstation& ws = Current();
-    if (CallFails("FindFirstFileA", &error)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
     std::string_view text(pattern);
     size_t cut = text.find_last_of("\\/");
     std::string_view dirPath = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut + 1);
@@ -527,12 +493,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("FindNextFileA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::HandleEntry* entry = ws.Lookup(search, sim::HandleKind::Search);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -546,12 +508,8 @@ BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
 }
 
 BOOL WINAPI FindClose(HANDLE search) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("FindClose", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     if (!ws.Lookup(search, sim::HandleKind::Search)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

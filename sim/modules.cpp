@@ -3,7 +3,6 @@
 // counts, so that a test can take a DLL or a single function away.
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace {
@@ -65,12 +64,8 @@ void Workstation::AddSystemModules() {
 }  // namespace sim
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
-    DWORD error = 0;
+    SIM_FAILABLE(nullptr);
     sim::Workstation& ws = Current();
-    if (CallFails("GetModuleHandleA", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
     if (!name) return kProgramImage;
     auto it = ws.modules.find(ModuleKey(name));
     if (it == ws.modules.end() || it->second.loadCount <= 0) {
@@ -81,12 +76,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
-    DWORD error = 0;
+    SIM_FAILABLE(nullptr);
     sim::Workstation& ws = Current();
-    if (CallFails("LoadLibraryA", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -101,12 +92,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
-    DWORD error = 0;
+    SIM_FAILABLE(nullptr);
     sim::Workstation& ws = Current();
-    if (CallFails("GetProcAddress", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
     sim::Module* found = ModuleOf(ws, module);
     if (!found || found->loadCount <= 0) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -121,12 +108,8 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE module) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("FreeLibrary", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::Module* found = ModuleOf(ws, module);
     if (!found || found->loadCount <= 0) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -6,12 +6,11 @@
 
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-    DWORD error = 0;
-    if (CallFails("GetVersionExA", &error) || !info ||
+    SIM_FAULT(fault, error);
+    if (fault || !info ||
         info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
         SetLastError(error ? error : ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
@@ -39,17 +38,13 @@ static UINT CopyOut(const std::string& text, LPSTR buffer, UINT size) {
 }
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
-    DWORD error = 0;
-    if (CallFails("GetWindowsDirectoryA", &error)) {
-        SetLastError(error);
-        return 0;
-    }
+    SIM_FAILABLE(0);
     return CopyOut(Current().windowsDirectory, buffer, size);
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
-    DWORD error = 0;
-    if (CallFails("GetModuleFileNameA", &error) || module != nullptr || size == 0) {
+    SIM_FAULT(fault, error);
+    if (fault || module != nullptr || size == 0) {
         SetLastError(error ? error : ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -66,12 +61,12 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 }
 
 DWORD WINAPI GetTickCount(void) {
-    CallFails("GetTickCount", nullptr);
+    SIM_COUNTED();
     return Current().clockMs;
 }
 
 void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
-    CallFails("GetSystemInfo", nullptr);
+    SIM_COUNTED();
     sim::Workstation& ws = Current();
     memset(info, 0, sizeof(*info));
     info->u.dwOemId = ws.oemId;
@@ -84,12 +79,12 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO info) {
 // Never blocks: the virtual clock moves on and whatever was scheduled for
 // that time happens.
 void WINAPI Sleep(DWORD milliseconds) {
-    CallFails("Sleep", nullptr);
+    SIM_COUNTED();
     Current().AdvanceClock(milliseconds);
 }
 
 void WINAPI OutputDebugStringA(LPCSTR text) {
-    CallFails("OutputDebugStringA", nullptr);
+    SIM_COUNTED();
     if (text) Current().debugOutput += text;
 }
 
@@ -113,7 +108,7 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    CallFails("MessageBoxA", nullptr);
+    SIM_COUNTED();
     sim::Workstation& ws = Current();
     ws.boxesShown.push_back(sim::MessageBoxShown{text ? text : "", caption ? caption : "", type,
                                                  owner == nullptr});
@@ -124,11 +119,7 @@ int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
-    DWORD error = 0;
-    if (CallFails("SetConsoleCtrlHandler", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     auto& handlers = Current().ctrlHandlers;
     if (add) {
         handlers.push_back(handler);
@@ -145,12 +136,8 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("CloseHandle", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Token,
                                  sim::HandleKind::Process, sim::HandleKind::Snapshot}) {
         if (ws.Lookup(handle, kind)) {

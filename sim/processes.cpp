@@ -5,7 +5,6 @@
 
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace {
@@ -98,10 +97,10 @@ Process* Workstation::FindProcess(DWORD pid) {
 }  // namespace sim
 
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
+    SIM_FAULT(fault, error);
     (void)inherit;
-    DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("OpenProcess", &error)) {
+    if (fault) {
         ws.processOpens.push_back(sim::ProcessOpen{processId, access, false, DebugPrivilegeEnabled(ws)});
         SetLastError(error);
         return nullptr;
@@ -129,13 +128,9 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
 
 // The process ends at once; with it goes its hold on its executable.
 BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
+    SIM_FAILABLE(FALSE);
     (void)exitCode;
-    DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("TerminateProcess", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::HandleEntry* entry = ws.Lookup(process, sim::HandleKind::Process);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -152,13 +147,9 @@ BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
 }
 
 HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
     (void)processId;  // only module lists look at it
-    DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("CreateToolhelp32Snapshot", &error)) {
-        SetLastError(error);
-        return INVALID_HANDLE_VALUE;
-    }
     sim::HandleEntry entry;
     entry.kind = sim::HandleKind::Snapshot;
     if (flags & TH32CS_SNAPPROCESS) {
@@ -170,32 +161,20 @@ HANDLE WINAPI CreateToolhelp32Snapshot(DWORD flags, DWORD processId) {
 }
 
 BOOL WINAPI Process32First(HANDLE snapshot, LPPROCESSENTRY32 entry) {
-    DWORD error = 0;
-    if (CallFails("Process32First", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     return NextSnapshotEntry(snapshot, entry, true);
 }
 
 BOOL WINAPI Process32Next(HANDLE snapshot, LPPROCESSENTRY32 entry) {
-    DWORD error = 0;
-    if (CallFails("Process32Next", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     return NextSnapshotEntry(snapshot, entry, false);
 }
 
 // Lists the running processes' ids, as many as fit; the byte count says how
 // many were written, never how many there are.
 BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD size, LPDWORD bytesReturned) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("EnumProcesses", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     if (!processIds || !bytesReturned) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -211,12 +190,9 @@ BOOL WINAPI EnumProcesses(DWORD* processIds, DWORD size, LPDWORD bytesReturned) 
 }
 
 BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPDWORD needed) {
+    SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("EnumProcessModules", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     if (!ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error)) {
         SetLastError(error);
         return FALSE;
@@ -228,12 +204,9 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE* modules, DWORD size, LPD
 }
 
 DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+    SIM_FAILABLE(0);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("GetModuleFileNameExA", &error)) {
-        SetLastError(error);
-        return 0;
-    }
     sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error);
     if (!target || (module && module != kExeModule) || !name) {
         SetLastError(error ? error : ERROR_INVALID_HANDLE);
@@ -243,12 +216,9 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DW
 }
 
 DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
+    SIM_FAILABLE(0);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("GetModuleBaseNameA", &error)) {
-        SetLastError(error);
-        return 0;
-    }
     sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error);
     if (!target || (module && module != kExeModule) || !name) {
         SetLastError(error ? error : ERROR_INVALID_HANDLE);
@@ -261,9 +231,9 @@ DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWOR
 
 // No process of ours runs 16-bit tasks.
 INT WINAPI VDMEnumTaskWOWEx(DWORD processId, TASKENUMPROCEX callback, LPARAM userData) {
+    SIM_COUNTED();
     (void)processId;
     (void)callback;
     (void)userData;
-    CallFails("VDMEnumTaskWOWEx", nullptr);
     return 0;
 }

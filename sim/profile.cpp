@@ -15,7 +15,6 @@
 #include "sim/file_rules.h"
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace {
@@ -122,10 +121,10 @@ DWORD CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
 // copied without the NUL. Listing a section's keys (a null key) is not modelled.
 DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,
                                DWORD size) {
+    SIM_FAULT(fault, error);
     if (!section || !key) throw std::logic_error("GetProfileStringA: listing is not modelled");
     std::string fallback = Trim(defaultText ? defaultText : "");
-    DWORD error = 0;
-    if (CallFails("GetProfileStringA", &error)) {
+    if (fault) {
         SetLastError(error);
         return CopyOut(fallback, buffer, size);
     }
@@ -154,11 +153,7 @@ DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, L
 // Sets an entry (a null value deletes it, a null key the whole section),
 // making win.ini and the section when they are missing.
 BOOL WINAPI WriteProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value) {
-    DWORD error = 0;
-    if (CallFails("WriteProfileStringA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     if (!section) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -8,16 +8,12 @@
 #include "sim/sentrel_service.h"
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags) {
+    SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (CallFails("MoveFileExA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     if (!existing || !existing[0]) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

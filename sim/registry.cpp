@@ -5,7 +5,6 @@
 
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace {
@@ -42,8 +41,7 @@ sim::RegKey* Descend(sim::RegKey* key, const char* path) {
 }  // namespace
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
-    DWORD error = 0;
-    if (CallFails("RegOpenKeyExA", &error)) return static_cast<LONG>(error);
+    SIM_FAILABLE_STATUS();
     DWORD parentAccess = 0;
     sim::RegKey* parent = KeyOf(key, &parentAccess);
     if (!parent || options != 0) return ERROR_INVALID_HANDLE;
@@ -60,8 +58,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
 
 LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWORD type,
                              LPBYTE data, LPDWORD dataSize) {
-    DWORD error = 0;
-    if (CallFails("RegQueryValueExA", &error)) return static_cast<LONG>(error);
+    SIM_FAILABLE_STATUS();
     DWORD access = 0;
     sim::RegKey* k = KeyOf(key, &access);
     if (!k || reserved) return ERROR_INVALID_HANDLE;
@@ -83,8 +80,7 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD reserved, LPDWO
 
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD type,
                            const BYTE* data, DWORD dataSize) {
-    DWORD error = 0;
-    if (CallFails("RegSetValueExA", &error)) return static_cast<LONG>(error);
+    SIM_FAILABLE_STATUS();
     DWORD access = 0;
     sim::RegKey* k = KeyOf(key, &access);
     if (!k || reserved) return ERROR_INVALID_HANDLE;
@@ -96,8 +92,7 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR valueName, DWORD reserved, DWORD typ
 }
 
 LONG WINAPI RegCloseKey(HKEY key) {
-    DWORD error = 0;
-    if (CallFails("RegCloseKey", &error)) return static_cast<LONG>(error);
+    SIM_FAILABLE_STATUS();
     if (sim::RootName(key)) return ERROR_SUCCESS;
     sim::Workstation& ws = Current();
     HANDLE handle = reinterpret_cast<HANDLE>(key);

@@ -6,7 +6,6 @@
 
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 namespace {
@@ -77,11 +76,7 @@ bool TokenHolds(const sim::Workstation& ws, const char* name) {
 HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
 
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
-    DWORD error = 0;
-    if (CallFails("OpenProcessToken", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     if (process != GetCurrentProcess()) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -95,12 +90,8 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
 
 BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
                                 DWORD length, LPDWORD returnLength) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("GetTokenInformation", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::HandleEntry* entry = ws.Lookup(token, sim::HandleKind::Token);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -142,8 +133,8 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD sub0,
                                      DWORD sub1, DWORD sub2, DWORD sub3, DWORD sub4, DWORD sub5,
                                      DWORD sub6, DWORD sub7, PSID* sid) {
-    DWORD error = 0;
-    if (CallFails("AllocateAndInitializeSid", &error) || count > 8) {
+    SIM_FAULT(fault, error);
+    if (fault || count > 8) {
         SetLastError(error ? error : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -158,7 +149,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
 }
 
 BOOL WINAPI EqualSid(PSID a, PSID b) {
-    CallFails("EqualSid", nullptr);
+    SIM_COUNTED();
     const SimSid* x = static_cast<const SimSid*>(a);
     const SimSid* y = static_cast<const SimSid*>(b);
     if (x->subAuthorityCount != y->subAuthorityCount) return FALSE;
@@ -166,17 +157,13 @@ BOOL WINAPI EqualSid(PSID a, PSID b) {
 }
 
 PVOID WINAPI FreeSid(PSID sid) {
-    CallFails("FreeSid", nullptr);
+    SIM_COUNTED();
     delete static_cast<SimSid*>(sid);
     return nullptr;
 }
 
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid) {
-    DWORD error = 0;
-    if (CallFails("LookupPrivilegeValueA", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    SIM_FAILABLE(FALSE);
     if (systemName != nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -199,12 +186,8 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR systemName, LPCSTR name, PLUID luid) {
 BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState,
                                   DWORD bufferLength, PTOKEN_PRIVILEGES previousState,
                                   LPDWORD returnLength) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("AdjustTokenPrivileges", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::HandleEntry* entry = ws.Lookup(token, sim::HandleKind::Token);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);

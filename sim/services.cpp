@@ -1,15 +1,10 @@
 // The service control manager of the simulated workstation.
 #include "sim/workstation.h"
 
-using sim::CallFails;
 using sim::Current;
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
-    DWORD error = 0;
-    if (CallFails("OpenSCManagerA", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
+    SIM_FAILABLE(nullptr);
     if (machine || database || Current().platformId != VER_PLATFORM_WIN32_NT) {
         SetLastError(machine || database ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION);
         return nullptr;
@@ -21,12 +16,8 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
-    DWORD error = 0;
+    SIM_FAILABLE(nullptr);
     sim::Workstation& ws = Current();
-    if (CallFails("OpenServiceA", &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
     if (!ws.Lookup(reinterpret_cast<HANDLE>(manager), sim::HandleKind::ScManager)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
@@ -44,12 +35,8 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR name, DWORD access) {
 }
 
 BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("QueryServiceStatus", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     sim::HandleEntry* entry = ws.Lookup(reinterpret_cast<HANDLE>(service), sim::HandleKind::Service);
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -66,12 +53,8 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
-    DWORD error = 0;
+    SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
-    if (CallFails("CloseServiceHandle", &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
     HANDLE h = reinterpret_cast<HANDLE>(handle);
     if (!ws.Lookup(h, sim::HandleKind::Service) && !ws.Lookup(h, sim::HandleKind::ScManager)) {
         SetLastError(ERROR_INVALID_HANDLE);

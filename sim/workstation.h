@@ -7,8 +7,9 @@
 // fluent setters below, runs the tool's code, and looks at the result.
 //
 // Adding a Win32 function: declare it in platform/host_win32.h, implement it
-// in the sim file of its area, and begin it with CallFails("Name", ...) so that
-// tests can count its calls and make it fail.
+// in the sim file of its area, and begin it with one of the SIM_ lines at the
+// end of this header. A function that can fail also goes into the list in
+// sim/failable_calls.cpp, so that tests may make it fail.
 #ifndef KURRELFIX_SIM_WORKSTATION_H
 #define KURRELFIX_SIM_WORKSTATION_H
 
@@ -152,6 +153,7 @@ struct Fault {
     int callsToSkip = 0;  // 0: the next call fails
     DWORD error = 0;
     int times = 1;        // how many calls fail from then on
+    int fired = 0;        // how many calls it made fail
 };
 
 class Workstation {
@@ -161,7 +163,7 @@ public:
     Workstation(const Workstation&) = delete;
     Workstation& operator=(const Workstation&) = delete;
 
-    // ---- building the machine (fluent) ----
+    // ---- building the machine (fluent): sim/workstation.cpp ----
     Workstation& Nt();         // platform 2, version 5.1
     Workstation& Win9x();      // platform 1, version 4.10
     Workstation& Platform(DWORD platformId);
@@ -187,24 +189,36 @@ public:
     Workstation& Service(const std::string& name, DWORD state);
     Workstation& AddProcess(const Process& process);
     Workstation& AnswerBoxes(std::initializer_list<int> answers);
+
+    // ---- calls and faults: sim/calls.cpp ----
+    // Makes a call of the function fail with the error: the one after
+    // `callsToSkip` calls, and `times` calls from then on. A function that the
+    // simulation cannot make fail is refused (std::invalid_argument), and a
+    // fault that never fired is reported when the workstation goes.
     Workstation& FailCall(const std::string& function, DWORD error, int callsToSkip = 0,
                           int times = 1);
-    Workstation& At(DWORD atMs, std::function<void()> action);  // on the virtual clock
     // Runs the action when the n-th call of the function begins (a Ctrl+C
     // in the middle of the disk sweep, say).
     Workstation& OnCall(const std::string& function, int atCall, std::function<void()> action);
+    int Calls(std::string_view function) const;
+    // Reports each fault that never fired (the destructor calls it).
+    void ReportUnfiredFaults();
 
-    // ---- looking at the machine ----
+    // ---- the virtual clock: sim/clock.cpp ----
+    Workstation& At(DWORD atMs, std::function<void()> action);  // on the virtual clock
+    // Runs clock events that are due.
+    void AdvanceClock(DWORD ms);
+
+    // ---- looking at the machine: sim/paths.cpp ----
     FileNode* Find(std::string_view path);  // nullptr when absent
     bool Exists(std::string_view path) { return Find(path) != nullptr; }
     std::string Read(std::string_view path);  // bytes of a file, "" when absent
     RegKey* FindKey(HKEY root, std::string_view path);
     const RegValue* FindValue(HKEY root, std::string_view key, std::string_view value);
     std::string RegText(HKEY root, std::string_view key, std::string_view value);  // up to NUL
-    int Calls(std::string_view function) const;
     std::string DebugOutput() const { return debugOutput; }
 
-    // ---- events a test can cause ----
+    // ---- events a test can cause: sim/workstation.cpp, sim/reboot.cpp ----
     void RaiseCtrlEvent(DWORD type);  // calls every installed console handler
     void Reboot();                    // carries out what was left for the next boot
 
@@ -246,22 +260,25 @@ public:
     DWORD lastError = 0;
     int bootCount = 0;
 
-    // Path helpers for the sim's own files.
+    // Path helpers for the sim's own files: sim/paths.cpp.
     std::string Absolute(std::string_view path) const;  // resolves against the current directory
     FileNode* FindParent(std::string_view path, std::string* leaf);
     FileNode* MakeDirs(const std::string& absolutePath);
     std::string PathOf(const FileNode* node) const;
     std::string ShortPathOf(const FileNode* node) const;
+    void RemoveNode(FileNode* node);
+
+    // Handles: sim/handles.cpp.
     HANDLE NewHandle(const HandleEntry& entry);
     HandleEntry* Lookup(HANDLE handle, HandleKind kind);
     void FreeHandle(HANDLE handle);
-    void RemoveNode(FileNode* node);
-    // True when one of our handles is open on the node.
+    // Handles still open, of one kind or (Free) of every kind.
+    int OpenHandles(HandleKind kind = HandleKind::Free) const;
+
+    // True when one of our handles is open on the node (sim/files.cpp).
     bool IsOpen(const FileNode* node) const;
     // The 8.3 name of a node, made up the way Windows does when it has none.
     const std::string& EnsureShortName(FileNode* node);
-    // Runs clock events that are due.
-    void AdvanceClock(DWORD ms);
     // KERNEL32.DLL (loaded, with the tool-help functions), PSAPI.DLL and
     // VDMDBG.DLL, as a freshly booted machine has them (sim/modules.cpp).
     void AddSystemModules();
@@ -273,13 +290,51 @@ public:
 Workstation& Current();
 bool HasCurrent();
 
-// Every sim function begins with this: it counts the call and, when a test
-// asked for it, returns true with the error to report.
+// Counts a call of a failable function and runs its hooks; true, with the
+// error to report, when a test asked for this call to fail. The SIM_ lines
+// below are the ways in; the name is always the function's own (__func__).
 bool CallFails(const char* function, DWORD* error);
+// Counts a call of a function that the simulation never makes fail: Windows
+// gives it no way to report a failure, or the tool cannot see one.
+void CountCall(const char* function);
+
+// Where a problem of a test's own making goes (a fault that never fired): the
+// host tests report it as a test failure; without a handler it aborts.
+void SetProblemHandler(void (*handler)(const std::string& problem));
+
+// The names that FailCall accepts: every function that begins with a
+// failable SIM_ line (sim/failable_calls.cpp).
+bool IsFailable(std::string_view function);
+std::vector<std::string> FailableCallNames();
 
 // Root name of a predefined key, or nullptr.
 const char* RootName(HKEY root);
 
 }  // namespace sim
+
+// The first line of every simulated function.
+// A fault sets the last error and the function returns `result`.
+#define SIM_FAILABLE(result)                                   \
+    do {                                                       \
+        DWORD simFault_ = 0;                                   \
+        if (::sim::CallFails(__func__, &simFault_)) {          \
+            ::SetLastError(simFault_);                         \
+            return result;                                     \
+        }                                                      \
+    } while (0)
+// A fault is the function's returned status (the registry functions).
+#define SIM_FAILABLE_STATUS()                                  \
+    do {                                                       \
+        DWORD simFault_ = 0;                                   \
+        if (::sim::CallFails(__func__, &simFault_))            \
+            return static_cast<LONG>(simFault_);               \
+    } while (0)
+// A function with a failure of its own shape: `fault` (a bool) says whether
+// this call fails, with the error in `error` (a DWORD declared here).
+#define SIM_FAULT(fault, error) \
+    DWORD error = 0;            \
+    bool fault = ::sim::CallFails(__func__, &error)
+// Counted only: the simulation never makes it fail.
+#define SIM_COUNTED() ::sim::CountCall(__func__)
 
 #endif

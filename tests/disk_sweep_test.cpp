@@ -12,7 +12,7 @@
 #include "cleanup/signature_matcher.h"
 #include "e2e/worm_sample.h"
 #include "tests/fresh_process.h"
-#include "tests/logged_run.h"
+#include "tests/test_support.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -263,7 +263,6 @@ TEST_F(DiskSweep, NamesThatWouldNotFitTheBufferArePassedOver) {
 
 // ---- DeleteIfInfected ----------------------------------------------------
 
-const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
 const char* const kWorm = "C:\\Program Files\\Worm Dir\\kurrel.exe";
 
 struct DeleteCase {
@@ -283,7 +282,7 @@ TEST_P(DeleteIfInfectedCase, AccountsForEachDeletionResult) {
     sim::Workstation ws;
     ws.FileBytes(kWorm, Worm(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     c.situation(ws);
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
     WIN32_FIND_DATAA found;
     memset(&found, 0, sizeof(found));
     strcpy(found.cFileName, "kurrel.exe");
@@ -301,7 +300,7 @@ TEST_P(DeleteIfInfectedCase, AccountsForEachDeletionResult) {
     EXPECT_EQ(console, c.console);
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
     EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
-    EXPECT_EQ(SweepLines(ws.Read(kLog)),
+    EXPECT_EQ(SweepLines(ws.Read(TestLogPath)),
               (std::vector<std::string>{
                   std::string("Found infection \"") + kWorm + "\"",
                   std::string("Deleting file \"") + kWorm + "\", result=" + std::to_string(c.result)}));
@@ -341,7 +340,7 @@ TEST_F(DiskSweep, CleanFilesAndFoldersAreLeftAloneSilently) {
     std::vector<uint8_t> nearMiss = Worm();
     nearMiss[5000] ^= 1;
     ws.FileBytes("C:\\near.exe", nearMiss).File("C:\\small.exe", "MZ").Dir("C:\\Folder");
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
 
     std::string console;
     {
@@ -352,7 +351,7 @@ TEST_F(DiskSweep, CleanFilesAndFoldersAreLeftAloneSilently) {
     EndProcess();
 
     EXPECT_EQ(console, "");
-    EXPECT_EQ(ws.Read(kLog), "");
+    EXPECT_EQ(ws.Read(TestLogPath), "");
     EXPECT_TRUE(ws.Exists("C:\\near.exe"));
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionNotFound);
 }
@@ -364,7 +363,7 @@ TEST_F(DiskSweep, EveryInfectedFileIsDeletedAndTheWalkGoesOn) {
         .FileBytes("C:\\a\\b\\two.scr", worm_sample::MakeSample(20000, SignatureTable[18].crc, 7))
         .FileBytes("E:\\three.pif", Worm())
         .File("C:\\a\\keep.txt", "keep");
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
 
     EXPECT_EQ(SweepFixedDisks(DeleteIfInfected), 0);
     EndProcess();
@@ -373,7 +372,7 @@ TEST_F(DiskSweep, EveryInfectedFileIsDeletedAndTheWalkGoesOn) {
     EXPECT_FALSE(ws.Exists("C:\\a\\b\\two.scr"));
     EXPECT_FALSE(ws.Exists("E:\\three.pif"));
     EXPECT_TRUE(ws.Exists("C:\\a\\keep.txt"));
-    EXPECT_EQ(SweepLines(ws.Read(kLog)),
+    EXPECT_EQ(SweepLines(ws.Read(TestLogPath)),
               (std::vector<std::string>{"Found infection \"C:\\a\\b\\two.scr\"",
                                         "Deleting file \"C:\\a\\b\\two.scr\", result=1",
                                         "Found infection \"C:\\a\\one.exe\"",

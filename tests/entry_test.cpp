@@ -9,11 +9,10 @@
 #include <vector>
 
 #include "app/outcome.h"
-#include "tests/fresh_process.h"
+#include "tests/test_support.h"
 
 namespace {
 
-const std::string LogPath = "C:\\WINDOWS\\Kurrelfix.log";
 const std::string VersionLine = "Kurrelfix v1.00.5\n";
 const std::string StopLine = "you should not stop Kurrelfix!\n";
 const std::string MainCaption = "Veltrane Kurrel Worm Removal Tool";
@@ -71,7 +70,7 @@ TEST(Entry, SilentSwitchIsMatchedWholeInAnyCase) {
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_TRUE(StartsWith(run.console, VersionLine));
         EXPECT_TRUE(EndsWith(run.console, ExitLine(0)));
-        EXPECT_TRUE(EndsWith(ws.Read(LogPath), OnDisk(ExitLine(0))));
+        EXPECT_TRUE(EndsWith(ws.Read(TestLogPath), OnDisk(ExitLine(0))));
         if (c.silent) {
             EXPECT_TRUE(ws.boxesShown.empty());
         } else {
@@ -92,8 +91,8 @@ TEST(Entry, VersionSwitchPrintsVersionAndExitsWithoutLog) {
         RunResult run = RunKurrelfix(arguments);
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.console, VersionLine);
-        EXPECT_FALSE(ws.Exists(LogPath));
-        EXPECT_EQ(ws.Calls("fopen"), 0);
+        EXPECT_FALSE(ws.Exists(TestLogPath));
+        EXPECT_EQ(ws.Calls("CrtFopen"), 0);
         EXPECT_EQ(ws.DebugOutput(), "");
         EXPECT_TRUE(ws.boxesShown.empty());
     }
@@ -105,7 +104,7 @@ TEST(Entry, CancelInConfirmationEndsWithoutLog) {
     RunResult run = RunKurrelfix({});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console, "");
-    EXPECT_FALSE(ws.Exists(LogPath));
+    EXPECT_FALSE(ws.Exists(TestLogPath));
     EXPECT_EQ(ws.DebugOutput(), "");
     ASSERT_EQ(ws.boxesShown.size(), 1u);
     ExpectConfirmationBox(ws.boxesShown[0]);
@@ -120,7 +119,7 @@ TEST(Entry, NonAdministratorOnNtStopsAfterVersionLine) {
                                             : std::vector<std::string>{});
         EXPECT_EQ(run.exitCode, 0);
         EXPECT_EQ(run.console, VersionLine);
-        EXPECT_EQ(ws.Read(LogPath), OnDisk(VersionLine));
+        EXPECT_EQ(ws.Read(TestLogPath), OnDisk(VersionLine));
         if (silent) {
             EXPECT_TRUE(ws.boxesShown.empty());
             continue;
@@ -144,7 +143,7 @@ TEST(Entry, Windows9xHasNoAdministratorGate) {
         RunResult run = RunKurrelfix(silent ? std::vector<std::string>{"/SILENT"}
                                             : std::vector<std::string>{});
         EXPECT_EQ(run.exitCode, 0);
-        std::string log = ws.Read(LogPath);
+        std::string log = ws.Read(TestLogPath);
         EXPECT_TRUE(StartsWith(log, OnDisk(VersionLine + "[VTSU - Disinfect_Kurrel]\n")));
         EXPECT_TRUE(EndsWith(log, OnDisk(ExitLine(0))));
         EXPECT_TRUE(EndsWith(run.console, ExitLine(0)));
@@ -183,7 +182,7 @@ TEST(Entry, ClosingBoxAndExitCodeFollowTheOutcome) {
             for (int i = 0; i < c.failures; ++i) CountFailure();
         });
         std::string logAtClosingBox;
-        ws.OnCall("MessageBoxA", 2, [&] { logAtClosingBox = ws.Read(LogPath); });
+        ws.OnCall("MessageBoxA", 2, [&] { logAtClosingBox = ws.Read(TestLogPath); });
         RunResult run = RunKurrelfix({});
         EXPECT_EQ(run.exitCode, c.code);
         ASSERT_EQ(ws.boxesShown.size(), 2u);
@@ -195,7 +194,7 @@ TEST(Entry, ClosingBoxAndExitCodeFollowTheOutcome) {
         // The exit-code line comes only once the closing box is dismissed.
         EXPECT_TRUE(StartsWith(logAtClosingBox, OnDisk(VersionLine + "[VTSU - Disinfect_Kurrel]\n")));
         EXPECT_EQ(Count(logAtClosingBox, "exit code"), 0);
-        EXPECT_TRUE(EndsWith(ws.Read(LogPath), OnDisk(ExitLine(c.code))));
+        EXPECT_TRUE(EndsWith(ws.Read(TestLogPath), OnDisk(ExitLine(c.code))));
         EXPECT_TRUE(EndsWith(run.console, ExitLine(c.code)));
     }
 }
@@ -216,7 +215,7 @@ TEST(Entry, StopEventsWhileCleaningAreRefused) {
         EXPECT_EQ(Count(run.console, StopLine), 1);
         EXPECT_LT(run.console.find(StopLine), run.console.find(ExitLine(0)));
         EXPECT_TRUE(EndsWith(run.console, ExitLine(0)));
-        std::string log = ws.Read(LogPath);
+        std::string log = ws.Read(TestLogPath);
         EXPECT_TRUE(EndsWith(log, OnDisk(ExitLine(0))));
         EXPECT_EQ(Count(log, "stop"), 0);  // the handler writes nothing to the log
     }
@@ -253,9 +252,9 @@ TEST(Entry, NoStopHandlerOutsideTheCleaning) {
 TEST(Entry, EachRunAppendsToTheLogWithCrLf) {
     sim::Workstation ws;
     RunKurrelfix({"/SILENT"});
-    std::string first = ws.Read(LogPath);
+    std::string first = ws.Read(TestLogPath);
     RunKurrelfix({"/SILENT"});
-    std::string both = ws.Read(LogPath);
+    std::string both = ws.Read(TestLogPath);
     EXPECT_TRUE(StartsWith(first, "Kurrelfix v1.00.5\r\n[VTSU - Disinfect_Kurrel]\r\n"));
     EXPECT_TRUE(EndsWith(first, "Kurrelfix tool exit code: 0\r\n"));
     EXPECT_EQ(both, first + first);

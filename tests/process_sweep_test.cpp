@@ -14,26 +14,17 @@
 #include "cleanup/signature_matcher.h"
 #include "e2e/worm_sample.h"
 #include "tests/fresh_process.h"
-#include "tests/logged_run.h"
+#include "tests/test_support.h"
 #include "trace/trace_log.h"
 
 namespace {
 
-const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
 const char* const kWormA = "C:\\WINDOWS\\System32\\kurrel.exe";
 const char* const kWormB = "C:\\Documents and Settings\\user\\Start Menu\\Programs\\run me.exe";
 const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
 const char* const kNotepad = "C:\\WINDOWS\\notepad.exe";
 
 // Process, snapshot and token handles still open: the sweep must leave none.
-int OpenHandles(const sim::Workstation& ws) {
-    int open = 0;
-    for (const sim::HandleEntry& entry : ws.handles) {
-        open += entry.kind == sim::HandleKind::Process || entry.kind == sim::HandleKind::Snapshot ||
-                entry.kind == sim::HandleKind::Token;
-    }
-    return open;
-}
 
 sim::Process Proc(DWORD pid, const std::string& path) {
     sim::Process process;
@@ -64,7 +55,7 @@ protected:
 
     static Sweep Run(sim::Workstation& ws) {
         (void)ws;
-        SetLogFile(kLog, "a+");
+        SetLogFile(TestLogPath, "a+");
         Sweep sweep;
         {
             ConsoleCapture capture;
@@ -72,7 +63,7 @@ protected:
             sweep.console = capture.Text();
         }
         EndProcess();
-        sweep.log = SweepLines(sim::Current().Read(kLog));
+        sweep.log = SweepLines(sim::Current().Read(TestLogPath));
         return sweep;
     }
 
@@ -185,7 +176,7 @@ TEST_P(ProcessSweepOrder, OneOfTwoInfectedProcessesCannotBeOpened) {
     EXPECT_TRUE(ProcessWithId(ws, 0x300).running);
     EXPECT_FALSE(ProcessWithId(ws, 0x304).running);
     EXPECT_EQ(g_removalOutcome.failureCount, 0);  // a deletion at the next boot is no failure
-    EXPECT_EQ(OpenHandles(ws), 0);
+    EXPECT_EQ(ws.OpenHandles(), 0);
     ws.Reboot();
     EXPECT_FALSE(ws.Exists(kWormB));
 }
@@ -328,7 +319,7 @@ TEST_F(ProcessSweep, Win9xUsesTheToolhelpSnapshotAndNoToken) {
     EXPECT_EQ(ws.Calls("LoadLibraryA"), 0);
     EXPECT_EQ(ws.Calls("EnumProcesses"), 0);
     EXPECT_EQ(ws.Calls("CreateToolhelp32Snapshot"), 1);
-    EXPECT_EQ(OpenHandles(ws), 0);
+    EXPECT_EQ(ws.OpenHandles(), 0);
     EXPECT_FALSE(ws.Exists(kWormA));
 }
 
@@ -367,7 +358,7 @@ TEST_F(ProcessSweep, OneExaminationLinePerNamedProcessWithLowercaseHexId) {
     int opened = 0;
     for (const sim::ProcessOpen& open : ws.processOpens) opened += open.granted ? 1 : 0;
     EXPECT_EQ(opened, 3);
-    EXPECT_EQ(OpenHandles(ws), 0);
+    EXPECT_EQ(ws.OpenHandles(), 0);
 }
 
 TEST_F(ProcessSweep, OnlyTheFirst1024ProcessIdsAreExamined) {

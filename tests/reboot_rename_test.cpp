@@ -8,7 +8,7 @@
 #include "sim/workstation.h"
 #include "support/reboot_rename.h"
 #include "support/rename_request_file.h"
-#include "tests/logged_run.h"
+#include "tests/test_support.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -79,7 +79,7 @@ void CheckCall(const Call& c) {
         std::string log;
         EXPECT_EQ(RunCall(ws, c, maxLevel, &log), c.result) << c.name;
         EXPECT_EQ(log, LogText(c.lines, maxLevel)) << c.name << " at level " << maxLevel;
-        EXPECT_EQ(OpenHandles(ws), 0) << c.name;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.name;
     }
 }
 
@@ -326,7 +326,7 @@ TEST(RebootRename, Win9xUnreadableWininitIsNeverOverwritten) {
         // Held by a program that lets others write but not read.
         {"held against reading", [](sim::Workstation& ws) { ws.Hold(Wininit, FILE_SHARE_WRITE); }, nullptr},
         {"opening for reading fails", nullptr,
-         [](sim::Workstation& ws) { ws.FailCall("fopen", ERROR_SHARING_VIOLATION); }},
+         [](sim::Workstation& ws) { ws.FailCall("CrtFopen", ERROR_SHARING_VIOLATION); }},
     };
     for (const Case& c : cases) {
         for (int maxLevel : {TraceInfo, TraceError}) {

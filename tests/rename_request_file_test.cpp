@@ -2,6 +2,8 @@
 // service accepts or rejects when it reads the file at boot.
 #include <gtest/gtest.h>
 
+#include "tests/test_support.h"
+
 #include <string.h>
 
 #include <string>
@@ -21,13 +23,6 @@ void InstallAt(sim::Workstation& ws, const std::string& dir) {
     ws.RegString(HKEY_LOCAL_MACHINE, InstallKey, "Common", dir);
 }
 
-int OpenHandles(const sim::Workstation& ws) {
-    int open = 0;
-    for (const sim::HandleEntry& entry : ws.handles) {
-        if (entry.kind != sim::HandleKind::Free) ++open;
-    }
-    return open;
-}
 
 std::string Scrambled(std::string bytes) {
     ScrambleRenameBody(reinterpret_cast<unsigned char*>(&bytes[0]), static_cast<DWORD>(bytes.size()));
@@ -131,7 +126,7 @@ TEST(RenameRequestFile, FinishedFileHoldsHeaderChecksumAndScrambledPairs) {
     ws.clockMs = 0x01020304;
     ws.oemId = 0x00000006;
     ws.processorType = 0x12340000 | 8664;  // only the low 16 bits are kept
-    int handlesBefore = OpenHandles(ws);
+    int handlesBefore = ws.OpenHandles();
     RenameFileStatus status = -1;
     std::string file = WriteRequest({{"C:\\Temp\\a.exe", "C:\\Temp\\b.exe"}}, &status);
     EXPECT_EQ(status, RenameFileOk);
@@ -142,13 +137,13 @@ TEST(RenameRequestFile, FinishedFileHoldsHeaderChecksumAndScrambledPairs) {
                           static_cast<char>((crc >> 16) & 0xFF), static_cast<char>(crc >> 24),
                           static_cast<char>(8664 & 0xFF), static_cast<char>(8664 >> 8), '\0', '\0'};
     EXPECT_EQ(file, header + Scrambled(plain));
-    EXPECT_EQ(OpenHandles(ws), handlesBefore);
+    EXPECT_EQ(ws.OpenHandles(), handlesBefore);
 
     ReadResult read = ReadRequestFile();
     EXPECT_TRUE(read.opened);
     EXPECT_EQ(read.status, RenameFileOk);
     EXPECT_EQ(read.body, plain);
-    EXPECT_EQ(OpenHandles(ws), handlesBefore);
+    EXPECT_EQ(ws.OpenHandles(), handlesBefore);
 }
 
 TEST(RenameRequestFile, ReaderIsLeftAtTheEndOfTheFile) {
@@ -215,7 +210,7 @@ TEST(RenameRequestFile, ReaderRejections) {
         EXPECT_EQ(read.status, c.status) << c.name;
         EXPECT_EQ(read.opened, c.status == RenameFileOk) << c.name;
         EXPECT_EQ(read.bodyHandedOut, c.status == RenameFileOk) << c.name;
-        EXPECT_EQ(OpenHandles(ws), 0) << c.name;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.name;
     }
 }
 
@@ -314,7 +309,7 @@ TEST(RenameRequestFile, ReadInstallPath) {
             EXPECT_EQ(std::string(buffer), c.text) << c.name;
         }
         EXPECT_EQ(std::string(buffer + MAX_PATH, 8), std::string(8, '#')) << c.name;
-        EXPECT_EQ(OpenHandles(ws), 0) << c.name;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.name;
         if (c.key) {
             EXPECT_EQ(ws.Calls("RegCloseKey"), 1) << c.name;
         }
@@ -333,7 +328,7 @@ TEST(RenameRequestFile, OpenFailures) {
         {"no install path", nullptr, REG_SZ, true, nullptr, RenameFileNoInstallPath},
         {"REG_EXPAND_SZ", InstallDir, REG_EXPAND_SZ, true, nullptr, RenameFileNoInstallPath},
         {"folder missing", InstallDir, REG_SZ, false, nullptr, RenameFileCannotOpen},
-        {"fopen refused", InstallDir, REG_SZ, true, "fopen", RenameFileCannotOpen},
+        {"fopen refused", InstallDir, REG_SZ, true, "CrtFopen", RenameFileCannotOpen},
     };
     for (const Case& c : cases) {
         for (int write : {1, 0}) {
@@ -353,7 +348,7 @@ TEST(RenameRequestFile, OpenFailures) {
             if (!write) {
                 EXPECT_EQ(body, nullptr) << c.name;
             }
-            EXPECT_EQ(OpenHandles(ws), 0) << c.name << write;
+            EXPECT_EQ(ws.OpenHandles(), 0) << c.name << write;
         }
     }
 }
@@ -380,7 +375,7 @@ TEST(RenameRequestFile, InstallPathTooLongForTheFileNameIsRefused) {
         EXPECT_EQ(status, c.status) << c.installPath.size();
         EXPECT_EQ(stream != nullptr, c.status == RenameFileOk);
         if (stream) CloseRenameRequestFile(stream, &status);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
 
@@ -403,7 +398,7 @@ TEST(RenameRequestFile, ReadFailures) {
         EXPECT_EQ(read.status, c.status) << c.fault << c.skip;
         EXPECT_FALSE(read.opened);
         EXPECT_FALSE(read.bodyHandedOut);
-        EXPECT_EQ(OpenHandles(ws), 0) << c.fault;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.fault;
     }
 }
 
@@ -434,7 +429,7 @@ TEST(RenameRequestFile, FailingCloseStillReleasesTheStream) {
         ws.FailCall(c.fault, 0, c.skip);
         EXPECT_EQ(CloseRenameRequestFile(stream, &status), 0) << c.fault << c.skip;
         EXPECT_EQ(status, c.status) << c.fault << c.skip;
-        EXPECT_EQ(OpenHandles(ws), 0) << c.fault << c.skip;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.fault << c.skip;
         EXPECT_EQ(ReadRequestFile().status == RenameFileOk, c.fileFinished) << c.fault << c.skip;
     }
 }

@@ -8,7 +8,7 @@
 
 #include "sim/workstation.h"
 #include "support/replace_file.h"
-#include "tests/logged_run.h"
+#include "tests/test_support.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -92,7 +92,7 @@ void Check(const Case& c) {
         });
         EXPECT_EQ(result, c.result) << c.name;
         EXPECT_EQ(log, LogText(c.lines, maxLevel)) << c.name << " at level " << maxLevel;
-        EXPECT_EQ(OpenHandles(ws), 0) << c.name;
+        EXPECT_EQ(ws.OpenHandles(), 0) << c.name;
         Files now = Look(ws);
         EXPECT_EQ(now.src, c.afterCall.src) << c.name;
         EXPECT_EQ(now.dst, c.afterCall.dst) << c.name;

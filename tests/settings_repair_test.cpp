@@ -10,7 +10,7 @@
 #include "cleanup/settings_repair.h"
 #include "e2e/worm_sample.h"
 #include "sim/workstation.h"
-#include "tests/fresh_process.h"
+#include "tests/test_support.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -18,16 +18,7 @@ namespace {
 const char* const kShellKey = "exefile\\shell\\open\\command";
 const std::string kRight = "\"%1\" %*";
 const std::string kWorm = "C:\\WINDOWS\\SYSTEM32\\kurrel.exe \"%1\" %*";
-const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
 const std::string kWait = "Wait 15 sec and re-check shell key ... ";
-
-int OpenKeys(const sim::Workstation& ws) {
-    int count = 0;
-    for (const sim::HandleEntry& entry : ws.handles) {
-        if (entry.kind == sim::HandleKind::Key) ++count;
-    }
-    return count;
-}
 
 struct StageRun {
     int result = -1;
@@ -42,7 +33,7 @@ StageRun RunStage(sim::Workstation& ws, InfectionState state, int failures,
     StartFreshProcess();
     SetInfectionState(state);
     for (int i = 0; i < failures; ++i) CountFailure();
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
     StageRun run;
     {
         ConsoleCapture console;
@@ -50,8 +41,8 @@ StageRun RunStage(sim::Workstation& ws, InfectionState state, int failures,
         run.console = console.Text();
     }
     EndProcess();
-    run.log = ws.Read(kLog);
-    EXPECT_EQ(OpenKeys(ws), 0);
+    run.log = ws.Read(TestLogPath);
+    EXPECT_EQ(ws.OpenHandles(sim::HandleKind::Key), 0);
     return run;
 }
 
@@ -232,7 +223,7 @@ TEST(RestoreShellCommand, ErrorLinesCarryTheReturnedCode) {
     ws.RegKeyOnly(HKEY_CLASSES_ROOT, "exefile");
     StartFreshProcess();
     SetInfectionState(InfectionPresent);
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
     SetLastError(1234);
     int result = 0;
     {
@@ -242,7 +233,7 @@ TEST(RestoreShellCommand, ErrorLinesCarryTheReturnedCode) {
     EndProcess();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(GetLastError(), 1234u);
-    EXPECT_EQ(ws.Read(kLog), "RegOpenKeyEx error 2\r\n");
+    EXPECT_EQ(ws.Read(TestLogPath), "RegOpenKeyEx error 2\r\n");
 }
 
 // Values that only look like the command are wrong, and are rewritten.
@@ -304,7 +295,7 @@ TEST(RestoreShellCommand, RepairsAWrongCommandAfterTheFifteenSecondLook) {
     int keysDuringWait = -1;
     DWORD accessDuringWait = 0;
     ws.At(start + 14999, [&] {
-        keysDuringWait = OpenKeys(ws);
+        keysDuringWait = ws.OpenHandles(sim::HandleKind::Key);
         for (const sim::HandleEntry& entry : ws.handles) {
             if (entry.kind == sim::HandleKind::Key) accessDuringWait = entry.access;
         }
@@ -326,7 +317,7 @@ TEST(RestoreShellCommand, LogLevels) {
     ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm).FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
     StartFreshProcess();
     SetInfectionState(InfectionPresent);
-    SetLogFile(kLog, "a+");
+    SetLogFile(TestLogPath, "a+");
     int savedThreshold = g_trace.levelThreshold;
     g_trace.levelThreshold = TraceError;
     {
@@ -335,7 +326,7 @@ TEST(RestoreShellCommand, LogLevels) {
     }
     g_trace.levelThreshold = savedThreshold;
     EndProcess();
-    EXPECT_EQ(ws.Read(kLog), "RegSetValueEx error 5\r\n");
+    EXPECT_EQ(ws.Read(TestLogPath), "RegSetValueEx error 5\r\n");
 }
 
 // ---- CleanWinIniRun ------------------------------------------------------
@@ -539,7 +530,7 @@ TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 0);
     EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
     EXPECT_NE(run.console.find("Infection was not found, the shell key is not updated\n"), std::string::npos);
-    std::string log = ws.Read(kLog);
+    std::string log = ws.Read(TestLogPath);
     EXPECT_NE(log.find("Infection was not found, the shell key is not updated\r\nRestore shell, success=1\r\n"),
               std::string::npos);
     EXPECT_FALSE(ws.Exists("C:\\WINDOWS\\win.bak"));
@@ -572,7 +563,7 @@ TEST(SettingsRepairRun, FailedBackupAfterARepairEndsWithErrors) {
         EXPECT_EQ(run.exitCode, 3);
         EXPECT_FALSE(ws.Exists("C:\\Games\\kurrel.exe"));
         EXPECT_TRUE(Has(run.console, " Infection is cleaned!\nclean up Win.ini\n"));
-        std::string log = ws.Read(kLog);
+        std::string log = ws.Read(TestLogPath);
         EXPECT_TRUE(Has(log, "Restore shell, success=1\r\ncannot make win.ini backup copy error =5\r\n"));
         EXPECT_TRUE(Has(log, "Kurrelfix tool exit code: 3\r\n"));
         EXPECT_EQ(RunEntry(ws, family, "C:\\WINDOWS\\win.ini"), kWormRun);

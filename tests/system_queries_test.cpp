@@ -7,16 +7,11 @@
 #include <string>
 
 #include "support/system_queries.h"
-#include "tests/fresh_process.h"
+#include "tests/test_support.h"
 
 namespace {
 
 // Handles of any kind still open: every query must close what it opened.
-int OpenHandles(const sim::Workstation& ws) {
-    int open = 0;
-    for (const sim::HandleEntry& entry : ws.handles) open += entry.kind != sim::HandleKind::Free;
-    return open;
-}
 
 TEST(SystemQueries, WindowsFamilyFromThePlatformId) {
     struct Case {
@@ -83,7 +78,7 @@ TEST(SystemQueries, IsAdminLooksForTheAdministratorsGroup) {
         c.setUp(ws);
         EXPECT_EQ(IsAdmin(), c.admin);
         EXPECT_EQ(ws.Calls("GetTokenInformation"), c.tokenQueries);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
         // The SID is built only once the groups are read, and always freed.
         EXPECT_EQ(ws.Calls("FreeSid"), c.sidsBuilt);
     }
@@ -122,7 +117,7 @@ TEST(SystemQueries, SetPrivilegeChangesOnlyTheEnabledBit) {
         EXPECT_EQ(SetPrivilege(token, c.privilege, c.enable), c.result);
         EXPECT_EQ(ws.privilegeAttributes[c.privilege], c.after);
         CloseHandle(token);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
 
@@ -142,7 +137,7 @@ TEST(SystemQueries, IsServiceRunningByState) {
         ws.Service("Veltrane Sentrel", c.state);
         EXPECT_EQ(IsServiceRunning("Veltrane Sentrel"), c.running);
         EXPECT_EQ(ws.Calls("QueryServiceStatus"), 1);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
 
@@ -169,7 +164,7 @@ TEST(SystemQueries, IsServiceRunningWithoutTheService) {
         c.setUp(ws);
         EXPECT_EQ(IsServiceRunning("Other"), 0);
         EXPECT_EQ(ws.Calls("OpenSCManagerA"), c.managerOpens);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
 
@@ -195,7 +190,7 @@ TEST(SystemQueries, FileExistMeansOpenableForReading) {
         std::string expected = std::string("[VTSU - FileExist]: File ") + c.path +
                                (c.exists ? " exists.\n" : " does not exist.\n");
         EXPECT_EQ(ws.DebugOutput(), expected);
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
         EndProcess();
     }
 }
@@ -253,7 +248,7 @@ TEST(SystemQueries, ReadRegistryPathGrammar) {
         if (c.status == 0) {
             EXPECT_EQ(std::string(buffer, c.data.size()), c.data);
         }
-        EXPECT_EQ(OpenHandles(ws), 0);
+        EXPECT_EQ(ws.OpenHandles(), 0);
         EXPECT_EQ(ws.Calls("RegOpenKeyExA"), c.keyOpens);
         EXPECT_EQ(ws.Calls("RegCloseKey"), c.status == 1 ? 0 : c.keyOpens);  // a root is never closed
     }

@@ -71,7 +71,7 @@ TEST(TraceLog, SecondSetLogFileKeepsOrReplacesTheStream) {
         Log("one\n");
         SetLogFile(c.second.c_str(), "w");
         Log("two\n");
-        EXPECT_EQ(ws.Calls("fopen"), c.opens);
+        EXPECT_EQ(ws.Calls("CrtFopen"), c.opens);
         EXPECT_EQ(ws.Read(first), c.firstFile);
         if (!c.secondFile.empty()) {
             EXPECT_EQ(ws.Read(c.second), c.secondFile);

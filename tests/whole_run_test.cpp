@@ -10,11 +10,10 @@
 #include "app/outcome.h"
 #include "cleanup/signature_matcher.h"
 #include "e2e/worm_sample.h"
-#include "tests/fresh_process.h"
+#include "tests/test_support.h"
 
 namespace {
 
-const char* const kLog = "C:\\WINDOWS\\Kurrelfix.log";
 const char* const kShellKey = "exefile\\shell\\open\\command";
 const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 const std::string kRightCommand = "\"%1\" %*";
@@ -85,35 +84,6 @@ void Infect(sim::Workstation& ws) {
         .FileBytes(kNearMiss, nearMiss);
 }
 
-std::vector<std::string> Lines(const std::string& text, const std::string& end) {
-    std::vector<std::string> lines;
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t stop = text.find(end, at);
-        if (stop == std::string::npos) stop = text.size();
-        lines.push_back(text.substr(at, stop - at));
-        at = stop + end.size();
-    }
-    return lines;
-}
-
-// The lines expected, in this order, with any others between them.
-void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected) {
-    size_t at = 0;
-    for (const std::string& line : expected) {
-        while (at < lines.size() && lines[at] != line) ++at;
-        EXPECT_LT(at, lines.size()) << "missing, or out of order: " << line;
-        if (at == lines.size()) return;
-        ++at;
-    }
-}
-
-int CountOf(const std::vector<std::string>& lines, const std::string& prefix) {
-    int count = 0;
-    for (const std::string& line : lines) count += line.compare(0, prefix.size(), prefix) == 0;
-    return count;
-}
-
 bool IsRunning(sim::Workstation& ws, DWORD pid) { return ws.FindProcess(pid) != nullptr; }
 
 std::string Deleting(const std::string& path, int result) {
@@ -138,7 +108,7 @@ TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
               "scan all hard disks and delete all Kurrel files, it will take a while ...\n"
               "Infection was not found, the shell key is not updated\n"
               "Kurrelfix tool exit code: 0\n");
-    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {"Kurrelfix v1.00.5", "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
                         "No infected processes were found",
                         "Infection was not found, the shell key is not updated",
@@ -174,7 +144,7 @@ TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
                    "scan all hard disks and delete all Kurrel files, it will take a while ...",
                    "Update shell key", "Wait 15 sec and re-check shell key ...  Infection is cleaned!",
                    "clean up Win.ini", "Kurrelfix tool exit code: 1"});
-    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {"Kurrelfix v1.00.5",
                         "[VTSU - Disinfect_Kurrel]",
                         "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
@@ -218,7 +188,7 @@ TEST_P(WholeRun, WormFileInUseIsLeftForTheNextBoot) {
     RunResult run = RunKurrelfix({"/SILENT"});
 
     EXPECT_EQ(run.exitCode, 1);
-    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {Deleting(kCopyInDocuments, 2), Deleting(kCopyInProgramFiles, 1),
                         "Restore shell, success=1", "Kurrelfix tool exit code: 1"});
     EXPECT_TRUE(ws.Exists(kCopyInDocuments));
@@ -249,7 +219,7 @@ TEST_P(WholeRun, OneFailedDeletionEndsWithErrors) {
     RunResult run = RunKurrelfix({"/SILENT"});
 
     EXPECT_EQ(run.exitCode, 3);
-    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {Deleting(kCopyInDocuments, 4), Deleting(kCopyInProgramFiles, 1),
                         "Infection is cleaned!", "Restore shell, success=1",
                         "Kurrelfix tool exit code: 3"});
@@ -290,7 +260,7 @@ TEST_P(WholeRun, WormWritingItsCommandBackLeavesTheMachineInfected) {
                   {"Update shell key", "Wait 15 sec and re-check shell key ...  Infection is still avaliable!",
                    "Kurrelfix tool exit code: 2"});
     EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
-    std::vector<std::string> log = Lines(ws.Read(kLog), "\r\n");
+    std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {Deleting(kCopyInProgramFiles, 1), "Infection is still avaliable!",
                         "Restore shell, success=0", "Kurrelfix tool exit code: 2"});
     EXPECT_TRUE(IsRunning(ws, 0x2f0));
@@ -322,7 +292,7 @@ TEST_P(WholeRun, CtrlCDuringTheSweepDoesNotStopIt) {
     ExpectInOrder(Lines(run.console, "\n"),
                   {"scan all hard disks and delete all Kurrel files, it will take a while ...",
                    "you should not stop Kurrelfix!", "Update shell key", "Kurrelfix tool exit code: 1"});
-    std::string log = ws.Read(kLog);
+    std::string log = ws.Read(TestLogPath);
     EXPECT_EQ(log.find("you should not stop"), std::string::npos);
     EXPECT_FALSE(ws.Exists(kCopyInProgramFiles));
     EXPECT_FALSE(ws.Exists(late));

@@ -1,16 +1,17 @@
-// Runs a piece of the tool as a fresh process meets it, with its log file
-// open, and hands back what the log file then holds. The trace log can be
-// told to keep only the lines up to a level, which lets a test check at which
-// level each line was written.
-#ifndef KURRELFIX_TESTS_LOGGED_RUN_H
-#define KURRELFIX_TESTS_LOGGED_RUN_H
+// What the host tests share: running a piece of the tool as a fresh process
+// meets it (tests/fresh_process.h), the log it writes, and the helpers that
+// read that log.
+#ifndef KURRELFIX_TESTS_TEST_SUPPORT_H
+#define KURRELFIX_TESTS_TEST_SUPPORT_H
 
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "sim/workstation.h"
+#include "tests/fresh_process.h"
 
+// Where the tool writes its log on every simulated workstation.
 extern const char* const TestLogPath;  // C:\WINDOWS\Kurrelfix.log
 
 // One expected log line: its level (TraceInfo or TraceError) and its text,
@@ -30,12 +31,18 @@ std::string RunLogged(sim::Workstation& ws, int maxLevel, const std::function<vo
 // maxLevel are kept: CR LF line ends, as the text mode writes them.
 std::string LogText(const std::vector<LogLine>& lines, int maxLevel);
 
+// The text cut at each `end` ("\r\n" for the log, "\n" for the console).
+std::vector<std::string> Lines(const std::string& text, const std::string& end);
+
 // The log's lines without their line ends, less the support library's own
 // ("[VTSU ..." from ReplaceFile, FileExist and the boot scheduling), so that a
 // test of a stage sees the stage's lines alone.
 std::vector<std::string> SweepLines(const std::string& log);
 
-// Number of simulated handles still open.
-int OpenHandles(const sim::Workstation& ws);
+// The expected lines stand in this order, with any others between them.
+void ExpectInOrder(const std::vector<std::string>& lines, const std::vector<std::string>& expected);
+
+// How many lines begin with the prefix.
+int CountOf(const std::vector<std::string>& lines, const std::string& prefix);
 
 #endif

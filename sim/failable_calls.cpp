@@ -1,0 +1,84 @@
+// Every function that a test can make fail, in one list: the Win32 functions
+// whose first line is SIM_FAILABLE, SIM_FAILABLE_STATUS or SIM_FAULT, the C
+// runtime seam's file streams, and the allocations whose failure the tool
+// handles. The simulation checks the list against the functions as they are
+// called, and FailCall refuses any other name.
+#include <algorithm>
+#include <iterator>
+
+#include "sim/workstation.h"
+
+namespace sim {
+
+namespace {
+
+// Sorted, for the lookup.
+const char* const FailableCalls[] = {
+    "AdjustTokenPrivileges",
+    "AllocBuffer",  // the allocations of the platform seam
+    "AllocateAndInitializeSid",
+    "CloseHandle",
+    "CloseServiceHandle",
+    "CopyFileA",
+    "CreateFileA",
+    "CreateToolhelp32Snapshot",
+    "CrtClose",  // fclose of a seam stream
+    "CrtFopen",
+    "CrtRead",  // reads of a seam stream: getc, fgets, fread
+    "CrtSeek",
+    "CrtWrite",  // writes and flushes of a seam stream
+    "DeleteFileA",
+    "EnumProcessModules",
+    "EnumProcesses",
+    "FindClose",
+    "FindFirstFileA",
+    "FindNextFileA",
+    "FreeLibrary",
+    "GetFileAttributesA",
+    "GetLogicalDriveStringsA",
+    "GetModuleBaseNameA",
+    "GetModuleFileNameA",
+    "GetModuleFileNameExA",
+    "GetModuleHandleA",
+    "GetProcAddress",
+    "GetProfileStringA",
+    "GetShortPathNameA",
+    "GetTokenInformation",
+    "GetVersionExA",
+    "GetWindowsDirectoryA",
+    "LoadLibraryA",
+    "LookupPrivilegeValueA",
+    "MoveFileA",
+    "MoveFileExA",
+    "OpenProcess",
+    "OpenProcessToken",
+    "OpenSCManagerA",
+    "OpenServiceA",
+    "Process32First",
+    "Process32Next",
+    "QueryServiceStatus",
+    "ReadFile",
+    "RegCloseKey",
+    "RegOpenKeyExA",
+    "RegQueryValueExA",
+    "RegSetValueExA",
+    "SetConsoleCtrlHandler",
+    "SetFilePointer",
+    "TerminateProcess",
+    "WriteFile",
+    "WriteProfileStringA",
+};
+
+bool Before(std::string_view a, std::string_view b) { return a < b; }
+
+}  // namespace
+
+bool IsFailable(std::string_view function) {
+    return std::binary_search(std::begin(FailableCalls), std::end(FailableCalls), function, Before);
+}
+
+std::vector<std::string> FailableCallNames() {
+    return std::vector<std::string>(std::begin(FailableCalls), std::end(FailableCalls));
+}
+
+}  // namespace sim

@@ -1,0 +1,226 @@
+// Finding things in the simulated workstation: paths in its file system,
+// keys and values in its registry.
+#include "sim/workstation.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "sim/path_text.h"
+
+namespace sim {
+
+namespace {
+
+// A "." or ".." component needs resolving; a name that only starts with a
+// dot (".config") does not.
+bool HasDotComponent(std::string_view rest) {
+    bool dot = false;
+    ForEachComponent(rest, [&](std::string_view part) {
+        dot = part == "." || part == "..";
+        return !dot;
+    });
+    return dot;
+}
+
+}  // namespace
+
+bool NoCaseLess::operator()(std::string_view a, std::string_view b) const {
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(Upper(a[i]));
+        unsigned char y = static_cast<unsigned char>(Upper(b[i]));
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+bool NoCaseEqual(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (Upper(a[i]) != Upper(b[i])) return false;
+    }
+    return true;
+}
+
+std::string Workstation::Absolute(std::string_view path) const {
+    std::string result;
+    if (path.size() >= 2 && path[1] == ':') {
+        if (path.size() == 2 || !IsSeparator(path[2])) {
+            // "C:name" is relative to the current directory of that drive; we keep
+            // one current directory, so use it when it is on that drive.
+            if (!currentDirectory.empty() && Upper(currentDirectory[0]) == Upper(path[0])) {
+                result = currentDirectory;
+            } else {
+                result = std::string(1, Upper(path[0])) + ":\\";
+            }
+            result.append(path.substr(2));
+        } else {
+            result = std::string(1, Upper(path[0])) + ":";
+            result.append(path.substr(2));
+        }
+    } else if (!path.empty() && IsSeparator(path[0])) {
+        result = currentDirectory.substr(0, 2);
+        result.append(path);
+    } else {
+        result = currentDirectory;
+        if (result.empty() || !IsSeparator(result.back())) result += '\\';
+        result.append(path);
+    }
+    // Normalise separators and "." / ".." components.
+    std::string out = result.substr(0, 2);
+    std::vector<std::string> parts;
+    ForEachComponent(std::string_view(result).substr(2), [&](std::string_view part) {
+        if (part == ".") return true;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            return true;
+        }
+        parts.emplace_back(part);
+        return true;
+    });
+    for (const std::string& part : parts) {
+        out += '\\';
+        out += part;
+    }
+    if (parts.empty()) out += '\\';
+    return out;
+}
+
+// Resolves without allocating when the path is absolute, since the disk sweep
+// and the matcher resolve a path for every file.
+FileNode* Workstation::Find(std::string_view path) {
+    std::string storage;
+    bool simple = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]) &&
+                  !HasDotComponent(path.substr(2));
+    if (!simple) {
+        storage = Absolute(path);
+        path = storage;
+    }
+    auto drive = drives.find(Upper(path[0]));
+    if (drive == drives.end()) return nullptr;
+    FileNode* node = drive->second.root.get();
+    ForEachComponent(path.substr(2), [&](std::string_view part) {
+        if (!node || !node->directory) {
+            node = nullptr;
+            return false;
+        }
+        auto it = node->children.find(part);
+        if (it == node->children.end()) {
+            // Short names are also accepted, as Windows does.
+            FileNode* alias = nullptr;
+            for (auto& child : node->children) {
+                if (!child.second->shortName.empty() && NoCaseEqual(child.second->shortName, part)) {
+                    alias = child.second.get();
+                    break;
+                }
+            }
+            node = alias;
+            return node != nullptr;
+        }
+        node = it->second.get();
+        return true;
+    });
+    return node;
+}
+
+FileNode* Workstation::FindParent(std::string_view path, std::string* leaf) {
+    std::string full = Absolute(path);
+    size_t cut = full.find_last_of('\\');
+    leaf->clear();
+    if (cut == std::string::npos || cut + 1 >= full.size()) return nullptr;
+    *leaf = full.substr(cut + 1);
+    FileNode* parent = Find(full.substr(0, cut + 1));
+    if (!parent || !parent->directory) return nullptr;
+    return parent;
+}
+
+FileNode* Workstation::MakeDirs(const std::string& absolutePath) {
+    std::string full = Absolute(absolutePath);
+    auto drive = drives.find(Upper(full[0]));
+    if (drive == drives.end()) throw std::logic_error("no drive for " + full);
+    FileNode* node = drive->second.root.get();
+    ForEachComponent(std::string_view(full).substr(2), [&](std::string_view part) {
+        auto& slot = node->children[std::string(part)];
+        if (!slot) {
+            slot = std::make_unique<FileNode>();
+            slot->name = std::string(part);
+            slot->directory = true;
+            slot->attributes = FILE_ATTRIBUTE_DIRECTORY;
+            slot->parent = node;
+        }
+        node = slot.get();
+        return true;
+    });
+    return node;
+}
+
+std::string Workstation::PathOf(const FileNode* node) const {
+    std::vector<const FileNode*> chain;
+    for (const FileNode* n = node; n; n = n->parent) chain.push_back(n);
+    std::string path = chain.back()->name;  // "C:"
+    for (size_t i = chain.size() - 1; i-- > 0;) {
+        path += '\\';
+        path += chain[i]->name;
+    }
+    if (chain.size() == 1) path += '\\';
+    return path;
+}
+
+std::string Workstation::ShortPathOf(const FileNode* node) const {
+    std::vector<const FileNode*> chain;
+    for (const FileNode* n = node; n; n = n->parent) chain.push_back(n);
+    std::string path = chain.back()->name;
+    for (size_t i = chain.size() - 1; i-- > 0;) {
+        path += '\\';
+        path += chain[i]->shortName.empty() ? chain[i]->name : chain[i]->shortName;
+    }
+    if (chain.size() == 1) path += '\\';
+    return path;
+}
+
+void Workstation::RemoveNode(FileNode* node) {
+    if (!node || !node->parent) return;
+    FileNode* parent = node->parent;
+    for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
+        if (it->second.get() == node) {
+            parent->children.erase(it);
+            return;
+        }
+    }
+}
+
+std::string Workstation::Read(std::string_view path) {
+    FileNode* node = Find(path);
+    if (!node || node->directory) return std::string();
+    return std::string(node->data.begin(), node->data.end());
+}
+
+RegKey* Workstation::FindKey(HKEY root, std::string_view path) {
+    const char* rootName = RootName(root);
+    if (!rootName) return nullptr;
+    RegKey* key = &roots[rootName];
+    ForEachComponent(path, [&](std::string_view part) {
+        auto it = key->subkeys.find(part);
+        key = it == key->subkeys.end() ? nullptr : it->second.get();
+        return key != nullptr;
+    });
+    return key;
+}
+
+const RegValue* Workstation::FindValue(HKEY root, std::string_view key, std::string_view value) {
+    RegKey* k = FindKey(root, key);
+    if (!k) return nullptr;
+    auto it = k->values.find(value);
+    return it == k->values.end() ? nullptr : &it->second;
+}
+
+std::string Workstation::RegText(HKEY root, std::string_view key, std::string_view value) {
+    const RegValue* v = FindValue(root, key, value);
+    if (!v) return std::string();
+    std::string text(v->data.begin(), v->data.end());
+    size_t nul = text.find('\0');
+    if (nul != std::string::npos) text.resize(nul);
+    return text;
+}
+
+}  // namespace sim
