@@ -8,7 +8,7 @@
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
-int g_silentMode;
+KF_PROCESS_STATE int g_silentMode;
 
 static const int VersionMajor = 1;
 static const int VersionMinor = 0;

@@ -1,6 +1,8 @@
 #include "app/outcome.h"
 
-RemovalOutcome g_removalOutcome;
+#include "platform/platform.h"
+
+KF_PROCESS_STATE RemovalOutcome g_removalOutcome;
 
 void SetInfectionState(InfectionState state) { g_removalOutcome.infectionState = state; }
 

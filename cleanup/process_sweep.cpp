@@ -8,7 +8,7 @@
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
-InfectedProcessFileList InfectedProcessFiles;
+KF_PROCESS_STATE InfectedProcessFileList InfectedProcessFiles;
 
 static const DWORD MaxProcessIds = 1024;
 static const DWORD MaxModules = 1024;

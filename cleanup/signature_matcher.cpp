@@ -1,6 +1,6 @@
 #include "cleanup/signature_matcher.h"
 
-#include <stdint.h>
+#include "support/crc32.h"
 
 const SignatureEntry SignatureTable[20] = {
     {0x1000, 0x1000, 0x2E30D733}, {0x1000, 0x1000, 0x641F3EFA}, {0x1000, 0x1000, 0xFC237CA0},
@@ -17,35 +17,10 @@ const SignatureEntry SignatureTable[20] = {
 
 namespace {
 
-struct CrcTable {
-    uint32_t entries[256];
-};
-
-// The standard byte table of the reflected polynomial, made once by the compiler.
-constexpr CrcTable MakeCrcTable() {
-    CrcTable table{};
-    for (uint32_t n = 0; n < 256; ++n) {
-        uint32_t value = n;
-        for (int bit = 0; bit < 8; ++bit) value = (value & 1) ? (value >> 1) ^ 0xEDB88320u : value >> 1;
-        table.entries[n] = value;
-    }
-    return table;
-}
-
-constexpr CrcTable kCrcTable = MakeCrcTable();
-
-unsigned char RegionBuffer[RegionBufferSize];
+// Scratch: every region is written into it before it is read.
+KF_PROCESS_STATE unsigned char RegionBuffer[RegionBufferSize];
 
 }  // namespace
-
-DWORD Crc32(const void* data, DWORD length) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    uint32_t running = 0xFFFFFFFFu;
-    for (DWORD i = 0; i < length; ++i) {
-        running = kCrcTable.entries[(running ^ bytes[i]) & 0xFF] ^ (running >> 8);
-    }
-    return ~running;
-}
 
 int MatchSignatures(const char* path, const SignatureEntry* table, int* index) {
     *index = -1;

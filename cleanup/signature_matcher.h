@@ -5,6 +5,7 @@
 #define KURRELFIX_CLEANUP_SIGNATURE_MATCHER_H
 
 #include "platform/platform.h"
+#include "support/crc32.h"
 
 // One region of a file and the CRC-32 that a copy of the worm has there.
 // A length of 0 ends a table.
@@ -20,10 +21,6 @@ extern const SignatureEntry SignatureTable[20];
 // Every region is read into this one buffer, so no file costs an allocation.
 // Longer regions are never read and never match.
 const DWORD RegionBufferSize = 12288;
-
-// The standard CRC-32 (reflected polynomial 0xEDB88320, initial value and
-// final exclusive-or 0xFFFFFFFF). No bytes give 0.
-DWORD Crc32(const void* data, DWORD length);
 
 // Tests the file against a table. *index gets the first matching entry's
 // index, or -1. Returns 1 when the file could be opened (match or not), 0 when

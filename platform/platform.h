@@ -23,4 +23,11 @@
     __attribute__((format(printf, formatIndex, firstArgument)))
 #endif
 
+// Marks every writable global of the tool: each is one piece of
+// process-wide state that a new process finds as the program image laid it
+// out. The host tests, which run the tool many times in one process, put
+// exactly these back in one place (tests/fresh_process.cpp) and check that
+// the library holds no other writable global.
+#define KF_PROCESS_STATE
+
 #endif

@@ -2,7 +2,7 @@
 
 #include <string.h>
 
-#include "cleanup/signature_matcher.h"
+#include "support/crc32.h"
 
 // Chosen once and shared with the scanner's service. No byte value appears in
 // both tables, so that a key byte of one table never cancels the other's and

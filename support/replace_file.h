@@ -3,6 +3,16 @@
 #ifndef KURRELFIX_SUPPORT_REPLACE_FILE_H
 #define KURRELFIX_SUPPORT_REPLACE_FILE_H
 
+#include "platform/platform.h"
+
+// The Windows headers make ReplaceFile a macro for their ReplaceFileA. Left
+// alone, this function would be compiled under that name wherever a file
+// happened to include the Windows headers first, and under its own name
+// elsewhere; the name is taken back here, so every file sees the one ours.
+#ifdef ReplaceFile
+#undef ReplaceFile
+#endif
+
 // Result of ReplaceFile; callers test it by number.
 typedef int ReplaceResult;
 const ReplaceResult ReplaceNothingToDo = 0;  // no such file, or not a file to delete

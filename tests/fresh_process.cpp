@@ -6,21 +6,56 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "app/entry.h"
 #include "app/outcome.h"
+#include "cleanup/process_sweep.h"
 #include "trace/trace_log.h"
 
-// Run lists of later stages register their reset here as they appear.
-void ResetRunLists();
+namespace {
+
+// The paths of the terminated worm processes: a new process starts with none.
+void ResetInfectedProcessFiles() {
+    InfectedProcessFile* node = InfectedProcessFiles.head;
+    while (node) {
+        InfectedProcessFile* next = node->next;
+        FreeBuffer(node->path);
+        FreeBuffer(node);
+        node = next;
+    }
+    InfectedProcessFiles.head = nullptr;
+    InfectedProcessFiles.tail = nullptr;
+}
+
+// The log file was closed by EndProcess; the name it had goes too.
+void ResetTrace() { g_trace.logPath[0] = '\0'; }
+void ResetOutcome() { g_removalOutcome = RemovalOutcome{0, 0}; }
+void ResetSilentMode() { g_silentMode = 0; }
+
+// Every writable global of the tool (each marked KF_PROCESS_STATE) and how a
+// fresh process finds it. No reset: there is nothing a later run could see.
+const ProcessState kProcessState[] = {
+    {"g_trace", ResetTrace},
+    {"g_traceScope", nullptr},  // holds no data; its count lives in g_trace
+    {"g_removalOutcome", ResetOutcome},
+    {"g_silentMode", ResetSilentMode},
+    {"InfectedProcessFiles", ResetInfectedProcessFiles},
+    {"RegionBuffer", nullptr},  // scratch, written before every read
+};
+
+}  // namespace
+
+std::vector<ProcessState> ProcessStateList() {
+    return std::vector<ProcessState>(std::begin(kProcessState), std::end(kProcessState));
+}
 
 void StartFreshProcess() {
     EndProcess();
-    g_removalOutcome = RemovalOutcome{0, 0};
-    g_silentMode = 0;
-    ResetRunLists();
-    g_trace.logPath[0] = '\0';
+    for (const ProcessState& state : kProcessState) {
+        if (state.reset) state.reset();
+    }
     TraceScopeEnter();
 }
 

@@ -11,6 +11,14 @@
 // Puts every piece of process-wide state back as a new process finds it.
 // This is the one place that resets it; the Windows build has no such thing.
 void StartFreshProcess();
+
+// One writable global of the tool, by its name in the library, and how it is
+// put back (none when nothing of it can reach a later run).
+struct ProcessState {
+    const char* name;
+    void (*reset)();
+};
+std::vector<ProcessState> ProcessStateList();
 // What the process does when it ends: the trace log closes its file.
 void EndProcess();
 

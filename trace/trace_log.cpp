@@ -5,10 +5,10 @@
 
 const char* const TraceModule = "";
 
-TraceState g_trace = {1, 0xFFFFFFFF, 255, {0}, nullptr, {0}, {}, 0, 0};
+KF_PROCESS_STATE TraceState g_trace = {1, 0xFFFFFFFF, 255, {0}, nullptr, {0}, {}, 0, 0};
 
 // Created before the entry point runs; its destructor runs at process exit.
-static TraceScope g_traceScope;
+KF_PROCESS_STATE static TraceScope g_traceScope;
 
 TraceScope::TraceScope() { TraceScopeEnter(); }
 

@@ -1,0 +1,12 @@
+// The standard CRC-32, shared by the worm test (region checksums) and the
+// rename request file (its body's checksum).
+#ifndef KURRELFIX_SUPPORT_CRC32_H
+#define KURRELFIX_SUPPORT_CRC32_H
+
+#include "platform/platform.h"
+
+// Reflected polynomial 0xEDB88320, initial value and final exclusive-or
+// 0xFFFFFFFF, table-driven. No bytes give 0.
+DWORD Crc32(const void* data, DWORD length);
+
+#endif
