@@ -95,6 +95,56 @@ end_prefix() {
 # Windows path of a file in drive C: of the prefix.
 c_path() { echo "$WINEPREFIX/drive_c/$1"; }
 
+# unix_path 'C:\a\b': the Unix path of a Windows path on drive C: of the prefix.
+unix_path() {
+    local rest="${1#[Cc]:\\}"
+    echo "$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
+# process_gone PID: the process has ended (a zombie not yet reaped counts as ended).
+process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
+process_running() { ! process_gone "$1"; }
+
+# hold_file 'C:\path': starts the helper that holds the file open for reading
+# without delete sharing, as a program using it would, and waits until it
+# has the file. HOLDER_PID is its process; it runs until the prefix's
+# processes are ended. Fails when the helper never took the file.
+hold_file() {
+    local marker="$1.held-marker"
+    rm -f "$(unix_path "$marker")"
+    (cd "$WINEPREFIX/drive_c" && exec wine "$E2E_BIN/hold_file.exe" "$1" "$marker" >/dev/null 2>&1) &
+    HOLDER_PID=$!
+    local _
+    for _ in $(seq 1 300); do
+        [ -e "$(unix_path "$marker")" ] && { rm -f "$(unix_path "$marker")"; return 0; }
+        sleep 0.2
+    done
+    return 1
+}
+
+# reg_value KEY NAME: the data of a registry value as `wine reg query` shows
+# it (NAME empty: the default value); nothing when the value is missing.
+reg_value() {
+    local line
+    if [ -z "$2" ]; then
+        line="$(wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | grep -E '^ +\(Default\) ')"
+    else
+        line="$(wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | grep -iE "^ +$2 ")"
+    fi
+    [ -n "$line" ] || return 1
+    sed -E 's/^ +[^ ]+( [^ ]+)* +REG_[A-Z_]+ *//' <<<"$line"
+}
+
+# wine_differs WHY COMMAND...: runs an expectation that holds only because
+# Wine differs from Windows here, saying so; `grep -rn wine_differs e2e`
+# lists every such place.
+wine_differs() {
+    local why="$1"
+    shift
+    echo "  (Wine differs from Windows: $why)"
+    "$@"
+}
+
 # run_tool ARGS...: runs Kurrelfix.exe as a user would, from C:\Tools with C:\
 # as the current folder. Sets TOOL_RC, TOOL_OUT (console, CR removed) and
 # TOOL_RAW (a file with the console's bytes, outside drive C:).

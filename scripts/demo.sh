@@ -31,10 +31,6 @@ DEMO_FILES=(
     'C:\Tools\Kurrelfix.exe|the tool itself'
 )
 
-unix_path() {  # C:\a\b -> the file in the prefix
-    local rest="${1#C:\\}"
-    echo "$WINEPREFIX/drive_c/${rest//\\//}"
-}
 
 plant_demo_workstation() {
     mkdir -p "$(unix_path 'C:\Shared')"

@@ -31,13 +31,12 @@ copy_deep='C:\Kurrel Test\a b\c d\e f\kurrel.exe'
 held='C:\Kurrel Test\held\held sample.exe'
 worm='C:\Kurrel Test\running worm\kurrel_worm.exe'
 near='C:\Kurrel Test\near miss.exe'
-unix() { local p="${1#C:\\}"; c_path "${p//\\//}"; }
-"$SAMPLE" make "$(unix "$copy_setup")" 9000 2E30D733 || exit 1
-"$SAMPLE" make "$(unix "$copy_photo")" 8192 A1874D47 || exit 1
-"$SAMPLE" make "$(unix "$copy_deep")" 20000 98FE29AA || exit 1
-"$SAMPLE" make "$(unix "$held")" 12288 B575938E || exit 1
+"$SAMPLE" make "$(unix_path "$copy_setup")" 9000 2E30D733 || exit 1
+"$SAMPLE" make "$(unix_path "$copy_photo")" 8192 A1874D47 || exit 1
+"$SAMPLE" make "$(unix_path "$copy_deep")" 20000 98FE29AA || exit 1
+"$SAMPLE" make "$(unix_path "$held")" 12288 B575938E || exit 1
 # One bit off inside the region: not the worm.
-"$SAMPLE" make "$(unix "$near")" 10000 DD3D1EB3 && "$SAMPLE" flip "$(unix "$near")" $((5000 * 8 + 3))
+"$SAMPLE" make "$(unix_path "$near")" 10000 DD3D1EB3 && "$SAMPLE" flip "$(unix_path "$near")" $((5000 * 8 + 3))
 # Wine's attrib sets one attribute per call.
 for path in "$copy_photo" "$copy_deep"; do
     wine cmd /c attrib +h "$path" >/dev/null 2>&1
@@ -53,32 +52,25 @@ wine reg add "$MAPPED" /v run /d "$worm" /f >/dev/null 2>&1
 ini="$(c_path windows/win.ini)"
 cp "$ini" "$WINEPREFIX/win.ini.before"
 
-# A process has ended once it is gone or only a zombie waiting to be reaped.
-process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 
 # The running worm: the test program forced to row 6. From here on programs
 # stay running beside the tool, so nothing waits for the prefix to settle.
 E2E_BACKGROUND=1
-cp "$WORM" "$(unix "$worm")" && "$SAMPLE" patch "$(unix "$worm")" 91729FD1
+cp "$WORM" "$(unix_path "$worm")" && "$SAMPLE" patch "$(unix_path "$worm")" 91729FD1
 (cd "$WINEPREFIX/drive_c" && exec wine "$worm" >/dev/null 2>&1) &
 worm_pid=$!
 # Another program has one copy open, sharing reading only.
-(cd "$WINEPREFIX/drive_c" && exec wine "$HOLD" "$held" 'C:\Kurrel Test\held.marker' >/dev/null 2>&1) &
-holder=$!
-for _ in $(seq 1 300); do
-    [ -e "$test_dir/held.marker" ] && break
-    sleep 0.2
-done
-check "the helper holds its copy" [ -e "$test_dir/held.marker" ]
+check "the helper holds its copy" hold_file "$held"
+holder=$HOLDER_PID
 sleep 1
-check "the worm runs" bash -c "! { [ ! -e /proc/$worm_pid ] || grep -q '^[0-9]* ([^)]*) Z' /proc/$worm_pid/stat; }"
+check "the worm runs" process_running "$worm_pid"
 # Wine, like Windows, will not delete a program's file while it runs: that
 # is why the tool ends the worm first and deletes its file afterwards.
 idle='C:\Kurrel Test\running worm\idle copy.exe'
-cp "$WORM" "$(unix "$idle")"
+cp "$WORM" "$(unix_path "$idle")"
 wine cmd /c del "$idle" "$worm" >/dev/null 2>&1
-check "the same del removes a copy that does not run" [ ! -e "$(unix "$idle")" ]
-check "the running worm's file cannot be deleted while it runs" [ -e "$(unix "$worm")" ]
+check "the same del removes a copy that does not run" [ ! -e "$(unix_path "$idle")" ]
+check "the running worm's file cannot be deleted while it runs" [ -e "$(unix_path "$worm")" ]
 
 run_tool /SILENT
 log="$(log_file)"
@@ -86,13 +78,13 @@ tr -d '\r' <"$log" | grep -v '^\[VTSU - FileExist' | sed 's/^/  | /'
 
 check "exit code 1" [ "$TOOL_RC" -eq 1 ]
 for path in "$copy_setup" "$copy_photo" "$copy_deep" "$worm"; do
-    check "gone: $path" [ ! -e "$(unix "$path")" ]
+    check "gone: $path" [ ! -e "$(unix_path "$path")" ]
 done
-check "the near miss stays" [ -e "$(unix "$near")" ]
-check "the held copy waits for the boot" [ -e "$(unix "$held")" ]
+check "the near miss stays" [ -e "$(unix_path "$near")" ]
+check "the held copy waits for the boot" [ -e "$(unix_path "$held")" ]
 for _ in $(seq 1 20); do process_gone "$worm_pid" && break; sleep 0.5; done
 check "the worm process has ended" process_gone "$worm_pid"
-check "the holder still runs" bash -c "! { [ ! -e /proc/$holder ] || grep -q '^[0-9]* ([^)]*) Z' /proc/$holder/stat; }"
+check "the holder still runs" process_running "$holder"
 check "the open command is repaired" \
     bash -c "wine reg query '$SHELL_KEY' /ve 2>/dev/null | tr -d '\\r' | grep -qE '^ +\\(Default\\) +REG_SZ +\"%1\" %\\*\$'"
 check "the run= entry is empty" \
@@ -129,9 +121,9 @@ check_cleaning_console
 WINEPREFIX="$E2E_PREFIX" wineserver -k >/dev/null 2>&1
 wait "$holder" "$worm_pid" 2>/dev/null
 WINEPREFIX="$E2E_PREFIX" wineserver -w >/dev/null 2>&1
-check "ending the holder does not delete the copy" [ -e "$(unix "$held")" ]
+check "ending the holder does not delete the copy" [ -e "$(unix_path "$held")" ]
 wineboot -r >/dev/null 2>&1
 wineserver -w
-check "after the boot the held copy is gone" [ ! -e "$(unix "$held")" ]
-check "after the boot the near miss is still there" [ -e "$(unix "$near")" ]
+check "after the boot the held copy is gone" [ ! -e "$(unix_path "$held")" ]
+check "after the boot the near miss is still there" [ -e "$(unix_path "$near")" ]
 finish
