@@ -11,7 +11,11 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || exit 1
 echo "== building Kurrelfix.exe and the demo's helpers"
-{ cmake --preset windows && cmake --build --preset windows &&
+# On a machine that cannot run 32-bit programs, Wine runs the 64-bit build
+# of the same sources (scripts/wine_bits.sh).
+windows_preset=windows
+[ "$(bash scripts/wine_bits.sh)" = 64 ] && windows_preset=windows64
+{ cmake --preset "$windows_preset" && cmake --build --preset "$windows_preset" &&
     cmake --preset host && cmake --build --preset host --target kurrel_sample; } >/dev/null ||
     { echo "demo: the build failed; run the commands above by hand to see why"; exit 1; }
 

@@ -341,8 +341,16 @@ const char* const kMappedKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\
 struct Family {
     const char* name;
     bool nt;
+    // run= as win.ini itself holds it after the clean-up: emptied on 9x, left
+    // alone on NT, where the entry the system reads lives in the registry.
+    const char* fileRunAfterClean;
+    // A registry value keeps blanks around it; the file's reader drops them.
+    bool keepsBlanksAroundRun;
+    // The entry is still there to read when win.ini itself is missing.
+    bool runOutlivesWinIni;
 };
-const Family kFamilies[] = {{"Windows 9x", false}, {"Windows NT", true}};
+const Family kFamilies[] = {{"Windows 9x", false, "", false, false},
+                            {"Windows NT", true, kWormRun, true, true}};
 
 std::string WinIni(bool nt, const char* run) {
     if (nt) return Lines({"; for 16-bit app support", "[fonts]", "[extensions]", "", "[mci extensions]", "wav=waveaudio"});
@@ -413,7 +421,7 @@ TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
             EXPECT_EQ(ws.Read(c.backup), WinIni(family.nt, kWormRun));
             // The entry stays, empty: "run=" in the file, an empty value in the registry.
             EXPECT_EQ(RunEntry(ws, family, c.ini), "");
-            EXPECT_EQ(ws.Read(c.ini), WinIni(family.nt, family.nt ? kWormRun : ""));
+            EXPECT_EQ(ws.Read(c.ini), WinIni(family.nt, family.fileRunAfterClean));
             EXPECT_EQ(GetOutcomeCode(), 1);
         }
     }
@@ -424,7 +432,7 @@ TEST(CleanWinIniRun, NoRunEntryToRemove) {
     for (const Family& family : kFamilies) {
         for (const char* run : {static_cast<const char*>(nullptr), "", "   "}) {
             // Blanks around a value are dropped when it is read from the file only.
-            if (family.nt && run && run[0] == ' ') continue;
+            if (family.keepsBlanksAroundRun && run && run[0] == ' ') continue;
             SCOPED_TRACE(std::string(family.name) + ", run=" + (run ? "\"" + std::string(run) + "\"" : "(none)"));
             sim::Workstation ws;
             PlantRun(ws, family, "C:\\WINDOWS\\win.ini", run);
@@ -485,7 +493,7 @@ TEST(CleanWinIniRun, FailedBackupCountsAFailure) {
             EXPECT_EQ(GetOutcomeCode(), 3);  // 1 became 3
             EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), iniBefore);
             EXPECT_EQ(ws.Exists("C:\\WINDOWS\\win.ini"), hadIni);
-            if (family.nt || hadIni) {
+            if (family.runOutlivesWinIni || hadIni) {
                 EXPECT_EQ(RunEntry(ws, family, "C:\\WINDOWS\\win.ini"), kWormRun);
             }
             EXPECT_EQ(ws.Calls("GetProfileStringA"), 0);

@@ -30,8 +30,11 @@ const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
 struct Family {
     const char* name;
     bool nt;
+    // The call that leaves a file in use for the next boot: the boot list on
+    // NT, the short name that WININIT.INI is written with on 9x.
+    const char* bootScheduleCall;
 };
-const Family kFamilies[] = {{"NT", true}, {"Win9x", false}};
+const Family kFamilies[] = {{"NT", true, "MoveFileExA"}, {"Win9x", false, "GetShortPathNameA"}};
 
 std::string WinIni(const std::string& run) {
     return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
@@ -210,11 +213,7 @@ TEST_P(WholeRun, OneFailedDeletionEndsWithErrors) {
     std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
     ws.Hold(kCopyInDocuments, FILE_SHARE_READ);
     // Its deletion cannot be left for the boot either.
-    if (family.nt) {
-        ws.FailCall("MoveFileExA", ERROR_ACCESS_DENIED);
-    } else {
-        ws.FailCall("GetShortPathNameA", ERROR_ACCESS_DENIED);
-    }
+    ws.FailCall(family.bootScheduleCall, ERROR_ACCESS_DENIED);
 
     RunResult run = RunKurrelfix({"/SILENT"});
 
