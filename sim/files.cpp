@@ -195,6 +195,25 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
 }
 
 // A fault with error 0 makes a short read: half of what was asked, and success.
+namespace {
+
+// The open file behind a handle for ReadFile and WriteFile, which need the
+// given access; nullptr with the last error set when there is none.
+sim::HandleEntry* TransferEntry(HANDLE file, LPOVERLAPPED overlapped, DWORD access) {
+    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
+    if (!entry || overlapped) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if ((entry->access & access) == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return entry;
+}
+
+}  // namespace
+
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
                      LPOVERLAPPED overlapped) {
     SIM_FAULT(fault, error);
@@ -203,15 +222,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read,
         SetLastError(error);
         return FALSE;
     }
-    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
-    if (!entry || overlapped) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((entry->access & GENERIC_READ) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    sim::HandleEntry* entry = TransferEntry(file, overlapped, GENERIC_READ);
+    if (!entry) return FALSE;
     const std::vector<uint8_t>& data = entry->node->data;
     uint64_t available = entry->position < data.size() ? data.size() - entry->position : 0;
     DWORD count = static_cast<DWORD>(available < toRead ? available : toRead);
@@ -230,15 +242,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD writte
         SetLastError(error);
         return FALSE;
     }
-    sim::HandleEntry* entry = Current().Lookup(file, sim::HandleKind::File);
-    if (!entry || overlapped) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if ((entry->access & GENERIC_WRITE) == 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return FALSE;
-    }
+    sim::HandleEntry* entry = TransferEntry(file, overlapped, GENERIC_WRITE);
+    if (!entry) return FALSE;
     std::vector<uint8_t>& data = entry->node->data;
     if (data.size() < entry->position + toWrite) data.resize(entry->position + toWrite);
     if (toWrite) memcpy(data.data() + entry->position, buffer, toWrite);
