@@ -111,7 +111,13 @@ check "the name is compared without letter case" \
     [ "$(share_tool nt add PUBLIC 'C:\Other' other)" = "NetShareAdd PUBLIC -> 2118 parm_err=1" ]
 check "a descriptor that is not one: 87, parm_err 501" \
     [ "$(share_tool nt add Broken 'C:\Other' other sd=00000000)" = "NetShareAdd Broken -> 87 parm_err=501" ]
+share_switch 'refuse-add Extra 5'
+cp "$(share_store)" "$WINEPREFIX/before-add.txt"
+check "the refuse-add switch: 5 for Extra" \
+    [ "$(share_tool nt add Extra 'C:\Extra' extra)" = "NetShareAdd Extra -> 5 parm_err=4294967295" ]
 check "refused additions leave the store as it was" cmp -s "$WINEPREFIX/before-add.txt" "$(share_store)"
+share_switch 'fail-enum 53'
+check "the fail-enum switch: enumeration answers 53" [ "$(share_tool nt list)" = "NetShareEnum -> 53" ]
 
 cp "$WINEPREFIX/seeded.txt" "$(share_store)"
 share_switch 'refuse-delete Public 5'
@@ -186,6 +192,9 @@ check "adding an existing share: 2118" [ "$(share_tool 9x add public 'C:\OTHER' 
 check "a record cut short: 87" [ "$(share_tool 9x add NEW 'C:\NEW' new size=20)" = "NetShareAdd NEW -> 87" ]
 check "refused additions leave the store as it was" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
 
+share_switch 'fail-enum 53'
+check "the fail-enum switch: enumeration answers 53" [ "$(share_tool 9x list)" = "NetShareEnum -> 53" ]
+cp "$WINEPREFIX/seeded.txt" "$(share_store)"
 share_switch 'refuse-delete PUBLIC 5'
 out="$(share_tool 9x cycle)"
 same_output "a refused deletion: 5 for PUBLIC, the others go and come back" 'NetShareEnum -> 0
