@@ -23,8 +23,9 @@ share_log() { echo "$WINEPREFIX/drive_c/windows/kurrel-shares.log"; }
 # that Wine takes the file beside the program. Without netapi32=n,b Wine
 # quietly keeps its builtin netapi32 (and GetModuleFileNameW still names the
 # file beside the program), so only the call log proves which one answered.
-# svrapi=n replaces the svrapi=d that new_prefix sets for a win98 prefix: the
-# stand-in or nothing, never Wine's stubs.
+# svrapi=n replaces the svrapi=d that new_prefix sets for a win98 prefix: with
+# svrapi=d Wine refuses even the file beside the program (error 1157), and
+# with n it is the stand-in or nothing, never Wine's stubs.
 install_share_dlls() {
     local family="$1" folder="$WINEPREFIX/drive_c/${2:-Tools}"
     mkdir -p "$folder"

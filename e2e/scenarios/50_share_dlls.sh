@@ -160,6 +160,8 @@ out="$(share_tool 9x list)"
 check "list: exit code 0" [ $? -eq 0 ]
 same_output "list at level 50: every field of the seeded shares, in order" "$nine_list" "$out"
 check "the stand-in svrapi.dll in C:\\Tools answered NetShareEnum" share_answered svrapi.dll NetShareEnum
+check "with new_prefix's svrapi=d even the file beside the program does not load" \
+    [ "$(WINEDLLOVERRIDES='mscoree,mshtml=;svrapi=d' share_tool 9x list; echo "rc=$?")" = "rc=3" ]
 
 # The records come first, then their texts: 69 bytes of texts for the four
 # shares, after 42-byte records (50 bytes in the 64-bit build).
