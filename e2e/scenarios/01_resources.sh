@@ -51,9 +51,10 @@ check "file description" [ "$(value FileDescription)" = "Veltrane Kurrel Worm Re
 check "original file name Kurrelfix.exe" [ "$(value OriginalFilename)" = Kurrelfix.exe ]
 check "U.S. English, Unicode" grep -qE '^ *VALUE "Translation", 0x409, 1200$' <<<"$version"
 
-# The 64-bit build of the same sources, where this machine has one.
-exe64="$E2E_ROOT/build/windows64/Kurrelfix.exe"
-if [ -e "$exe64" ]; then
+# The 64-bit build of the same sources, where this machine has one (the
+# release, which ships only the 32-bit program, sets KURRELFIX_EXE64 empty).
+exe64="${KURRELFIX_EXE64-$E2E_ROOT/build/windows64/Kurrelfix.exe}"
+if [ -n "$exe64" ] && [ -e "$exe64" ]; then
     for type in 16 24; do
         check "the 64-bit build carries the same resource of type $type" \
             cmp -s <(wrestool -x --raw -t "$type" -n 1 "$KURRELFIX_EXE32") <(wrestool -x --raw -t "$type" -n 1 "$exe64")
