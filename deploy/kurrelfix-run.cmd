@@ -31,7 +31,16 @@ echo %COMPUTERNAME%: exit code %CODE%, Kurrelfix did not run to its end. See %wi
 goto copylog
 :notfound
 set CODE=0
+rem Without administrator rights the tool also ends with 0, having changed
+rem nothing and logged only its version line; a run that went to its end
+rem logs its exit code last.
+set LAST=
+if exist "%windir%\Kurrelfix.log" for /f "usebackq delims=" %%L in ("%windir%\Kurrelfix.log") do set "LAST=%%L"
+if not "%LAST%"=="Kurrelfix tool exit code: 0" goto unfinished
 echo %COMPUTERNAME%: exit code 0, Kurrel was not found. Nothing to do.
+goto copylog
+:unfinished
+echo %COMPUTERNAME%: exit code 0, but the log does not show a finished run: most likely the tool lacked administrator rights and changed nothing. Run it as an administrator or from a startup script.
 goto copylog
 :removed
 set CODE=1

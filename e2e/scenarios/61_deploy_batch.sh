@@ -3,7 +3,8 @@
 # deploy/kurrelfix-run.cmd, run as it is with Wine's cmd, Kurrelfix.exe beside
 # it and a folder for the logs: on a clean machine it says 0, on an infected
 # one 1, on one where something writes the worm's open command back while
-# the tool waits 2; it ends with the tool's exit code each time, and copies
+# the tool waits 2, and it does not call a run that left no finished log
+# clean; it ends with the tool's exit code each time, and copies
 # the machine's log into the folder as <computer name>.log. Without
 # Kurrelfix.exe beside it, it says so and ends with 9.
 set -uo pipefail
@@ -82,6 +83,19 @@ timeout 60 wineserver -w
 expect_run 2 "Kurrel is still active: something wrote its open command back. Disconnect the computer from the network, restart it and run the tool again."
 check "2: the copy was deleted all the same" [ ! -e "$(c_path 'windows/temp/kurrelsv.exe')" ]
 check "2: the copied log holds all three runs" [ "$(grep -c '^Kurrelfix tool exit code' "$copied")" -eq 3 ]
+
+echo "  -- a machine where the run leaves no log"
+# A folder where the log should be: the tool cannot open its log, so nothing
+# shows that the run went to its end, as after a run without administrator
+# rights (which Wine cannot give).
+rm -f "$(log_file)"
+mkdir "$(c_path windows/Kurrelfix.log)"
+run_batch
+check "no log: the batch file ends with exit code 0" [ "$BATCH_RC" -eq 0 ]
+check "no log: it does not claim the machine is clean" \
+    grep -qxF "$name: exit code 0, but the log does not show a finished run: most likely the tool lacked administrator rights and changed nothing. Run it as an administrator or from a startup script." <<<"$BATCH_OUT"
+check "no log: it says the log could not be copied" grep -qxF "$name: the log could not be copied to C:\Logs" <<<"$BATCH_OUT"
+rmdir "$(c_path windows/Kurrelfix.log)"
 
 echo "  -- Kurrelfix.exe missing"
 rm -f "$(c_path Deploy/Kurrelfix.exe)"
