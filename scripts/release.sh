@@ -16,6 +16,8 @@ cmake --build --preset windows --target Kurrelfix
 number() { sed -n "s/^#define KURRELFIX_VERSION_$1 \\([0-9]*\\)\$/\\1/p" app/version.h; }
 version="$(number MAJOR).$(number MINOR).0.$(number BUILD)"
 [[ "$version" =~ ^[0-9]+\.[0-9]+\.0\.[0-9]+$ ]] || { echo "release: no version in app/version.h"; exit 1; }
+# As the tool prints it: the minor number in two digits.
+version_line="$(printf '%d.%02d.%d' "$(number MAJOR)" "$(number MINOR)" "$(number BUILD)")"
 
 echo "== checking build/windows/Kurrelfix.exe"
 # Only the checks that read the file; they need no Wine.
@@ -27,7 +29,13 @@ name="Kurrelfix-$version"
 stage="build/release/$name"
 rm -rf "$stage"
 mkdir -p "$stage" dist
-cp build/windows/Kurrelfix.exe deploy/README-admin.txt deploy/kurrelfix-run.cmd "$stage/"
+cp build/windows/Kurrelfix.exe deploy/kurrelfix-run.cmd "$stage/"
+sed -e "s/@VERSION@/$version/g" -e "s/@VERSION_LINE@/$version_line/g" deploy/README-admin.txt \
+    >"$stage/README-admin.txt"
+if grep -q @ "$stage/README-admin.txt"; then
+    echo "release: README-admin.txt has a placeholder left"
+    exit 1
+fi
 # Both texts are read on Windows: every line ends in CR LF.
 for text in README-admin.txt kurrelfix-run.cmd; do
     if LC_ALL=C grep -q $'[^\r]$\|^$' "$stage/$text"; then

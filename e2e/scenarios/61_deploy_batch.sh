@@ -19,6 +19,9 @@ SHELL_KEY='HKCR\exefile\shell\open\command'
 WORM_COMMAND='"C:\windows\kurrel.exe" "%1" %*'
 
 check "the batch file has CR LF line ends" crlf_only "$BATCH"
+# The README shows the whole file; it must be this one.
+shown="$(sed -n '/^The whole of `deploy\/kurrelfix-run.cmd`/,/^```$/p' "$E2E_ROOT/README.md" | sed '1,/^```bat$/d;$d')"
+check "the README shows this batch file as it is" [ -n "$shown" -a "$shown" = "$(tr -d '\r' <"$BATCH")" ]
 
 new_prefix
 mkdir -p "$(c_path Deploy)"
