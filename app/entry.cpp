@@ -5,14 +5,15 @@
 
 #include "app/disinfect.h"
 #include "app/outcome.h"
+#include "app/version.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE int g_silentMode;
 
-static const int VersionMajor = 1;
-static const int VersionMinor = 0;
-static const int VersionBuild = 5;
+static const int VersionMajor = KURRELFIX_VERSION_MAJOR;
+static const int VersionMinor = KURRELFIX_VERSION_MINOR;
+static const int VersionBuild = KURRELFIX_VERSION_BUILD;
 static const char* const VersionFormat = "Kurrelfix v%d.%02d.%d\n";
 
 static const char* const MainCaption = "Veltrane Kurrel Worm Removal Tool";

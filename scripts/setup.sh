@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing Kurrelfix needs on a Debian machine:
 # the host toolchain and GoogleTest, clang for the fuzzers, Google Benchmark,
-# mingw-w64 for the Windows program, and Wine (with wine32) to run it.
+# mingw-w64 for the Windows program, and Wine (with wine32) to run it; for
+# the checks of the program's resources icoutils and libxml2-utils, for the
+# boxes on a virtual display xvfb, xdotool and imagemagick, and zip for the
+# release.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
-          libbenchmark-dev mingw-w64 wine wine32 wine64)
+          libbenchmark-dev mingw-w64 wine wine32 wine64
+          icoutils libxml2-utils xvfb xdotool imagemagick zip)
 
 missing=()
 for p in "${packages[@]}"; do

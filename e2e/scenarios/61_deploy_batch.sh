@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# The batch file that the README gives administrators for many workstations,
+# deploy/kurrelfix-run.cmd, run as it is with Wine's cmd, Kurrelfix.exe beside
+# it and a folder for the logs: on a clean machine it says 0, on an infected
+# one 1, on one where something writes the worm's open command back while
+# the tool waits 2, and it does not call a run that left no finished log
+# clean; it ends with the tool's exit code each time, and copies
+# the machine's log into the folder as <computer name>.log. Without
+# Kurrelfix.exe beside it, it says so and ends with 9.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+BATCH="$E2E_ROOT/deploy/kurrelfix-run.cmd"
+SAMPLE="$E2E_HOST_BIN/kurrel_sample"
+for tool in "$BATCH" "$KURRELFIX_EXE" "$SAMPLE"; do
+    [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
+done
+SHELL_KEY='HKCR\exefile\shell\open\command'
+WORM_COMMAND='"C:\windows\kurrel.exe" "%1" %*'
+
+check "the batch file has CR LF line ends" crlf_only "$BATCH"
+# The README shows the whole file; it must be this one.
+shown="$(sed -n '/^The whole of `deploy\/kurrelfix-run.cmd`/,/^```$/p' "$E2E_ROOT/README.md" | sed '1,/^```bat$/d;$d')"
+check "the README shows this batch file as it is" [ -n "$shown" -a "$shown" = "$(tr -d '\r' <"$BATCH")" ]
+
+new_prefix
+mkdir -p "$(c_path Deploy)"
+cp "$BATCH" "$KURRELFIX_EXE" "$(c_path Deploy)/"
+name="$(wine cmd /c echo %COMPUTERNAME% 2>/dev/null | tr -d '\r')"
+echo "  computer name: $name"
+copied="$(c_path "Logs/$name.log")"
+
+# run_batch: runs the batch file as a startup script would; sets BATCH_RC
+# and BATCH_OUT (its console, CR removed).
+run_batch() {
+    BATCH_OUT="$( (cd "$WINEPREFIX/drive_c" && wine cmd /c 'C:\Deploy\kurrelfix-run.cmd' 'C:\Logs' 2>/dev/null) | tr -d '\r')"
+    BATCH_RC=${PIPESTATUS[0]}
+    [ -n "${E2E_BACKGROUND:-}" ] || timeout 60 wineserver -w
+    sed 's/^/  | /' <<<"$BATCH_OUT"
+}
+# expect_run CODE TEXT: what the batch said and left after a run.
+expect_run() {
+    local log
+    log="$(log_file)"
+    check "$1: the batch file ends with exit code $1" [ "$BATCH_RC" -eq "$1" ]
+    check "$1: it says so" grep -qxF "$name: exit code $1, $2" <<<"$BATCH_OUT"
+    check "$1: it names the log" grep -qxF "$name: log C:\\windows\\Kurrelfix.log" <<<"$BATCH_OUT"
+    check "$1: nothing else on its console (the tool's own lines are hidden)" [ "$(wc -l <<<"$BATCH_OUT")" -eq 2 ]
+    check "$1: the log ends with the exit code line" [ "$(tail -n 1 "$log")" = "Kurrelfix tool exit code: $1"$'\r' ]
+    check "$1: the log was copied to C:\\Logs\\$name.log" cmp -s "$log" "$copied"
+}
+
+echo "  -- a clean machine"
+run_batch
+expect_run 0 "Kurrel was not found. Nothing to do."
+
+echo "  -- an infected machine"
+"$SAMPLE" make "$(c_path 'windows/temp/kurrelsv.exe')" 24576 2E30D733 || exit 1
+"$SAMPLE" make "$(c_path 'users/Public/holiday pictures.exe')" 9000 2E30D733 || exit 1
+wine reg add "$SHELL_KEY" /ve /d "$WORM_COMMAND" /f >/dev/null 2>&1
+run_batch
+expect_run 1 "Kurrel was found and removed. Restart the computer when you can: files that were in use are deleted then."
+check "1: the worm's copies are gone" \
+    [ ! -e "$(c_path 'windows/temp/kurrelsv.exe')" -a ! -e "$(c_path 'users/Public/holiday pictures.exe')" ]
+check "1: the open command is repaired" \
+    bash -c "wine reg query '$SHELL_KEY' /ve 2>/dev/null | tr -d '\\r' | grep -qE '^ +\\(Default\\) +REG_SZ +\"%1\" %\\*\$'"
+check "1: the copied log holds both runs" [ "$(grep -c '^Kurrelfix tool exit code' "$copied")" -eq 2 ]
+
+echo "  -- a machine where something puts the worm's open command back"
+"$SAMPLE" make "$(c_path 'windows/temp/kurrelsv.exe')" 24576 2E30D733 || exit 1
+wine reg add "$SHELL_KEY" /ve /d "$WORM_COMMAND" /f >/dev/null 2>&1
+# Writes the worm's command back every second until told to stop, as a
+# part of the worm that the tool did not find would.
+stop_writer="$WINEPREFIX/stop-writer"
+( while [ ! -e "$stop_writer" ]; do
+      wine reg add "$SHELL_KEY" /ve /d "$WORM_COMMAND" /f >/dev/null 2>&1
+      sleep 1
+  done ) &
+writer=$!
+E2E_BACKGROUND=1
+run_batch
+touch "$stop_writer"
+wait "$writer"
+unset E2E_BACKGROUND
+timeout 60 wineserver -w
+expect_run 2 "Kurrel is still active: something wrote its open command back. Disconnect the computer from the network, restart it and run the tool again."
+check "2: the copy was deleted all the same" [ ! -e "$(c_path 'windows/temp/kurrelsv.exe')" ]
+check "2: the copied log holds all three runs" [ "$(grep -c '^Kurrelfix tool exit code' "$copied")" -eq 3 ]
+
+echo "  -- a machine where the run leaves no log"
+# A folder where the log should be: the tool cannot open its log, so nothing
+# shows that the run went to its end, as after a run without administrator
+# rights (which Wine cannot give).
+rm -f "$(log_file)"
+mkdir "$(c_path windows/Kurrelfix.log)"
+run_batch
+check "no log: the batch file ends with exit code 0" [ "$BATCH_RC" -eq 0 ]
+check "no log: it does not claim the machine is clean" \
+    grep -qxF "$name: exit code 0, but the log does not show a finished run: most likely the tool lacked administrator rights and changed nothing. Run it as an administrator or from a startup script." <<<"$BATCH_OUT"
+rmdir "$(c_path windows/Kurrelfix.log)"
+
+echo "  -- Kurrelfix.exe missing"
+rm -f "$(c_path Deploy/Kurrelfix.exe)"
+run_batch
+check "without the tool it ends with 9" [ "$BATCH_RC" -eq 9 ]
+check "and says where it looked" grep -qxF "$name: Kurrelfix.exe is not in C:\\Deploy\\" <<<"$BATCH_OUT"
+finish
