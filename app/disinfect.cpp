@@ -7,6 +7,7 @@
 #include "cleanup/process_sweep.h"
 #include "cleanup/signature_matcher.h"
 #include "cleanup/settings_repair.h"
+#include "protection/protection_control.h"
 #include "trace/trace_log.h"
 
 int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWORD reserved4,
@@ -28,7 +29,11 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
         return 0;
     }
     // No stage's result stops the sequence: every later stage runs whatever
-    // an earlier one reported.
+    // an earlier one reported, and the scanner is always switched back on.
+
+    // The maker's on-access scanner is off from before the first cleaning
+    // stage until after the last.
+    SetProtectionState(0);
 
     // Running copies go first: a worm that is running holds its file and
     // would write itself back while the disks are swept.
@@ -45,5 +50,7 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
         printf("clean up Win.ini\n");
         CleanWinIniRun();
     }
+
+    SetProtectionState(1);
     return 1;
 }

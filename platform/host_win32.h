@@ -85,6 +85,9 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define ERROR_NOT_ALL_ASSIGNED 1300L
 #define ERROR_NO_SUCH_PRIVILEGE 1313L
 #define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_IO_PENDING 997L
 
 // Version.
 #define VER_PLATFORM_WIN32s 0
@@ -287,6 +290,8 @@ LONG WINAPI RegCloseKey(HKEY key);
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_ARCHIVE 0x00000020
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
+#define FILE_FLAG_OVERLAPPED 0x40000000
+#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002
@@ -305,7 +310,14 @@ typedef struct _SECURITY_ATTRIBUTES {
     BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
-typedef struct _OVERLAPPED OVERLAPPED, *LPOVERLAPPED;
+// Only hEvent is used by the tool; the offsets stand where Windows has them.
+typedef struct _OVERLAPPED {
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    DWORD Offset;
+    DWORD OffsetHigh;
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -343,6 +355,16 @@ UINT WINAPI GetDriveTypeA(LPCSTR root);
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data);
 BOOL WINAPI FindClose(HANDLE search);
+
+// Device I/O control (the maker's scanner) and the events of overlapped requests.
+BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD inputSize, LPVOID output,
+                            DWORD outputSize, LPDWORD returned, LPOVERLAPPED overlapped);
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
+                           LPCSTR name);
+BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred,
+                                BOOL wait);
+// Missing from Windows 95's KERNEL32: reached only through GetProcAddress.
+BOOL WINAPI CancelIo(HANDLE file);
 
 // Profile strings (win.ini in the Windows directory).
 DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,

@@ -17,9 +17,11 @@ const char* const FailableCalls[] = {
     "AdjustTokenPrivileges",
     "AllocBuffer",  // the allocations of the platform seam
     "AllocateAndInitializeSid",
+    "CancelIo",
     "CloseHandle",
     "CloseServiceHandle",
     "CopyFileA",
+    "CreateEventA",
     "CreateFileA",
     "CreateToolhelp32Snapshot",
     "CrtClose",  // fclose of a seam stream
@@ -28,6 +30,7 @@ const char* const FailableCalls[] = {
     "CrtSeek",
     "CrtWrite",  // writes and flushes of a seam stream
     "DeleteFileA",
+    "DeviceIoControl",
     "EnumProcessModules",
     "EnumProcesses",
     "FindClose",
@@ -40,6 +43,7 @@ const char* const FailableCalls[] = {
     "GetModuleFileNameA",
     "GetModuleFileNameExA",
     "GetModuleHandleA",
+    "GetOverlappedResult",
     "GetProcAddress",
     "GetProfileStringA",
     "GetShortPathNameA",

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "sim/file_rules.h"
+#include "sim/scanner.h"
 #include "sim/workstation.h"
 
 using sim::Current;
@@ -154,14 +155,17 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
     SIM_FAILABLE(INVALID_HANDLE_VALUE);
     (void)security;
-    (void)flags;
     DWORD error = 0;
     if (!path || templateFile) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
     HANDLE handle = INVALID_HANDLE_VALUE;
-    error = sim::OpenFile(Current(), path, access, share, disposition, &handle);
+    if (sim::IsDevicePath(path)) {
+        error = sim::OpenDevice(Current(), path, access, share, disposition, flags, &handle);
+    } else {
+        error = sim::OpenFile(Current(), path, access, share, disposition, &handle);
+    }
     if (error) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;

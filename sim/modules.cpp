@@ -48,6 +48,7 @@ void Workstation::AddSystemModules() {
     kernel.functions["CreateToolhelp32Snapshot"] = Export(&::CreateToolhelp32Snapshot);
     kernel.functions["Process32First"] = Export(&::Process32First);
     kernel.functions["Process32Next"] = Export(&::Process32Next);
+    kernel.functions["CancelIo"] = Export(&::CancelIo);
 
     Module& psapi = modules["PSAPI.DLL"];
     psapi.name = "PSAPI.DLL";

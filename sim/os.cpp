@@ -4,6 +4,7 @@
 
 #include <mutex>
 
+#include "sim/scanner.h"
 #include "sim/workstation.h"
 
 using sim::Current;
@@ -138,6 +139,10 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
 BOOL WINAPI CloseHandle(HANDLE handle) {
     SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
+    if (ws.Lookup(handle, sim::HandleKind::Device) || ws.Lookup(handle, sim::HandleKind::Event)) {
+        sim::CloseDeviceOrEvent(ws, handle);
+        return TRUE;
+    }
     for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Token,
                                  sim::HandleKind::Process, sim::HandleKind::Snapshot}) {
         if (ws.Lookup(handle, kind)) {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,9 +127,51 @@ struct ClockEvent {
     std::function<void()> action;
 };
 
+// ---- the maker's scanner (sim/scanner.cpp) ------------------------------
+
+// One CreateFileA of a device ("\\.\NAME"), as the tool asked for it.
+struct DeviceOpen {
+    std::string path;  // as passed, "\\.\VTSentrelDev"
+    DWORD access = 0;
+    DWORD share = 0;
+    DWORD creation = 0;
+    DWORD flags = 0;
+    bool opened = false;  // the device exists and a handle was given
+};
+
+// One DeviceIoControl, and what became of it.
+struct DeviceRequest {
+    int open = -1;  // index into Scanner::opens: which handle it came on
+    DWORD code = 0;
+    std::vector<uint8_t> input;  // the input bytes, inputLength of them
+    DWORD inputLength = 0;
+    DWORD outputLength = 0;
+    bool overlapped = false;
+    // "done", "refused", "pending", then "cancelled" or "finished" for a
+    // pending one; "closed in flight" when its handle or event was closed
+    // while it was still pending.
+    std::string outcome;
+};
+
+enum class ReadBack { State, Nothing, WrongValue };
+
+// The scanner's drivers as the tool meets them: the devices they create, the
+// scanning state they keep, and how a test wants them to answer.
+struct Scanner {
+    std::set<std::string, NoCaseLess> devices;  // "VTSentrelDev", "KVX", "SL95", "vtsl95"
+    int state = 1;                              // scanning on
+    std::map<DWORD, DWORD> refuse;              // request code -> error it fails with
+    std::set<DWORD> pend;                       // codes left pending (overlapped only)
+    ReadBack readBack = ReadBack::State;
+    std::vector<DeviceOpen> opens;
+    std::vector<DeviceRequest> requests;
+};
+
 // ---- handles -------------------------------------------------------------
 
-enum class HandleKind { Free, File, Search, Token, Process, Snapshot, Key, ScManager, Service };
+enum class HandleKind {
+    Free, File, Search, Token, Process, Snapshot, Key, ScManager, Service, Device, Event
+};
 
 struct HandleEntry {
     HandleKind kind = HandleKind::Free;
@@ -146,6 +189,12 @@ struct HandleEntry {
     char onlyName[MAX_PATH] = {0};
     // Snapshot: the processes running when it was taken.
     std::vector<DWORD> snapshotPids;
+    // Device: its index in Scanner::opens, and its request still pending.
+    int deviceOpen = -1;
+    int pendingRequest = -1;
+    HANDLE pendingEvent = nullptr;
+    const BYTE* pendingInput = nullptr;  // what the pending request was given
+    void* pendingOutput = nullptr;
 };
 
 struct Fault {
@@ -189,6 +238,8 @@ public:
     Workstation& Service(const std::string& name, DWORD state);
     Workstation& AddProcess(const Process& process);
     Workstation& AnswerBoxes(std::initializer_list<int> answers);
+    // The scanner's devices, by name without "\\.\" (sim/scanner.cpp).
+    Workstation& ScannerDevices(std::initializer_list<const char*> names);
 
     // ---- calls and faults: sim/calls.cpp ----
     // Makes a call of the function fail with the error: the one after
@@ -248,6 +299,7 @@ public:
     std::vector<PendingMove> pendingMoves;  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT
     std::vector<ProcessOpen> processOpens;  // every OpenProcess call, in order
     std::vector<CallHook> callHooks;
+    Scanner scanner;
 
     std::deque<int> boxAnswers;  // MessageBoxA answers; IDOK when empty
     std::vector<MessageBoxShown> boxesShown;

@@ -1,0 +1,310 @@
+// Switching the maker's scanner off and on: which devices are opened and how,
+// the exact requests in their order, what each answer of the drivers makes of
+// the result and the log, and whole runs that must always switch it back on.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/outcome.h"
+#include "protection/protection_control.h"
+#include "tests/test_support.h"
+#include "trace/trace_log.h"
+
+namespace {
+
+const char* const kNtDevice = "\\\\.\\VTSentrelDev";
+const char* const kSl95 = "\\\\.\\SL95";
+const char* const kKvx = "\\\\.\\KVX";
+const char* const kManagement9x = "\\\\.\\vtsl95";
+const char* const kDeviceNameKey = "Software\\Ombrel Works\\Veltrane\\Sentrel";
+const std::string kSettingText = "1.3.6.1.4.1.7406.12.1.111.2.10";
+
+std::vector<uint8_t> Text(const std::string& text) {
+    std::vector<uint8_t> bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+// Runs SetProtectionState(on) as a fresh process with its log open; the result.
+int Switch(sim::Workstation& ws, int on, std::string* log) {
+    int result = -1;
+    *log = RunLogged(ws, 255, [&] { result = SetProtectionState(on); });
+    return result;
+}
+
+void ExpectOpen(const sim::DeviceOpen& open, const char* path, DWORD access, DWORD share, DWORD creation,
+                DWORD flags) {
+    EXPECT_EQ(open.path, path);
+    EXPECT_EQ(open.access, access) << path;
+    EXPECT_EQ(open.share, share) << path;
+    EXPECT_EQ(open.creation, creation) << path;
+    EXPECT_EQ(open.flags, flags) << path;
+}
+
+void ExpectRequest(const sim::DeviceRequest& request, int open, DWORD code, const std::vector<uint8_t>& input,
+                   DWORD outputLength, bool overlapped) {
+    EXPECT_EQ(request.open, open) << std::hex << code;
+    EXPECT_EQ(request.code, code);
+    EXPECT_EQ(request.input, input) << std::hex << code;
+    EXPECT_EQ(request.inputLength, input.size()) << std::hex << code;
+    EXPECT_EQ(request.outputLength, outputLength) << std::hex << code;
+    EXPECT_EQ(request.overlapped, overlapped) << std::hex << code;
+}
+
+// No scanner installed: nothing is sent, one line says so, and it counts as done.
+TEST(ProtectionControl, NoScannerSendsNothingAndSucceeds) {
+    struct Case {
+        const char* name;
+        DWORD platform;
+        std::vector<const char*> opened;  // device paths tried, in order
+    };
+    const Case cases[] = {
+        {"NT", VER_PLATFORM_WIN32_NT, {kNtDevice, kNtDevice}},
+        {"9x", VER_PLATFORM_WIN32_WINDOWS, {kKvx, kManagement9x}},
+    };
+    for (const Case& c : cases) {
+        for (int on : {0, 1}) {
+            SCOPED_TRACE(std::string(c.name) + (on ? " on" : " off"));
+            sim::Workstation ws;
+            ws.Platform(c.platform);
+            std::string log;
+            EXPECT_EQ(Switch(ws, on, &log), 1);
+            EXPECT_EQ(log, "Cannot open SL error=2\r\n");
+            EXPECT_TRUE(ws.scanner.requests.empty());
+            ASSERT_EQ(ws.scanner.opens.size(), c.opened.size());
+            for (size_t i = 0; i < c.opened.size(); ++i) EXPECT_EQ(ws.scanner.opens[i].path, c.opened[i]);
+            EXPECT_EQ(ws.OpenHandles(), 0);
+        }
+    }
+}
+
+// With the scanner on NT: the state request on one handle, then on a second
+// handle the set and read-back requests with an overlapped structure.
+TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
+    for (int on : {0, 1}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        sim::Workstation ws;
+        ws.Nt().ScannerDevices({"VTSentrelDev"});
+        ws.scanner.state = on ? 0 : 1;
+        std::string log;
+        EXPECT_EQ(Switch(ws, on, &log), 1);
+        EXPECT_EQ(log, "");
+        EXPECT_EQ(ws.scanner.state, on);
+        ASSERT_EQ(ws.scanner.opens.size(), 2u);
+        ExpectOpen(ws.scanner.opens[0], kNtDevice, 0xC0000000, 3, 3, 0x40000000);
+        ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080);
+        std::vector<uint8_t> state = {static_cast<uint8_t>('0' + on), 0};
+        ASSERT_EQ(ws.scanner.requests.size(), 3u);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, false);
+        ExpectRequest(ws.scanner.requests[1], 1, 0x7E800, state, 0, true);
+        ExpectRequest(ws.scanner.requests[2], 1, 0x7F010, {}, 2, true);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
+// Every answer of the NT driver that is not a plain success gives 0, with the
+// phase's line where a request failed; nothing is freed under a request still
+// in flight, and the run's outcome is not touched.
+TEST(ProtectionControl, NtDriverAnswers) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> answer;
+        int result;
+        std::string log;
+        std::vector<std::string> outcomes;  // of the requests, in order
+    };
+    const Case cases[] = {
+        {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}},
+        {"set refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = 31; }, 0,
+         "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}},
+        {"read-back refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7F010] = 1; }, 0,
+         "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}},
+        {"read-back writes nothing: 0xABCD stays", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::Nothing; },
+         0, "", {"done", "done", "done"}},
+        {"read-back of another state", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
+         0, "", {"done", "done", "done"}},
+        {"set left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
+         "SL communication error in first phase 000003E5\r\n", {"done", "cancelled"}},
+        {"read-back left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
+         "SL communication error in second phase 000003E5\r\n", {"done", "done", "cancelled"}},
+        {"pending, and no CancelIo in KERNEL32: waited for until finished",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.modules["KERNEL32.DLL"].functions.erase("CancelIo");
+         },
+         0, "SL communication error in second phase 000003E5\r\n", {"done", "done", "finished"}},
+        {"no event for the overlapped requests", [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY); },
+         0, "", {"done"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Nt().ScannerDevices({"VTSentrelDev"});
+        c.answer(ws);
+        std::string log;
+        EXPECT_EQ(Switch(ws, 0, &log), c.result);
+        EXPECT_EQ(log, c.log);
+        std::vector<std::string> outcomes;
+        for (const sim::DeviceRequest& request : ws.scanner.requests) outcomes.push_back(request.outcome);
+        EXPECT_EQ(outcomes, c.outcomes);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+        EXPECT_EQ(GetOutcomeCode(), 0);
+    }
+}
+
+// The 9x protection device is named by the registry: "\\.\SL95" only for
+// exactly that text, else "\\.\KVX". Both are opened in the 9x form.
+TEST(ProtectionControl, Windows9xDeviceNameFromTheRegistry) {
+    struct Case {
+        const char* name;
+        bool present;
+        DWORD type;
+        std::vector<uint8_t> data;
+        const char* device;
+    };
+    const std::vector<uint8_t> noNul = {'S', 'L', '9', '5'};
+    const Case cases[] = {
+        {"SL95", true, REG_SZ, Text("SL95"), kSl95},
+        {"SL95 stored without its terminator", true, REG_BINARY, noNul, kSl95},
+        {"no value", false, REG_SZ, {}, kKvx},
+        {"another name", true, REG_SZ, Text("KVX"), kKvx},
+        {"other letter case", true, REG_SZ, Text("sl95"), kKvx},
+        {"longer text", true, REG_SZ, Text("SL95X"), kKvx},
+        {"too long for 16 bytes", true, REG_SZ, Text("SL95 and a good deal more"), kKvx},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Win9x().ScannerDevices({"SL95", "KVX", "vtsl95"});
+        if (c.present) ws.RegData(HKEY_LOCAL_MACHINE, kDeviceNameKey, "DeviceName", c.type, c.data);
+        std::string log;
+        Switch(ws, 0, &log);
+        ASSERT_EQ(ws.scanner.opens.size(), 2u);
+        ExpectOpen(ws.scanner.opens[0], c.device, 0, 0, 0, 0x04000000);
+        ExpectOpen(ws.scanner.opens[1], kManagement9x, 0, 0, 0, 0x40000000);
+        ASSERT_GE(ws.scanner.requests.size(), 1u);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, false);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
+// The 9x setting request: the text and its terminator as the input (31
+// bytes), the flag at offset 31 of the same buffer; its result is returned.
+TEST(ProtectionControl, Windows9xSettingRequest) {
+    struct Case {
+        const char* name;
+        int on;
+        DWORD refuse;
+        int result;
+        int state;
+        std::string log;
+    };
+    const Case cases[] = {
+        {"switched on", 1, 0, 1, 1, "Setting change status =1 error=0\r\n"},
+        {"switched off", 0, 0, 1, 0, "Setting change status =1 error=0\r\n"},
+        {"refused", 1, ERROR_ACCESS_DENIED, 0, 0, "Setting change status =0 error=5\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Win9x().ScannerDevices({"vtsl95"});  // no protection device: only the setting goes
+        ws.scanner.state = 1 - c.on;
+        if (c.refuse) ws.scanner.refuse[0x7C450] = c.refuse;
+        std::string log;
+        EXPECT_EQ(Switch(ws, c.on, &log), c.result);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(ws.scanner.state, c.state);
+        ASSERT_EQ(ws.scanner.requests.size(), 1u);
+        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, false);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
+// Whole runs: the scanner is off while the sweeps run and on after the run,
+// whatever the stages reported; a run that ends before the stages sends nothing.
+struct Family {
+    const char* name;
+    DWORD platform;
+    std::vector<const char*> devices;
+    size_t requestsPerRun;       // both switches
+    const char* processListCall;  // the call that lists the processes
+};
+const Family kFamilies[] = {
+    {"NT", VER_PLATFORM_WIN32_NT, {"VTSentrelDev"}, 6, "EnumProcesses"},
+    {"9x", VER_PLATFORM_WIN32_WINDOWS, {"KVX", "vtsl95"}, 4, "CreateToolhelp32Snapshot"},
+};
+
+void Describe(sim::Workstation& ws, const Family& family) {
+    ws.Platform(family.platform);
+    for (const char* device : family.devices) ws.scanner.devices.insert(device);
+    ws.File("C:\\WINDOWS\\win.ini", "[windows]\r\nrun=\r\n")
+        .RegString(HKEY_CLASSES_ROOT, "exefile\\shell\\open\\command", "", "\"%1\" %*");
+}
+
+TEST(ProtectionControl, WholeRunsSwitchOffForTheSweepsAndBackOn) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&, const Family&)> trouble;
+    };
+    const Case cases[] = {
+        {"a clean machine", [](sim::Workstation&, const Family&) {}},
+        {"both sweeps failing",
+         [](sim::Workstation& ws, const Family& family) {
+             ws.FailCall("GetLogicalDriveStringsA", ERROR_NOT_ENOUGH_MEMORY)
+                 .FailCall(family.processListCall, ERROR_NOT_ENOUGH_MEMORY);
+         }},
+        {"Ctrl+C during the sweep",
+         [](sim::Workstation& ws, const Family&) {
+             ws.OnCall("FindFirstFileA", 1, [&ws] { ws.RaiseCtrlEvent(CTRL_C_EVENT); });
+         }},
+    };
+    for (const Family& family : kFamilies) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(family.name) + ", " + c.name);
+            sim::Workstation ws;
+            Describe(ws, family);
+            ws.File("C:\\Data\\letter.txt", "Dear...");
+            c.trouble(ws, family);
+            // The disk sweep always begins by asking for the drives.
+            int stateDuringSweep = -1;
+            ws.OnCall("GetLogicalDriveStringsA", 1, [&ws, &stateDuringSweep] { stateDuringSweep = ws.scanner.state; });
+            RunResult run = RunKurrelfix({"/SILENT"});
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(stateDuringSweep, 0);
+            EXPECT_EQ(ws.scanner.state, 1);
+            EXPECT_EQ(ws.scanner.requests.size(), family.requestsPerRun);
+            EXPECT_EQ(ws.OpenHandles(), 0);
+        }
+    }
+}
+
+TEST(ProtectionControl, RunsThatEndBeforeTheStagesSendNothing) {
+    struct Case {
+        const char* name;
+        DWORD platform;
+        std::vector<std::string> arguments;
+        bool admin;
+        std::vector<int> answers;
+    };
+    const Case cases[] = {
+        {"/VER", VER_PLATFORM_WIN32_NT, {"/VER"}, true, {}},
+        {"Cancel", VER_PLATFORM_WIN32_NT, {}, true, {IDCANCEL}},
+        {"no administrator rights", VER_PLATFORM_WIN32_NT, {"/SILENT"}, false, {}},
+        {"/VER on 9x", VER_PLATFORM_WIN32_WINDOWS, {"/VER"}, true, {}},
+        {"Cancel on 9x", VER_PLATFORM_WIN32_WINDOWS, {}, true, {IDCANCEL}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Platform(c.platform).Admin(c.admin).ScannerDevices({"VTSentrelDev", "KVX", "vtsl95"});
+        for (int answer : c.answers) ws.boxAnswers.push_back(answer);
+        RunResult run = RunKurrelfix(c.arguments);
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_TRUE(ws.scanner.opens.empty());
+        EXPECT_TRUE(ws.scanner.requests.empty());
+        EXPECT_EQ(ws.scanner.state, 1);
+    }
+}
+
+}  // namespace
