@@ -32,8 +32,18 @@ install_sentrel_driver() {
     [ $# -gt 0 ] || set -- VTSentrelDev
     local first="$1" names="" name out="$WINEPREFIX/sentrel-install.txt"
     for name in "$@"; do names="${names:+$names\\0}$name"; done
+    local sc=sc windows="$WINEPREFIX/drive_c/windows"
     [ -f "$SENTREL_SYS" ] || { echo "  no driver at $SENTREL_SYS"; return 1; }
-    cp "$SENTREL_SYS" "$WINEPREFIX/drive_c/windows/system32/drivers/sentrel_test.sys" || return 1
+    cp "$SENTREL_SYS" "$windows/system32/drivers/sentrel_test.sys" || return 1
+    # A 32-bit driver in a prefix that also runs 64-bit programs: the 32-bit
+    # sc.exe creates its service, so that Wine loads it in a 32-bit device
+    # host, which sees system32 through syswow64. (Not tried on this
+    # project's machines so far, which run 64-bit Wine only.)
+    if [ "$(pe_machine "$SENTREL_SYS")" = 014c ] && [ -d "$windows/syswow64" ]; then
+        sc='C:\windows\syswow64\sc.exe'
+        mkdir -p "$windows/syswow64/drivers" &&
+            cp "$SENTREL_SYS" "$windows/syswow64/drivers/sentrel_test.sys" || return 1
+    fi
     # A service started while the prefix is still setting itself up fails
     # (1053, 1055); the server must have ended before it is made persistent.
     timeout 120 wineserver -w || return 1
@@ -41,10 +51,10 @@ install_sentrel_driver() {
     E2E_BACKGROUND=1
     (
         cd "$WINEPREFIX/drive_c" || exit 1
-        wine sc create "$SENTREL_SERVICE" type= kernel start= demand \
+        wine "$sc" create "$SENTREL_SERVICE" type= kernel start= demand \
             binPath= 'C:\windows\system32\drivers\sentrel_test.sys' &&
             wine reg add "$SENTREL_SERVICE_KEY" /v Devices /t REG_MULTI_SZ /d "$names" /f &&
-            wine sc start "$SENTREL_SERVICE"
+            wine "$sc" start "$SENTREL_SERVICE"
     ) >"$out" 2>&1 || { tr -d '\r' <"$out" | sed 's/^/  | /'; return 1; }
     local _
     for _ in $(seq 1 100); do
@@ -56,20 +66,34 @@ install_sentrel_driver() {
     return 1
 }
 
-# sentrel_probe ARGS...: runs e2e/programs/sentrel_probe.cpp in the prefix;
-# its output without CRs, its exit code.
-sentrel_probe() {
-    local rc
-    (cd "$WINEPREFIX/drive_c" && wine "$SENTREL_PROBE" "$@" 2>/dev/null) | tr -d '\r'
-    rc=${PIPESTATUS[0]}
+# pe_machine FILE: the machine field of a Windows program or driver, in hex
+# (014c for 32-bit x86, 8664 for x86-64).
+pe_machine() {
+    local at
+    at=$(od -An -tu4 -j 60 -N 4 "$1" | tr -d ' ')
+    od -An -tx2 -j $((at + 4)) -N 2 "$1" | tr -d ' '
+}
+
+# run_in_prefix PROGRAM ARGS...: runs a Windows program of the scenarios from
+# C:\, its output without CRs, its exit code. Its standard error goes to
+# SENTREL_STDERR when set. A program that failed without printing anything is
+# named on standard error with its exit code, so that a run that never
+# started is told apart from a wrong answer.
+run_in_prefix() {
+    local out rc
+    out="$(cd "$WINEPREFIX/drive_c" && wine "$@" 2>>"${SENTREL_STDERR:-/dev/null}")"
+    rc=$?
+    out="${out//$'\r'/}"
+    if [ -n "$out" ]; then
+        printf '%s\n' "$out"
+    elif [ "$rc" -ne 0 ]; then
+        echo "  (${1##*/} ${*:2} printed nothing; exit code $rc)" >&2
+    fi
     return "$rc"
 }
 
-# sentrel_client ARGS...: runs e2e/programs/sentrel_client.cpp in the prefix;
-# its output without CRs, its exit code.
-sentrel_client() {
-    local rc
-    (cd "$WINEPREFIX/drive_c" && wine "$SENTREL_CLIENT" "$@" 2>/dev/null) | tr -d '\r'
-    rc=${PIPESTATUS[0]}
-    return "$rc"
-}
+# sentrel_probe ARGS...: e2e/programs/sentrel_probe.cpp in the prefix.
+sentrel_probe() { run_in_prefix "$SENTREL_PROBE" "$@"; }
+
+# sentrel_client ARGS...: e2e/programs/sentrel_client.cpp in the prefix.
+sentrel_client() { run_in_prefix "$SENTREL_CLIENT" "$@"; }
