@@ -408,7 +408,8 @@ static BOOLEAN is_name_char(WCHAR c) {
            c == L'_' || c == L'-' || c == L'.';
 }
 
-/* Reads "Devices" from the service key; FALSE when it is missing or empty. */
+/* Creates the devices named in the service key's "Devices" value; *configured
+ * stays FALSE when the value is missing or names none. */
 static NTSTATUS create_configured_devices(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path,
                                           BOOLEAN* configured) {
     OBJECT_ATTRIBUTES attributes;
