@@ -20,6 +20,7 @@ windows_preset=windows
     { echo "demo: the build failed; run the commands above by hand to see why"; exit 1; }
 
 source e2e/lib.sh
+source e2e/lib_sentrel.sh
 SAMPLE="$E2E_HOST_BIN/kurrel_sample"
 WORM="$E2E_BIN/kurrel_worm.exe"
 OPEN_COMMAND='HKCR\exefile\shell\open\command'
@@ -80,10 +81,16 @@ show_workstation() {
     echo "  win.ini run=: $(wine reg query "$WIN_INI_WINDOWS" /v run 2>/dev/null | tr -d '\r' |
         sed -n 's/^ *run *REG_SZ *//p')"
     echo "  worm process running: $(worm_running && echo yes || echo no)"
+    echo "  the maker's scanner: $(scanner_state)"
 }
+
+# The scanner is the test-only driver that stands in for the maker's one.
+scanner_state() { sentrel_probe state 2>/dev/null | sed -n 's/^state //p'; }
 
 echo "== making the demo workstation (a fresh Wine prefix)"
 new_prefix
+# The maker's on-access scanner, played by a test-only driver (e2e/driver).
+install_sentrel_driver >/dev/null || { echo "demo: could not install the scanner's stand-in"; exit 1; }
 plant_demo_workstation || { echo "demo: could not plant the demo workstation"; exit 1; }
 # Kurrelfix.exe is in place before the listing, so that "before" shows it too.
 mkdir -p "$(unix_path 'C:\Tools')" && cp "$KURRELFIX_EXE" "$(unix_path 'C:\Tools\Kurrelfix.exe')"
@@ -94,7 +101,18 @@ before="$(show_workstation)"
 echo "$before"
 
 echo "== running: Kurrelfix.exe /SILENT (takes a little while: it waits 15 s to re-check the open command)"
-run_tool /SILENT
+TOOL_RAW="$WINEPREFIX/console.txt"
+(cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
+tool_pid=$!
+for _ in $(seq 1 600); do
+    grep -q 'Wait 15 sec' "$TOOL_RAW" 2>/dev/null && break
+    process_running "$tool_pid" || break
+    sleep 0.2
+done
+echo "-- while it cleans (during its 15-second look): the maker's scanner is $(scanner_state)"
+wait "$tool_pid"
+TOOL_RC=$?
+TOOL_OUT="$(tr -d '\r' <"$TOOL_RAW")"
 echo "-- console"
 sed 's/^/  /' <<<"$TOOL_OUT"
 echo "-- log: C:\\windows\\Kurrelfix.log"
