@@ -5,6 +5,9 @@ cd "$(dirname "$0")/.."
 
 cmake --preset host >/dev/null
 cmake --build --preset host
+# The host tests once more, under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset host-sanitize >/dev/null
+cmake --build --preset host-sanitize --target kurrelfix_tests
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 # A machine that cannot run 32-bit programs runs the Wine scenarios with the

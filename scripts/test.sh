@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds everything and runs every test: the host tests
-# on the simulated workstation, the end-to-end scenarios under Wine, and a
+# on the simulated workstation (also once under AddressSanitizer and
+# UndefinedBehaviorSanitizer), the end-to-end scenarios under Wine, and a
 # bounded run of each fuzzer. Exits non-zero when anything fails, and ends
 # with one line that counts the host tests and the Wine scenarios together.
 set -uo pipefail
@@ -16,6 +17,10 @@ trap 'rm -rf "$output"' EXIT
 echo "== host tests"
 # No test found is a failure too: it means the tests were not built.
 ctest --preset host -j2 --no-tests=error | tee "$output/ctest.txt" || status=1
+echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --preset host-sanitize -j2 --no-tests=error >"$output/sanitize.txt" 2>&1 || status=1
+grep -E 'tests passed|\((Failed|SEGFAULT|Subprocess|Timeout)' "$output/sanitize.txt" ||
+    tail -40 "$output/sanitize.txt"
 echo "== end-to-end under Wine"
 bash e2e/run.sh | tee "$output/e2e.txt" || status=1
 echo "== fuzzers"

@@ -3,10 +3,10 @@
 // tool many times in one process.
 #include <gtest/gtest.h>
 
+#include <ctype.h>
 #include <stdio.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -28,15 +28,24 @@ std::set<std::string> WritableSymbols() {
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) continue;
         char line[1024];
-        // "address flags section size name"; objects only (flag O).
-        std::regex entry(R"(^[0-9a-f]+ .{6}O (\.data\S*|\.bss\S*)\s+[0-9a-f]+ (.*)$)");
         while (fgets(line, sizeof(line), pipe)) {
+            // "address flags(7) section<TAB>size name"; objects only (flag O).
             std::string text(line);
             if (!text.empty() && text.back() == '\n') text.pop_back();
-            std::smatch match;
-            if (!std::regex_match(text, match, entry)) continue;
-            std::string section = match[1], name = match[2];
-            if (section.rfind(".data.rel.ro", 0) == 0 || name.find("DW.ref.") != std::string::npos)
+            size_t space = text.find(' ');
+            if (space == std::string::npos || text.size() < space + 10 || text[space + 7] != 'O') continue;
+            size_t sectionStart = space + 9;
+            size_t tab = text.find('\t', sectionStart);
+            if (tab == std::string::npos) continue;
+            std::string section = text.substr(sectionStart, tab - sectionStart);
+            size_t nameStart = text.find(' ', tab + 1);
+            if (nameStart == std::string::npos) continue;
+            std::string name = text.substr(nameStart + 1);
+            bool writable = section.rfind(".data", 0) == 0 || section.rfind(".bss", 0) == 0;
+            // Read-only once relocated, the compiler's own exception-handling
+            // reference, and the sanitizer's markers are not the tool's state.
+            if (!writable || section.rfind(".data.rel.ro", 0) == 0 || name.find("DW.ref.") != std::string::npos ||
+                name.rfind("__odr_asan", 0) == 0 || name.rfind("__asan", 0) == 0 || name.rfind("__ubsan", 0) == 0)
                 continue;
             const std::string anonymous = "(anonymous namespace)::";
             if (name.rfind(anonymous, 0) == 0) name = name.substr(anonymous.size());
@@ -50,8 +59,6 @@ std::set<std::string> WritableSymbols() {
 // Names declared after the marker in the tool's sources.
 std::set<std::string> MarkedNames() {
     std::set<std::string> names;
-    // The declared name is the last word before "=", "[", "(" or ";".
-    std::regex marked(R"(KF_PROCESS_STATE\s+[^;=\[\(]*?(\w+)\s*[;=\[\(])");
     for (const char* folder : kToolFolders) {
         std::string command = std::string("cat ") + KURRELFIX_SOURCE_DIR + "/" + folder +
                               "/*.cpp 2>/dev/null";
@@ -63,8 +70,18 @@ std::set<std::string> MarkedNames() {
         while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) text.write(buffer, got);
         pclose(pipe);
         std::string all = text.str();
-        for (std::sregex_iterator it(all.begin(), all.end(), marked), end; it != end; ++it)
-            names.insert((*it)[1]);
+        // The declared name is the last word before "=", "[", "(" or ";".
+        const std::string marker = "KF_PROCESS_STATE";
+        for (size_t at = all.find(marker); at != std::string::npos; at = all.find(marker, at + 1)) {
+            size_t end = all.find_first_of(";=[(", at + marker.size());
+            if (end == std::string::npos) break;
+            size_t last = end;
+            while (last > at && (all[last - 1] == ' ' || all[last - 1] == '\t')) --last;
+            size_t first = last;
+            while (first > at && (isalnum(static_cast<unsigned char>(all[first - 1])) || all[first - 1] == '_'))
+                --first;
+            if (first < last && first > at + marker.size()) names.insert(all.substr(first, last - first));
+        }
     }
     return names;
 }
