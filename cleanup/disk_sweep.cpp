@@ -5,7 +5,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/signature_matcher.h"
-#include "support/replace_file.h"
+#include "cleanup/worm_file.h"
 #include "trace/trace_log.h"
 
 static const char SearchPattern[] = "*.*";
@@ -97,20 +97,8 @@ int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isD
     if (!IsInfectedFile(path)) return 0;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Found infection \"%s\"\n", path);
     SetInfectionState(InfectionPresent);
-    int result = ReplaceFile("", path, nullptr);
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", path,
-             result);
-    switch (result) {
-        case 1:  // deleted
-        case 2:  // left for the next boot: no failure
-            break;
-        case 3:
-        case 4:
-            CountFailure();
-            break;
-        default:
-            printf("\n");
-            break;
-    }
+    // Deleted, left for the next boot, or counted as a failure; nothing to
+    // do (the file went meanwhile) only moves the console on a line.
+    if (DeleteWormFile(path) == ReplaceNothingToDo) printf("\n");
     return 0;
 }

@@ -4,7 +4,7 @@
 #include <string.h>
 
 #include "app/outcome.h"
-#include "support/replace_file.h"
+#include "cleanup/worm_file.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
@@ -189,6 +189,10 @@ void KillIfInfected(const char* path, DWORD processId, void* userData) {
         CloseHandle(process);
     }
 
+    // A worm still running after the run is no removal: its file cannot go
+    // before the restart that the closing message then asks for.
+    if (!terminated) CountFailure();
+
     if (!RememberProcessFile(path)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "NO MEMORY\n");
         return;
@@ -202,10 +206,7 @@ void DeleteProcessFiles() {
     // the executable.
     Sleep(1000);
     for (InfectedProcessFile* node = InfectedProcessFiles.head; node; node = node->next) {
-        int result = ReplaceFile("", node->path, nullptr);
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n",
-                 node->path, result);
-        if (result == 3 || result == 4) CountFailure();
+        DeleteWormFile(node->path);
     }
 }
 

@@ -133,5 +133,10 @@ void CleanWinIniRun() {
     if (GetProfileStringA("windows", "run", "", run, sizeof(run)) == 0) return;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "win.ini run=%s, removing\n", run);
     // An empty text, not a null pointer: the entry stays as an empty "run=".
-    WriteProfileStringA("windows", "run", "");
+    // An entry left in place starts the worm again at the next logon.
+    if (!WriteProfileStringA("windows", "run", "")) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "cannot remove win.ini run= entry error =%ld\n",
+                 (long)GetLastError());
+        CountFailure();
+    }
 }

@@ -349,6 +349,7 @@ BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR newPath);
 BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags);
 BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists);
 DWORD WINAPI GetFileAttributesA(LPCSTR path);
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes);
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size);
 DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer);
 UINT WINAPI GetDriveTypeA(LPCSTR root);

@@ -67,6 +67,7 @@ const char* const FailableCalls[] = {
     "RegQueryValueExA",
     "RegSetValueExA",
     "SetConsoleCtrlHandler",
+    "SetFileAttributesA",
     "SetFilePointer",
     "TerminateProcess",
     "WriteFile",

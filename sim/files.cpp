@@ -376,6 +376,22 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     return node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
 }
 
+// Sets the attributes that a file may carry; the folder bit is its own.
+BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    sim::FileNode* node = ws.Find(path);
+    if (!node) {
+        SetLastError(sim::MissingError(ws, path));
+        return FALSE;
+    }
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                           FILE_ATTRIBUTE_ARCHIVE;
+    DWORD kept = node->attributes & ~settable;
+    node->attributes = kept | (attributes & settable);
+    return TRUE;
+}
+
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     SIM_FAILABLE(0);
     sim::Workstation& ws = Current();

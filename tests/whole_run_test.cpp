@@ -298,6 +298,88 @@ TEST_P(WholeRun, CtrlCDuringTheSweepDoesNotStopIt) {
     EXPECT_TRUE(ws.ctrlHandlers.empty());  // the guard is gone after the run
 }
 
+// A read-only copy is refused by the delete and by the boot's delete alike:
+// its read-only attribute is cleared first, so that it goes at once. When
+// even that is refused, the copy would stay for good: a failure.
+TEST_P(WholeRun, ReadOnlyWormCopyGoesAtOnce) {
+    const Family& family = GetParam();
+    struct Case {
+        const char* name;
+        bool clearingFails;
+        int exitCode;
+        bool goneAfterBoot;
+    };
+    const Case cases[] = {
+        {"cleared and deleted", false, 1, true},
+        {"the attribute cannot be cleared", true, 3, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        Describe(ws, family, kWormCommand, kWormRun);
+        Infect(ws);
+        const char* readOnly = "C:\\Archive\\old setup.exe";
+        ws.FileBytes(readOnly, worm_sample::MakeSample(12000, SignatureTable[3].crc, 5),
+                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+        if (c.clearingFails) ws.FailCall("SetFileAttributesA", ERROR_ACCESS_DENIED);
+
+        RunResult run = RunKurrelfix({"/SILENT"});
+
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
+        if (c.clearingFails) {
+            ExpectInOrder(log, {std::string("Cannot clear the read-only attribute of \"") + readOnly +
+                                    "\", error=5",
+                                Deleting(readOnly, 2), "Kurrelfix tool exit code: 3"});
+        } else {
+            ExpectInOrder(log, {std::string("Cleared the read-only attribute of \"") + readOnly + "\"",
+                                Deleting(readOnly, 1), "Kurrelfix tool exit code: 1"});
+        }
+        ws.Reboot();
+        EXPECT_EQ(!ws.Exists(readOnly), c.goneAfterBoot);
+        EXPECT_TRUE(ws.Exists(kNearMiss));
+    }
+}
+
+// A worm that could not be ended still runs when the run is over; the run
+// says so with code 3, whose message asks for the restart.
+TEST_P(WholeRun, WormThatCannotBeEndedEndsWithErrors) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    for (sim::Process& process : ws.processes) {
+        if (process.pid == 0x1a4) process.canTerminate = false;
+    }
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(IsRunning(ws, 0x1a4));
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"),
+                  {"There were infected proceses, terminated with status =NOT OK, start delete infected "
+                   "process files",
+                   Deleting(kRunningWorm, 2), "Kurrelfix tool exit code: 3"});
+}
+
+// The run= entry that could not be emptied would start the worm again.
+TEST_P(WholeRun, RunEntryThatCannotBeWrittenEndsWithErrors) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family, kWormCommand, kWormRun);
+    Infect(ws);
+    ws.FailCall("WriteProfileStringA", ERROR_ACCESS_DENIED);
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_EQ(RunEntry(ws, family), kWormRun);
+    std::string log = ws.Read(TestLogPath);
+    EXPECT_NE(log.find("win.ini run=" + kWormRun + ", removing\r\ncannot remove win.ini run= entry error =5\r\n"),
+              std::string::npos);
+    EXPECT_EQ(log.substr(log.rfind("Kurrelfix tool")), "Kurrelfix tool exit code: 3\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, WholeRun, ::testing::ValuesIn(kFamilies),
                          [](const ::testing::TestParamInfo<Family>& info) {
                              return std::string(info.param.name);
