@@ -18,6 +18,23 @@ static int IsDotEntry(const char* name) {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
+// A part of the disks that could not be looked at may hold the worm, so the
+// run must not end saying it found none, or removed it: logged as an error
+// and counted as a failure.
+static void ReportUnlooked(const char* format, const char* path, DWORD error) {
+    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, path, (long)error);
+    CountFailure();
+}
+
+// A folder that is not ours to look into, as Windows keeps "System Volume
+// Information", or one that went away since it was listed: said, and passed.
+static void ReportPassedOver(const char* path, DWORD error) {
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cannot look into folder %s, error=%ld\n", path,
+             (long)error);
+}
+
+static const char UnlookedFolder[] = "Cannot look into folder %s, error=%ld\n";
+
 // One entry of a listing. The level's path ends at `end`; the entry's name is
 // written there in place, so that no path is ever copied per entry.
 static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
@@ -32,6 +49,12 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
     if (end + nameLength + (isDirectory ? FolderTail : 1) > WalkPathBufferSize) return 0;
     memcpy(buffer + end, name, nameLength);
     buffer[end + nameLength] = '\0';
+    // The ANSI calls take no path of MAX_PATH characters or more: such a file
+    // cannot be opened, so it could never be found to be the worm.
+    if (!isDirectory && end + nameLength >= MAX_PATH) {
+        ReportUnlooked("Cannot check file %s, error=%ld\n", buffer, ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
 
     if (callback) {
         int stop = callback(buffer, found, isDirectory);
@@ -45,7 +68,10 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
 
 int WalkDirectory(const char* path, DirectoryCallback callback) {
     char* buffer = static_cast<char*>(AllocBuffer(WalkPathBufferSize));
-    if (!buffer) return 1;
+    if (!buffer) {
+        ReportUnlooked(UnlookedFolder, path, ERROR_NOT_ENOUGH_MEMORY);
+        return 1;
+    }
 
     size_t end = strnlen(path, WalkPathBufferSize);
     if (end + sizeof(SearchPattern) > WalkPathBufferSize) {
@@ -54,15 +80,41 @@ int WalkDirectory(const char* path, DirectoryCallback callback) {
     }
     memcpy(buffer, path, end);
     memcpy(buffer + end, SearchPattern, sizeof(SearchPattern));
+    // The ANSI calls take no pattern of MAX_PATH characters or more.
+    if (end + sizeof(SearchPattern) > MAX_PATH) {
+        ReportUnlooked(UnlookedFolder, path, ERROR_FILENAME_EXCED_RANGE);
+        FreeBuffer(buffer);
+        return 0;
+    }
 
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(buffer, &found);
     if (search == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        // A drive root has no "." entry: an empty drive lists nothing at all.
+        bool root = end == 3 && path[1] == ':';
+        if (root && (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)) {
+            // nothing there
+        } else if (!root && (error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND ||
+                             error == ERROR_PATH_NOT_FOUND)) {
+            ReportPassedOver(path, error);
+        } else {
+            ReportUnlooked(UnlookedFolder, path, error);
+        }
         FreeBuffer(buffer);
         return 0;
     }
     int result = WalkEntry(buffer, end, &found, callback);
-    while (result == 0 && FindNextFileA(search, &found)) {
+    while (result == 0) {
+        if (!FindNextFileA(search, &found)) {
+            DWORD error = GetLastError();
+            // Anything but the end of the listing cut it short.
+            if (error != ERROR_NO_MORE_FILES) {
+                buffer[end] = '\0';
+                ReportUnlooked("Listing of folder %s ended early, error=%ld\n", buffer, error);
+            }
+            break;
+        }
         result = WalkEntry(buffer, end, &found, callback);
     }
     FindClose(search);
@@ -75,7 +127,14 @@ int SweepFixedDisks(DirectoryCallback callback) {
     // and then there is simply no root to visit.
     char drives[DriveListBufferSize];
     memset(drives, 0, sizeof(drives));
-    if (GetLogicalDriveStringsA(sizeof(drives), drives) == 0) return 0;
+    DWORD length = GetLogicalDriveStringsA(sizeof(drives), drives);
+    if (length == 0 || length >= sizeof(drives)) {
+        // Without the list no disk is looked at, and the worm is not "not found".
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot read the list of drives, error=%ld\n",
+                 length == 0 ? (long)GetLastError() : (long)ERROR_INSUFFICIENT_BUFFER);
+        CountFailure();
+        return 0;
+    }
 
     size_t at = 0;
     while (at < sizeof(drives) && drives[at]) {

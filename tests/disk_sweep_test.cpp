@@ -3,6 +3,7 @@
 // each outcome of a deletion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -220,45 +221,71 @@ INSTANTIATE_TEST_SUITE_P(Levels, DiskSweepAllocation,
                                            AllocationCase{1, {"C:\\Tools"}},
                                            AllocationCase{2, {"C:\\Tools", "C:\\Tools\\Sub"}}));
 
-// A tree deep enough to reach the end of the 64000-byte buffer: entries whose
-// path fits are reported, the first ones that would not fit are passed over.
-TEST_F(DiskSweep, NamesThatWouldNotFitTheBufferArePassedOver) {
+// The ANSI calls take no path of MAX_PATH (260) characters or more: a file
+// whose path is that long could never be opened, and a folder whose listing
+// pattern is could never be listed. Each is reported at level 1 and counts a
+// failure, since either may hold the worm; what fits is walked as usual.
+TEST_F(DiskSweep, PathsTooLongForTheAnsiCallsAreFailures) {
     sim::Workstation ws;
     ws.AddDrive('E', DRIVE_FIXED);
-    const std::string level(200, 'd');
-    std::string path = "E:";
-    std::string deepest;  // the deepest folder whose listing pattern still fits
-    for (int depth = 1; depth <= 330; ++depth) {
-        path += "\\" + level;
-        if (path.size() + std::string("\\*.*").size() + 1 <= 64000) deepest = path;
-    }
-    ws.Dir(path);
-    // In the deepest walked folder: names that just fit and names one longer.
-    const size_t room = 64000 - (deepest.size() + 1) - 1;  // bytes left for a name
-    const std::string fileFits = deepest + "\\" + std::string(room, 'f');
-    const std::string fileTooLong = deepest + "\\" + std::string(room + 1, 'g');
-    const std::string folderFits = deepest + "\\" + std::string(room - 4, 'h');
-    const std::string folderTooLong = deepest + "\\" + std::string(room - 3, 'i');
-    ws.File(fileFits, "1").File(fileTooLong, "2").Dir(folderFits).Dir(folderTooLong);
+    const std::string level(50, 'd');
+    std::string deep = "E:";
+    for (int depth = 0; depth < 4; ++depth) deep += "\\" + level;  // 206 characters
+    const std::string listable = deep + "\\" + std::string(45, 'l');  // 252: "\\*.*" still fits
+    const std::string fits = listable + "\\ok.exe";                       // 259
+    const std::string fileTooLong = listable + "\\too long.exe";          // 265
+    const std::string folderTooLong = listable + "\\deeper";              // 259, "\\*.*" does not fit
+    const std::string inside = folderTooLong + "\\worm.exe";
+    ws.File(fits, "1").File(fileTooLong, "2").File(inside, "3");
 
-    EXPECT_EQ(WalkDirectory("E:\\", Record), 0);
+    std::string log = RunLogged(ws, TraceError, [&] { EXPECT_EQ(WalkDirectory("E:\\", Record), 0); });
 
-    size_t longest = 0;
-    bool sawFileFits = false, sawFolderFits = false, sawTooLong = false, sawBelowDeepest = false;
-    for (const Seen& seen : g_seen) {
-        longest = std::max(longest, seen.path.size());
-        sawFileFits |= seen.path == fileFits;
-        sawFolderFits |= seen.path == folderFits;
-        sawTooLong |= seen.path == fileTooLong || seen.path == folderTooLong;
-        sawBelowDeepest |= seen.path.size() > deepest.size() + 1 + level.size() &&
-                           seen.path.compare(0, deepest.size() + 1 + level.size(),
-                                             deepest + "\\" + level) == 0;
+    std::vector<std::string> paths = Paths();
+    EXPECT_NE(std::find(paths.begin(), paths.end(), fits), paths.end());
+    EXPECT_NE(std::find(paths.begin(), paths.end(), folderTooLong), paths.end());
+    EXPECT_EQ(std::find(paths.begin(), paths.end(), fileTooLong), paths.end());
+    EXPECT_EQ(std::find(paths.begin(), paths.end(), inside), paths.end());
+    std::vector<std::string> lines = Lines(log, "\r\n");
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"Cannot check file " + fileTooLong + ", error=206",
+                                               "Cannot look into folder " + folderTooLong + "\\, error=206"}))
+        << log;
+    EXPECT_EQ(g_removalOutcome.failureCount, 2);
+}
+
+// What the sweep cannot look at is a failure; a folder refused for lack of
+// access is normal (Windows keeps such folders) and only said at level 4.
+TEST_F(DiskSweep, PlacesTheSweepCannotLookAt) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> trouble;
+        std::string line;  // in the log
+        int level;
+        int failures;
+    };
+    const Case cases[] = {
+        {"no drive list", [](sim::Workstation& ws) { ws.FailCall("GetLogicalDriveStringsA", ERROR_NOT_ENOUGH_MEMORY); },
+         "Cannot read the list of drives, error=8", TraceError, 1},
+        {"a root that cannot be listed", [](sim::Workstation& ws) { ws.FailCall("FindFirstFileA", ERROR_ACCESS_DENIED); },
+         "Cannot look into folder C:\\, error=5", TraceError, 1},
+        {"a folder level without its buffer", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
+         "Cannot look into folder C:\\Data\\, error=8", TraceError, 1},
+        {"a listing cut short", [](sim::Workstation& ws) { ws.FailCall("FindNextFileA", ERROR_NOT_READY, 2); },
+         "Listing of folder C:\\Data\\ ended early, error=21", TraceError, 1},
+        {"a folder refused for lack of access", [](sim::Workstation& ws) { ws.Unlistable("C:\\Data\\Private"); },
+         "Cannot look into folder C:\\Data\\Private\\, error=5", TraceInfo, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.File("C:\\Data\\letter.txt", "Dear...").Dir("C:\\Data\\Private");
+        std::string log = RunLogged(ws, 255, [&] {
+            c.trouble(ws);
+            SweepFixedDisks(DeleteIfInfected);
+        });
+        EXPECT_NE(log.find(c.line + "\r\n"), std::string::npos) << log;
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
     }
-    EXPECT_TRUE(sawFileFits);
-    EXPECT_TRUE(sawFolderFits);
-    EXPECT_FALSE(sawTooLong);
-    EXPECT_FALSE(sawBelowDeepest);
-    EXPECT_EQ(longest, 63999u);  // the terminator takes the last byte
 }
 
 // ---- DeleteIfInfected ----------------------------------------------------
