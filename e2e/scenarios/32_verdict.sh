@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# The exit code tells the truth under Wine too. A read-only copy of the worm
+# is refused by the delete and by the boot alike: the tool clears its
+# read-only attribute first and it goes at once (exit code 1), on both
+# families. A copy in a folder too deep for the ANSI calls (316 characters)
+# cannot be looked at: the run says so in the log and ends with 3, never 0.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+
+SAMPLE="$E2E_HOST_BIN/kurrel_sample"
+for tool in "$KURRELFIX_EXE" "$SAMPLE"; do
+    [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
+done
+log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
+
+read_only_copy() {  # read_only_copy nt|win98
+    if [ "$1" = win98 ]; then new_prefix win98; else new_prefix; fi
+    local copy='C:\Archive\old setup.exe'
+    mkdir -p "$(unix_path 'C:\Archive')"
+    "$SAMPLE" make "$(unix_path "$copy")" 12000 F0BC4217 >/dev/null
+    wine cmd /c attrib +r "$copy" >/dev/null 2>&1
+    check "$1: the copy is read-only" \
+        bash -c "wine cmd /c attrib '$copy' 2>/dev/null | tr -d '\\r' | grep -Eq '^[A-Z ]*R[A-Z ]* +C:'"
+    check "$1: Wine refuses to delete it as it is" \
+        bash -c "wine cmd /c del '$copy' >/dev/null 2>&1; [ -e '$(unix_path "$copy")' ]"
+    run_tool /SILENT
+    check "$1: exit code 1" [ "$TOOL_RC" -eq 1 ]
+    check "$1: the copy is gone at once" [ ! -e "$(unix_path "$copy")" ]
+    check "$1: the log says the attribute was cleared" \
+        log_has "Cleared the read-only attribute of \"$copy\""
+    check "$1: and the copy deleted" log_has "Deleting file \"$copy\", result=1"
+}
+
+read_only_copy nt
+read_only_copy win98
+
+echo "-- a copy too deep for the ANSI calls"
+new_prefix
+deep='C:\Deep'
+for _ in 1 2 3 4 5 6; do deep="$deep\\$(printf 'level%045d' 0)"; done
+mkdir -p "$(unix_path "$deep")"
+"$SAMPLE" make "$(unix_path "$deep\\worm copy.exe")" 12000 F0BC4217 >/dev/null
+check "the copy's path is longer than 259 characters" [ "${#deep}" -gt 259 ]
+run_tool /SILENT
+check "the run does not say 'not found': exit code 3" [ "$TOOL_RC" -eq 3 ]
+check "the log names the folder it could not look into, at its limit" \
+    bash -c "tr -d '\\r' <'$(log_file)' | grep -Eq '^Cannot look into folder C:.Deep.*, error=206$'"
+check "the copy is still there, as the log says" [ -e "$(unix_path "$deep\\worm copy.exe")" ]
+finish
