@@ -42,6 +42,23 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
     int isDirectory = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
     const char* name = found->cFileName;
     if (isDirectory && IsDotEntry(name)) return 0;
+    // No real name holds "?": the listing put it for letters that the ANSI
+    // code page lacks, and no ANSI call opens that name. The 8.3 name beside
+    // it reaches the same file; without one, the entry cannot be looked at.
+    if (strchr(name, '?')) {
+        if (found->cAlternateFileName[0]) {
+            name = found->cAlternateFileName;
+        } else {
+            size_t length = strnlen(name, sizeof(found->cFileName));
+            if (end + length + 1 <= WalkPathBufferSize) {
+                memcpy(buffer + end, name, length);
+                buffer[end + length] = '\0';
+            }
+            ReportUnlooked(isDirectory ? UnlookedFolder : "Cannot check file %s, error=%ld\n", buffer,
+                           ERROR_INVALID_NAME);
+            return 0;
+        }
+    }
 
     // A path that would run past the buffer is not ours to report: the entry
     // is passed over, as a folder that cannot be listed is.

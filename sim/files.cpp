@@ -440,8 +440,19 @@ void FillFindData(sim::Workstation& ws, sim::FileNode* node, const char* name,
     uint64_t size = node->directory ? 0 : node->data.size();
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    strncpy(data->cFileName, name, MAX_PATH - 1);
-    if (name[0] != '.') {
+    if (node->outsideCodePage && name[0] != '.') {
+        // Each letter (one UTF-8 sequence) the code page lacks becomes "?".
+        std::string ansi;
+        for (const char* c = name; *c; ++c) {
+            unsigned char byte = static_cast<unsigned char>(*c);
+            if (byte < 0x80) ansi += *c;
+            else if ((byte & 0xC0) == 0xC0) ansi += '?';
+        }
+        strncpy(data->cFileName, ansi.c_str(), MAX_PATH - 1);
+    } else {
+        strncpy(data->cFileName, name, MAX_PATH - 1);
+    }
+    if (name[0] != '.' && !node->noShortName) {
         const std::string& alias = ws.EnsureShortName(node);
         if (alias != node->name) strncpy(data->cAlternateFileName, alias.c_str(), 13);
     }

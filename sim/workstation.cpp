@@ -157,6 +157,14 @@ Workstation& Workstation::Unlistable(const std::string& path) {
     return *this;
 }
 
+Workstation& Workstation::OutsideCodePage(const std::string& path, bool withShortName) {
+    FileNode* node = Find(path);
+    if (!node) throw std::logic_error("OutsideCodePage: no such file " + path);
+    node->outsideCodePage = true;
+    node->noShortName = !withShortName;
+    return *this;
+}
+
 static RegKey* MakeKey(Workstation& ws, HKEY root, const std::string& path) {
     const char* rootName = RootName(root);
     if (!rootName) throw std::logic_error("not a root key");

@@ -45,6 +45,10 @@ struct FileNode {
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     std::vector<uint8_t> data;
     bool unlistable = false;  // FindFirstFileA inside it is refused
+    // Its long name (UTF-8 here) has letters the ANSI code page lacks: the
+    // ANSI listing shows a "?" for each, a name no ANSI call can open.
+    bool outsideCodePage = false;
+    bool noShortName = false;  // the volume made no 8.3 name for it
     // Another process holds this file open, granting only these sharing rights.
     bool held = false;
     DWORD heldShare = 0;
@@ -230,6 +234,9 @@ public:
     Workstation& Hold(const std::string& path, DWORD shareGranted);  // held by a helper process
     Workstation& Release(const std::string& path);
     Workstation& Unlistable(const std::string& path);
+    // The file or folder's name has letters outside the ANSI code page; with
+    // or without an 8.3 name beside it.
+    Workstation& OutsideCodePage(const std::string& path, bool withShortName = true);
     Workstation& RegString(HKEY root, const std::string& key, const std::string& value,
                            const std::string& text, DWORD type = REG_SZ);
     Workstation& RegData(HKEY root, const std::string& key, const std::string& value, DWORD type,

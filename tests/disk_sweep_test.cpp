@@ -253,6 +253,38 @@ TEST_F(DiskSweep, PathsTooLongForTheAnsiCallsAreFailures) {
     EXPECT_EQ(g_removalOutcome.failureCount, 2);
 }
 
+// A name with letters that the ANSI code page lacks comes out of the listing
+// with "?" for them, a name no ANSI call can open: the sweep reaches the
+// entry through its 8.3 name, and reports one that has none.
+TEST_F(DiskSweep, NamesOutsideTheCodePage) {
+    struct Case {
+        const char* name;
+        bool folder;          // the worm sits in a folder so named, else it is so named
+        bool withShortName;
+        bool deleted;
+        int failures;
+        std::string line;     // in the log at level 1, or none
+    };
+    const std::string cyrillic = "\xd0\xba\xd1\x83\xd1\x80\xd0\xb5\xd0\xbb\xd1\x8c";  // six letters
+    const Case cases[] = {
+        {"a file, reached by its 8.3 name", false, true, true, 0, ""},
+        {"a folder, walked by its 8.3 name", true, true, true, 0, ""},
+        {"a file without an 8.3 name", false, false, false, 1, "Cannot check file C:\\Docs\\??????.exe, error=123"},
+        {"a folder without an 8.3 name", true, false, false, 1, "Cannot look into folder C:\\Docs\\??????, error=123"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        std::string named = "C:\\Docs\\" + cyrillic + (c.folder ? "" : ".exe");
+        std::string worm = c.folder ? named + "\\setup.exe" : named;
+        ws.FileBytes(worm, Worm()).OutsideCodePage(named, c.withShortName);
+        std::string log = RunLogged(ws, TraceError, [] { SweepFixedDisks(DeleteIfInfected); });
+        EXPECT_EQ(ws.Exists(worm), !c.deleted);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(log, c.line.empty() ? "" : c.line + "\r\n");
+    }
+}
+
 // What the sweep cannot look at is a failure; a folder refused for lack of
 // access is normal (Windows keeps such folders) and only said at level 4.
 TEST_F(DiskSweep, PlacesTheSweepCannotLookAt) {
