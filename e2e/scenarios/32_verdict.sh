@@ -2,7 +2,8 @@
 # The exit code tells the truth under Wine too. A read-only copy of the worm
 # is refused by the delete and by the boot alike: the tool clears its
 # read-only attribute first and it goes at once (exit code 1), on both
-# families. A copy in a folder too deep for the ANSI calls (316 characters)
+# families. A copy whose name is in Cyrillic letters, which the ANSI code
+# page lacks, is reached through its 8.3 name and deleted. A copy in a folder too deep for the ANSI calls (316 characters)
 # cannot be looked at: the run says so in the log and ends with 3, never 0.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
@@ -33,6 +34,17 @@ read_only_copy() {  # read_only_copy nt|win98
 
 read_only_copy nt
 read_only_copy win98
+
+echo "-- a copy named in letters outside the ANSI code page"
+new_prefix
+mkdir -p "$(unix_path 'C:\Docs')"
+cyrillic_copy="$(unix_path 'C:\Docs')/$(printf '\xd0\xba\xd1\x83\xd1\x80\xd0\xb5\xd0\xbb\xd1\x8c').exe"
+"$SAMPLE" make "$cyrillic_copy" 12000 F0BC4217 >/dev/null
+run_tool /SILENT
+check "exit code 1: the copy was found" [ "$TOOL_RC" -eq 1 ]
+check "the copy is gone" [ ! -e "$cyrillic_copy" ]
+check "it was reached through its 8.3 name" \
+    bash -c "tr -d '\\r' <'$(log_file)' | grep -Eq '^Deleting file \"C:.Docs.[^?]*~[A-Z0-9]+\.EXE\", result=1$'"
 
 echo "-- a copy too deep for the ANSI calls"
 new_prefix
