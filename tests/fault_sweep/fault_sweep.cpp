@@ -37,8 +37,8 @@ namespace fault_sweep {
 namespace {
 
 // Every call up to this index is tried, and a few spread over the rest.
-const int kFirstCalls = 8;
-const int kSpreadCalls = 4;
+const int kFirstCalls = 6;
+const int kSpreadCalls = 3;
 const int kTimeoutSeconds = 30;
 const int kForever = 1 << 30;
 
@@ -273,26 +273,33 @@ void RunChild(const RunSpec& spec, FILE* out) {
     std::string shellAfterRun = ws.RegText(HKEY_CLASSES_ROOT, kShellKey, "");
     std::string runAfterRun = RunEntry(ws, kind);
 
+    // The process has ended: Windows closes whatever handles it left open,
+    // also those whose CloseHandle failed, before the next boot.
+    for (size_t i = 0; i < ws.handles.size(); ++i) {
+        if (ws.handles[i].kind != sim::HandleKind::Free)
+            ws.FreeHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>((i + 1) * 4 + 0x100)));
+    }
     ws.Reboot();
     MachineState afterBoot = Snapshot(ws);
     checks.Changes(before, afterBoot, "after the boot");
 
     if (code == 1) {
-        if (!kind.infected) checks.Add("untrue-1", "exit code 1 on a workstation that never had the worm");
+        if (!kind.infected) checks.Add("1 without worm", "exit code 1 on a workstation that never had the worm");
         for (const auto& file : afterBoot.files) {
             if (file.second.directory) continue;
             if (IsInfectedFile(file.second.path.c_str()))
-                checks.Add("untrue-1", "worm file " + file.second.path + " is still there after the boot");
+                checks.Add("worm file remains", "worm file " + file.second.path + " is still there after the boot");
         }
-        if (wormRuns) checks.Add("untrue-1", "a worm process still runs after the run");
+        if (wormRuns) checks.Add("worm process runs", "a worm process still runs after the run");
         if (shellAfterRun != kRightCommand)
-            checks.Add("untrue-1", "the open command is \"" + shellAfterRun + "\"");
+            checks.Add("open command wrong", "the open command is \"" + shellAfterRun + "\"");
         if (!runAfterRun.empty() && runAfterRun != "(none)")
-            checks.Add("untrue-1", "run= is still \"" + runAfterRun + "\"");
+            checks.Add("run= remains", "run= is still \"" + runAfterRun + "\"");
     }
-    if (code == 0 && kind.infected)
-        checks.Add("untrue-0", std::string("exit code 0 on an infected workstation") +
-                                   (reachedStages ? "" : " (the run stopped before its stages)"));
+    if (code == 0 && kind.infected) {
+        if (reachedStages) checks.Add("0 with worm", "exit code 0 on an infected workstation");
+        else checks.Add("0 before the stages", "exit code 0 on an infected workstation, the run stopped before its stages");
+    }
 
     fprintf(out, "EXIT %d\nFIRED %d\n", code, fired);
     for (const auto& call : calls) fprintf(out, "CALLS %s %d\n", call.first.c_str(), call.second);
@@ -498,16 +505,23 @@ int main(int argc, char** argv) {
         }
         std::vector<RunReport> faulted = RunAll(specs, jobs);
         reports.insert(reports.end(), faulted.begin(), faulted.end());
+        // A violation that the run without faults shows too is not the fault's
+        // doing, so no row about the fault may silence it.
+        std::set<std::string> plainViolations;
+        for (const Violation& v : reports[0].violations) plainViolations.insert(v.kind + "\t" + v.what);
         int unfired = 0;
         for (const RunReport& report : reports) {
             if (!report.spec.function.empty() && report.finished && report.fired == 0) ++unfired;
             std::vector<std::string> open;
             bool silencedAny = false;
             for (const Violation& v : report.violations) {
-                const Silence* row = FindSilence(report.spec.function, kind.name, Mode(report.spec), v.kind);
-                if (row && v.kind != "crash" && v.kind != "hang" && v.kind != "exit-range") {
+                const Silence* row = FindSilence(report.spec.function, report.spec.callsToSkip + 1, kind.name,
+                                                 Mode(report.spec), v.kind);
+                if (row && !plainViolations.count(v.kind + "\t" + v.what) && v.kind != "crash" && v.kind != "hang" && v.kind != "exit-range") {
                     silencedAny = true;
-                    ++silencesUsed[std::string(row->function) + " / " + row->violation];
+                    ++silencesUsed[std::string(row->function) + (row->call ? " call " + std::to_string(row->call) : "") +
+                                  (row->workstation[0] ? std::string(" on ") + row->workstation : "") + ": " +
+                                  row->violation];
                     continue;
                 }
                 open.push_back(v.kind + ": " + v.what);
