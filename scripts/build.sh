@@ -8,6 +8,8 @@ cmake --build --preset host
 # The host tests once more, under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset host-sanitize >/dev/null
 cmake --build --preset host-sanitize --target kurrelfix_tests
+# The fault sweep, under the same sanitizers (scripts/fault_sweep.sh runs it).
+cmake --build --preset host-sanitize --target kurrelfix_fault_sweep
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 # A machine that cannot run 32-bit programs runs the Wine scenarios with the

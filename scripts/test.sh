@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds everything and runs every test: the host tests
 # on the simulated workstation (also once under AddressSanitizer and
-# UndefinedBehaviorSanitizer), the end-to-end scenarios under Wine, and a
-# bounded run of each fuzzer. Exits non-zero when anything fails, and ends
-# with one line that counts the host tests and the Wine scenarios together.
+# UndefinedBehaviorSanitizer), the fault sweep, the end-to-end scenarios under
+# Wine, and a bounded run of each fuzzer. Exits non-zero when anything fails,
+# and ends with one line that counts the host tests, the fault sweep's runs and
+# the Wine scenarios together.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,19 +22,23 @@ echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --preset host-sanitize -j2 --no-tests=error >"$output/sanitize.txt" 2>&1 || status=1
 grep -E 'tests passed|\((Failed|SEGFAULT|Subprocess|Timeout)' "$output/sanitize.txt" ||
     tail -40 "$output/sanitize.txt"
+echo "== fault sweep (every failable call, each run a fresh process, under the sanitizers)"
+bash scripts/fault_sweep.sh | tee "$output/sweep.txt" || status=1
 echo "== end-to-end under Wine"
 bash e2e/run.sh | tee "$output/e2e.txt" || status=1
 echo "== fuzzers"
 bash fuzz/run.sh || status=1
 
-# ctest: "100% tests passed, 0 tests failed out of 226"; e2e: "8 passed, 0 failed".
+# ctest: "100% tests passed, 0 tests failed out of 226"; e2e and the sweep: "8 passed, 0 failed".
 host_failed="$(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\1/p' "$output/ctest.txt")"
 host_total="$(sed -n 's/.* tests passed, \([0-9]*\) tests\{0,1\} failed out of \([0-9]*\).*/\2/p' "$output/ctest.txt")"
 e2e_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/e2e.txt")"
 e2e_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/e2e.txt")"
-passed=$(( ${host_total:-0} - ${host_failed:-0} + ${e2e_passed:-0} ))
-failed=$(( ${host_failed:-0} + ${e2e_failed:-0} ))
-[ -n "$host_total" ] && [ -n "$e2e_passed" ] || status=1
+sweep_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/sweep.txt")"
+sweep_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/sweep.txt")"
+passed=$(( ${host_total:-0} - ${host_failed:-0} + ${e2e_passed:-0} + ${sweep_passed:-0} ))
+failed=$(( ${host_failed:-0} + ${e2e_failed:-0} + ${sweep_failed:-0} ))
+[ -n "$host_total" ] && [ -n "$e2e_passed" ] && [ -n "$sweep_passed" ] || status=1
 
 [ $status -eq 0 ] && echo "all tests passed" || echo "SOME TESTS FAILED"
 echo "total: $passed passed, $failed failed"

@@ -1,0 +1,549 @@
+// The fault sweep: whole silent runs of the tool on infected and clean
+// workstations of both families, with one failable function made to fail at
+// one of its calls (once, or from then on), each run in a process of its own.
+// After the run and after the next boot it checks what an administrator relies
+// on: the exit code is in range and true, nothing but the worm and the tool's
+// own files and settings changed, the log ends with the exit code, the scanner
+// is on again and no handle is left open. A violation is a failure unless a
+// row of the reviewed list (silences.cpp) says the behaviour asks for it.
+//
+//   kurrelfix_fault_sweep [--jobs N] [--only WORKSTATION] [--verbose]
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cleanup/signature_matcher.h"
+#include "sim/workstation.h"
+#include "tests/fault_sweep/machine_state.h"
+#include "tests/fault_sweep/silences.h"
+#include "tests/fault_sweep/workstations.h"
+#include "tests/fresh_process.h"
+
+namespace fault_sweep {
+namespace {
+
+// Every call up to this index is tried, and a few spread over the rest.
+const int kFirstCalls = 6;
+const int kSpreadCalls = 3;
+const int kTimeoutSeconds = 30;
+const int kForever = 1 << 30;
+
+const char* const kStagesMarker = "find and kill all Kurrel tasks in memory";
+const char* const kExitLine = "Kurrelfix tool exit code: ";
+
+struct RunSpec {
+    size_t workstation = 0;
+    std::string function;  // empty: the run without faults
+    int callsToSkip = 0;
+    bool always = false;
+    DWORD error = 0;
+};
+
+struct Violation {
+    std::string kind;
+    std::string what;
+};
+
+struct RunReport {
+    RunSpec spec;
+    bool finished = false;  // the child wrote its whole report
+    int exitCode = -1;
+    int fired = 0;
+    std::map<std::string, int> calls;
+    std::vector<Violation> violations;
+};
+
+std::string Mode(const RunSpec& spec) { return spec.always ? "from then on" : "once"; }
+
+// The error a failing call reports: what the system says most often for it.
+DWORD ErrorFor(const std::string& function) {
+    if (function == "AllocBuffer") return ERROR_NOT_ENOUGH_MEMORY;
+    if (function == "CreateFileA" || function == "DeleteFileA" || function == "MoveFileA" ||
+        function == "CopyFileA")
+        return ERROR_SHARING_VIOLATION;
+    if (function == "LoadLibraryA" || function == "GetModuleHandleA") return ERROR_MOD_NOT_FOUND;
+    if (function == "GetProcAddress") return ERROR_PROC_NOT_FOUND;
+    if (function == "ReadFile" || function == "CrtRead") return ERROR_READ_FAULT;
+    return ERROR_ACCESS_DENIED;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool IsLogFunction(const std::string& function) {
+    return function == "CrtFopen" || function == "CrtWrite" || function == "CrtClose" ||
+           function == "CrtSeek";
+}
+
+// ---- the child: one run and its checks ---------------------------------
+
+class Checks {
+public:
+    Checks(sim::Workstation& ws, const WorkstationKind& kind, const std::vector<std::string>& wormFiles)
+        : ws_(ws), kind_(kind), worm_(wormFiles) {}
+
+    std::vector<Violation> violations;
+
+    void Add(const std::string& kind, const std::string& what) { violations.push_back({kind, what}); }
+
+    bool IsWormFile(const std::string& key) const {
+        for (const std::string& path : worm_)
+            if (FileKey(path) == key) return true;
+        return false;
+    }
+
+    // Nothing but the worm's files, the two settings and the tool's own files.
+    void Changes(const MachineState& before, const MachineState& after, const char* when) {
+        const std::string windows = ws_.windowsDirectory + "\\";
+        const std::set<std::string> toolFiles = {
+            FileKey(windows + "Kurrelfix.log"), FileKey("C:\\Kurrelfix.log"), FileKey(windows + "win.bak"),
+            FileKey(windows + "WININIT.INI"), FileKey(windows + "WININIT.BAK")};
+        const std::string winIni = FileKey(windows + "win.ini");
+        std::set<std::string> keys;
+        for (const auto& file : before.files) keys.insert(file.first);
+        for (const auto& file : after.files) keys.insert(file.first);
+        for (const std::string& key : keys) {
+            auto was = before.files.find(key);
+            auto is = after.files.find(key);
+            bool had = was != before.files.end();
+            bool has = is != after.files.end();
+            if (had && has && was->second.directory == is->second.directory &&
+                was->second.attributes == is->second.attributes && was->second.data == is->second.data)
+                continue;
+            if (toolFiles.count(key)) continue;
+            const std::string& path = has ? is->second.path : was->second.path;
+            if (IsWormFile(key)) {
+                // Gone, or still there with its bytes (a cleared read-only bit is fine).
+                if (!has || (had && was->second.data == is->second.data)) continue;
+                Add("changed", std::string(when) + ": the bytes of worm file " + path + " changed");
+                continue;
+            }
+            if (key == winIni && had && has && !kind_.nt &&
+                WithoutRun(Text(was->second.data)) == WithoutRun(Text(is->second.data)))
+                continue;
+            std::string how = !had ? "appeared" : !has ? "disappeared"
+                              : was->second.data != is->second.data ? "bytes changed"
+                                                                     : "attributes changed";
+            Add("changed", std::string(when) + ": " + path + " " + how);
+        }
+
+        const std::string shell = ValueKey("HKEY_CLASSES_ROOT", kShellKey, "");
+        const std::string run = ValueKey("HKEY_CURRENT_USER", kNtWindowsKey, "run");
+        std::set<std::string> values;
+        for (const auto& value : before.values) values.insert(value.first);
+        for (const auto& value : after.values) values.insert(value.first);
+        for (const std::string& key : values) {
+            auto was = before.values.find(key);
+            auto is = after.values.find(key);
+            bool had = was != before.values.end();
+            bool has = is != after.values.end();
+            if (had && has && was->second.type == is->second.type && was->second.data == is->second.data)
+                continue;
+            if (has && key == shell && Text(is->second.data) == kRightCommand) continue;
+            if (has && key == run && kind_.nt && Text(is->second.data).empty()) continue;
+            const std::string& where = has ? is->second.where : was->second.where;
+            std::string how = !had ? "appeared" : !has ? "disappeared" : "changed";
+            if (has) how += " (now \"" + Text(is->second.data) + "\")";
+            Add("changed", std::string(when) + ": registry " + where + " " + how);
+        }
+    }
+
+private:
+    static std::string WithoutRun(const std::string& ini) {
+        std::istringstream in(ini);
+        std::string line, out;
+        while (std::getline(in, line)) {
+            if (Lower(line).compare(0, 4, "run=") == 0) line = "run=";
+            out += line + "\n";
+        }
+        return out;
+    }
+
+    sim::Workstation& ws_;
+    const WorkstationKind& kind_;
+    const std::vector<std::string>& worm_;
+};
+
+// What the tool wrote to its log in this run: the log file's new bytes, or
+// the debugger output when no log file took them.
+std::string LogOfTheRun(sim::Workstation& ws, const MachineState& before, const MachineState& after,
+                        std::string* where) {
+    for (std::string path : {ws.windowsDirectory + "\\Kurrelfix.log", std::string("C:\\Kurrelfix.log")}) {
+        auto is = after.files.find(FileKey(path));
+        if (is == after.files.end()) continue;
+        auto was = before.files.find(FileKey(path));
+        size_t old = was == before.files.end() ? 0 : was->second.data.size();
+        if (is->second.data.size() <= old) continue;
+        *where = path;
+        return std::string(is->second.data.begin() + static_cast<long>(old), is->second.data.end());
+    }
+    *where = "the debugger output";
+    return ws.DebugOutput();
+}
+
+std::string LastLine(const std::string& text) {
+    std::string line;
+    std::istringstream in(text);
+    for (std::string next; std::getline(in, next);) {
+        if (!next.empty() && next.back() == '\r') next.pop_back();
+        if (!next.empty()) line = next;
+    }
+    return line;
+}
+
+bool IsWormProcess(const sim::Process& process, const std::vector<std::string>& worm) {
+    for (const std::string& path : worm)
+        if (sim::NoCaseEqual(process.exePath, path)) return true;
+    return false;
+}
+
+void IgnoreProblem(const std::string&) {}
+
+// Builds the workstation, makes the call fail, runs the tool silently, boots,
+// and writes what it found to `out`.
+void RunChild(const RunSpec& spec, FILE* out) {
+    const WorkstationKind& kind = Workstations()[spec.workstation];
+    // An unfired fault is counted by the parent, not reported here.
+    sim::SetProblemHandler(IgnoreProblem);
+    sim::Workstation ws;
+    std::vector<std::string> worm;
+    Describe(ws, kind, &worm);
+    Checks checks(ws, kind, worm);
+    MachineState before = Snapshot(ws);
+    std::vector<sim::Process> processesBefore = ws.processes;
+    if (!spec.function.empty())
+        ws.FailCall(spec.function, spec.error, spec.callsToSkip, spec.always ? kForever : 1);
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    // What the run did, before anything here calls into the machine again.
+    std::map<std::string, int> calls;
+    for (const std::string& name : sim::FailableCallNames()) calls[name] = ws.Calls(name);
+    int fired = ws.faults.empty() ? 0 : ws.faults[0].fired;
+    ws.faults.clear();
+    int handles = ws.OpenHandles();
+    MachineState afterRun = Snapshot(ws);
+    const int code = run.exitCode;
+
+    if (code < 0 || code > 3) checks.Add("exit-range", "exit code " + std::to_string(code));
+    if (handles != 0) {
+        std::string kinds;
+        const char* names[] = {"free",    "file",     "search",    "token",   "process", "snapshot",
+                               "key",     "scmanager", "service",  "device",  "event"};
+        for (int k = 1; k <= static_cast<int>(sim::HandleKind::Event); ++k) {
+            int n = ws.OpenHandles(static_cast<sim::HandleKind>(k));
+            if (n) kinds += std::string(kinds.empty() ? "" : ", ") + std::to_string(n) + " " + names[k];
+        }
+        checks.Add("handles", std::to_string(handles) + " handles left open after the process ended (" + kinds + ")");
+    }
+    const bool reachedStages = run.console.find(kStagesMarker) != std::string::npos;
+    if (kind.scanner && reachedStages && ws.scanner.state != 1)
+        checks.Add("scanner", "the scanner was left off");
+    if (reachedStages && !IsLogFunction(spec.function)) {
+        std::string where;
+        std::string last = LastLine(LogOfTheRun(ws, before, afterRun, &where));
+        std::string expected = kExitLine + std::to_string(code);
+        if (last != expected)
+            checks.Add("log-end", where + " ends with \"" + last + "\", not \"" + expected + "\"");
+    }
+    for (const sim::Process& process : processesBefore) {
+        if (IsWormProcess(process, worm)) continue;
+        if (!ws.FindProcess(process.pid)) checks.Add("changed", "process " + process.exePath + " was ended");
+    }
+    bool wormRuns = false;
+    for (const sim::Process& process : ws.processes)
+        if (process.running && IsWormProcess(process, worm)) wormRuns = true;
+    checks.Changes(before, afterRun, "after the run");
+    std::string shellAfterRun = ws.RegText(HKEY_CLASSES_ROOT, kShellKey, "");
+    std::string runAfterRun = RunEntry(ws, kind);
+
+    // The process has ended: Windows closes whatever handles it left open,
+    // also those whose CloseHandle failed, before the next boot.
+    for (size_t i = 0; i < ws.handles.size(); ++i) {
+        if (ws.handles[i].kind != sim::HandleKind::Free)
+            ws.FreeHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>((i + 1) * 4 + 0x100)));
+    }
+    ws.Reboot();
+    MachineState afterBoot = Snapshot(ws);
+    checks.Changes(before, afterBoot, "after the boot");
+
+    if (code == 1) {
+        if (!kind.infected) checks.Add("1 without worm", "exit code 1 on a workstation that never had the worm");
+        for (const auto& file : afterBoot.files) {
+            if (file.second.directory) continue;
+            if (IsInfectedFile(file.second.path.c_str()))
+                checks.Add("worm file remains", "worm file " + file.second.path + " is still there after the boot");
+        }
+        if (wormRuns) checks.Add("worm process runs", "a worm process still runs after the run");
+        if (shellAfterRun != kRightCommand)
+            checks.Add("open command wrong", "the open command is \"" + shellAfterRun + "\"");
+        if (!runAfterRun.empty() && runAfterRun != "(none)")
+            checks.Add("run= remains", "run= is still \"" + runAfterRun + "\"");
+    }
+    if (code == 0 && kind.infected) {
+        if (reachedStages) checks.Add("0 with worm", "exit code 0 on an infected workstation");
+        else checks.Add("0 before the stages", "exit code 0 on an infected workstation, the run stopped before its stages");
+    }
+
+    fprintf(out, "EXIT %d\nFIRED %d\n", code, fired);
+    for (const auto& call : calls) fprintf(out, "CALLS %s %d\n", call.first.c_str(), call.second);
+    for (const Violation& v : checks.violations) fprintf(out, "V %s\t%s\n", v.kind.c_str(), v.what.c_str());
+    fprintf(out, "END\n");
+    fflush(out);
+}
+
+// ---- the parent: fresh processes, timeouts, verdicts ---------------------
+
+struct Child {
+    pid_t pid = 0;
+    RunSpec spec;
+    std::string resultPath;
+    std::string errorPath;
+    std::chrono::steady_clock::time_point deadline;
+    bool killed = false;
+};
+
+Child Start(const RunSpec& spec) {
+    Child child;
+    child.spec = spec;
+    char result[] = "/tmp/kurrelfix-sweep-result-XXXXXX";
+    char errors[] = "/tmp/kurrelfix-sweep-stderr-XXXXXX";
+    int resultFd = mkstemp(result);
+    int errorFd = mkstemp(errors);
+    child.resultPath = result;
+    child.errorPath = errors;
+    fflush(stdout);
+    fflush(stderr);
+    child.pid = fork();
+    if (child.pid == 0) {
+        // The child's sanitizer reports go to a file the parent reads.
+        dup2(errorFd, 2);
+        close(errorFd);
+        FILE* out = fdopen(resultFd, "w");
+        RunChild(spec, out);
+        fclose(out);
+        exit(0);  // exit(), not _exit(): the leak check runs at the end of the process
+    }
+    close(resultFd);
+    close(errorFd);
+    child.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kTimeoutSeconds);
+    return child;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The first line of a sanitizer's report, or the last lines of the output.
+std::string CrashText(const std::string& errors) {
+    std::istringstream in(errors);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("ERROR: ") != std::string::npos || line.find("runtime error") != std::string::npos)
+            return line;
+        if (!line.empty()) lines.push_back(line);
+    }
+    std::string tail;
+    for (size_t i = lines.size() > 3 ? lines.size() - 3 : 0; i < lines.size(); ++i) tail += " | " + lines[i];
+    return tail.empty() ? "no output" : tail.substr(3);
+}
+
+RunReport Finish(Child& child, int status) {
+    RunReport report;
+    report.spec = child.spec;
+    std::istringstream in(ReadAll(child.resultPath));
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 5, "EXIT ") == 0) report.exitCode = atoi(line.c_str() + 5);
+        else if (line.compare(0, 6, "FIRED ") == 0) report.fired = atoi(line.c_str() + 6);
+        else if (line.compare(0, 6, "CALLS ") == 0) {
+            std::istringstream fields(line.substr(6));
+            std::string name;
+            int count = 0;
+            fields >> name >> count;
+            report.calls[name] = count;
+        } else if (line.compare(0, 2, "V ") == 0) {
+            size_t tab = line.find('\t');
+            report.violations.push_back({line.substr(2, tab - 2), line.substr(tab + 1)});
+        } else if (line == "END") report.finished = true;
+    }
+    std::string errors = ReadAll(child.errorPath);
+    if (child.killed) {
+        report.violations.push_back({"hang", "no end after " + std::to_string(kTimeoutSeconds) + " seconds"});
+    } else if (WIFSIGNALED(status)) {
+        report.violations.push_back(
+            {"crash", std::string("ended by signal ") + strsignal(WTERMSIG(status)) + ": " + CrashText(errors)});
+    } else if (!report.finished || WEXITSTATUS(status) != 0) {
+        report.violations.push_back(
+            {"crash", "the process ended with status " + std::to_string(WEXITSTATUS(status)) +
+                          (report.finished ? " after its checks" : " before its checks") + ": " +
+                          CrashText(errors)});
+    }
+    unlink(child.resultPath.c_str());
+    unlink(child.errorPath.c_str());
+    return report;
+}
+
+// Runs every spec, at most `jobs` processes at a time.
+std::vector<RunReport> RunAll(const std::vector<RunSpec>& specs, int jobs) {
+    std::vector<RunReport> reports;
+    std::vector<Child> running;
+    size_t next = 0;
+    while (next < specs.size() || !running.empty()) {
+        while (next < specs.size() && static_cast<int>(running.size()) < jobs) running.push_back(Start(specs[next++]));
+        bool ended = false;
+        for (size_t i = 0; i < running.size(); ++i) {
+            int status = 0;
+            pid_t done = waitpid(running[i].pid, &status, WNOHANG);
+            if (done == running[i].pid) {
+                reports.push_back(Finish(running[i], status));
+                running.erase(running.begin() + static_cast<long>(i));
+                ended = true;
+                break;
+            }
+            if (!running[i].killed && std::chrono::steady_clock::now() > running[i].deadline) {
+                kill(running[i].pid, SIGKILL);
+                running[i].killed = true;
+            }
+        }
+        if (!ended) {
+            struct timespec pause = {0, 1000000};
+            nanosleep(&pause, nullptr);
+        }
+    }
+    return reports;
+}
+
+// The call indexes tried for a function called `count` times (counted from 0).
+std::vector<int> CallIndexes(int count) {
+    std::set<int> indexes;
+    for (int i = 0; i < count && i < kFirstCalls; ++i) indexes.insert(i);
+    if (count > kFirstCalls) {
+        for (int k = 1; k < kSpreadCalls; ++k) indexes.insert(kFirstCalls + (count - kFirstCalls) * k / kSpreadCalls);
+        indexes.insert(count - 1);
+    }
+    return std::vector<int>(indexes.begin(), indexes.end());
+}
+
+std::string Describe(const RunReport& report) {
+    const WorkstationKind& kind = Workstations()[report.spec.workstation];
+    std::string text = kind.name;
+    if (report.spec.function.empty()) text += " | no fault";
+    else
+        text += " | " + report.spec.function + " call " + std::to_string(report.spec.callsToSkip + 1) + " " +
+                Mode(report.spec);
+    return text + " | exit " + std::to_string(report.exitCode);
+}
+
+}  // namespace
+}  // namespace fault_sweep
+
+int main(int argc, char** argv) {
+    using namespace fault_sweep;
+    int jobs = 2;
+    std::string only;
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--jobs" && i + 1 < argc) jobs = std::max(1, atoi(argv[++i]));
+        else if (arg == "--only" && i + 1 < argc) only = argv[++i];
+        else if (arg == "--verbose") verbose = true;
+        else {
+            fprintf(stderr, "usage: %s [--jobs N] [--only WORKSTATION] [--verbose]\n", argv[0]);
+            return 2;
+        }
+    }
+    auto started = std::chrono::steady_clock::now();
+    int passed = 0, failed = 0, silencedRuns = 0;
+    std::vector<std::string> failures;
+    std::map<std::string, int> silencesUsed;
+    for (size_t w = 0; w < Workstations().size(); ++w) {
+        const WorkstationKind& kind = Workstations()[w];
+        if (!only.empty() && only != kind.name) continue;
+        // First the run without faults: how often each failable function is called.
+        RunSpec plain;
+        plain.workstation = w;
+        std::vector<RunReport> reports = RunAll({plain}, 1);
+        std::vector<RunSpec> specs;
+        int points = 0, functions = 0;
+        for (const auto& call : reports[0].calls) {
+            std::vector<int> indexes = CallIndexes(call.second);
+            if (!indexes.empty()) ++functions;
+            for (int index : indexes) {
+                ++points;
+                for (bool always : {false, true}) {
+                    RunSpec spec;
+                    spec.workstation = w;
+                    spec.function = call.first;
+                    spec.callsToSkip = index;
+                    spec.always = always;
+                    spec.error = ErrorFor(call.first);
+                    specs.push_back(spec);
+                }
+            }
+        }
+        if (!reports[0].finished) {
+            fprintf(stdout, "%s: the run without faults did not finish; no faults tried\n", kind.name);
+        }
+        std::vector<RunReport> faulted = RunAll(specs, jobs);
+        reports.insert(reports.end(), faulted.begin(), faulted.end());
+        // A violation that the run without faults shows too is not the fault's
+        // doing, so no row about the fault may silence it.
+        std::set<std::string> plainViolations;
+        for (const Violation& v : reports[0].violations) plainViolations.insert(v.kind + "\t" + v.what);
+        int unfired = 0;
+        for (const RunReport& report : reports) {
+            if (!report.spec.function.empty() && report.finished && report.fired == 0) ++unfired;
+            std::vector<std::string> open;
+            bool silencedAny = false;
+            for (const Violation& v : report.violations) {
+                const Silence* row = FindSilence(report.spec.function, report.spec.callsToSkip + 1, kind.name,
+                                                 Mode(report.spec), v.kind);
+                if (row && !plainViolations.count(v.kind + "\t" + v.what) && v.kind != "crash" && v.kind != "hang" && v.kind != "exit-range") {
+                    silencedAny = true;
+                    ++silencesUsed[std::string(row->function) + (row->call ? " call " + std::to_string(row->call) : "") +
+                                  (row->workstation[0] ? std::string(" on ") + row->workstation : "") + ": " +
+                                  row->violation];
+                    continue;
+                }
+                open.push_back(v.kind + ": " + v.what);
+            }
+            if (open.empty()) {
+                ++passed;
+                if (silencedAny) ++silencedRuns;
+                if (verbose) fprintf(stdout, "ok   %s\n", Describe(report).c_str());
+                continue;
+            }
+            ++failed;
+            for (const std::string& what : open) failures.push_back(Describe(report) + " | " + what);
+        }
+        fprintf(stdout, "%s: %zu runs (1 without faults, %d injection points over %d functions, once and from then on; %d faults never fired)\n",
+                kind.name, reports.size(), points, functions, unfired);
+        fflush(stdout);
+    }
+    for (const std::string& failure : failures) fprintf(stdout, "FAIL %s\n", failure.c_str());
+    for (const auto& used : silencesUsed)
+        fprintf(stdout, "silenced by the reviewed list: %s (%d violations)\n", used.first.c_str(), used.second);
+    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    fprintf(stdout, "fault sweep took %.0f s; %d passing runs needed the reviewed list\n", seconds, silencedRuns);
+    fprintf(stdout, "%d passed, %d failed\n", passed, failed);
+    return failed > 0 ? 1 : 0;
+}

@@ -1,0 +1,96 @@
+#include "tests/fault_sweep/workstations.h"
+
+#include "cleanup/signature_matcher.h"
+#include "e2e/worm_sample.h"
+
+namespace fault_sweep {
+
+const char* const kShellKey = "exefile\\shell\\open\\command";
+const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+const char* const kRightCommand = "\"%1\" %*";
+
+namespace {
+
+const char* const kWormCommand = "C:\\WINDOWS\\SYSTEM\\kurrel.exe \"%1\" %*";
+const char* const kWormRun = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+
+const char* const kRunningWorm = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+const char* const kHeldCopy = "C:\\My Documents\\Holiday Pictures\\setup.exe";
+const char* const kHiddenCopy = "C:\\Program Files\\Common Files\\kurrel.scr";
+const char* const kReadOnlyCopy = "C:\\WINDOWS\\Temp\\kurrel.pif";
+const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
+const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+
+std::string WinIni(const std::string& run) {
+    return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
+}
+
+sim::Process Running(DWORD pid, const std::string& path) {
+    sim::Process process;
+    process.pid = pid;
+    process.exePath = path;
+    return process;
+}
+
+}  // namespace
+
+const std::vector<WorkstationKind>& Workstations() {
+    static const std::vector<WorkstationKind> kinds = {
+        {"infected NT", true, true, false},
+        {"infected NT with scanner", true, true, true},
+        {"infected 9x", false, true, false},
+        {"clean NT", true, false, false},
+        {"clean NT with scanner", true, false, true},
+        {"clean 9x", false, false, false},
+    };
+    return kinds;
+}
+
+void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std::string>* wormFiles) {
+    std::string run = kind.infected ? kWormRun : "";
+    if (kind.nt) {
+        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run);
+    } else {
+        ws.Win9x();
+    }
+    ws.File(kExplorer, "MZ explorer")
+        .AddProcess(Running(0x5c, kExplorer))
+        .File("C:\\WINDOWS\\win.ini", WinIni(run))
+        .File("C:\\AUTOEXEC.BAT", "@echo off\r\n")
+        .File("C:\\My Documents\\letter.txt", "Dear all,\r\n")
+        .RegString(HKEY_CLASSES_ROOT, kShellKey, "", kind.infected ? kWormCommand : kRightCommand);
+    if (kind.scanner) ws.ScannerDevices({"VTSentrelDev"});
+    wormFiles->clear();
+    if (!kind.infected) return;
+
+    std::vector<uint8_t> held = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);
+    std::vector<uint8_t> nearMiss = held;
+    nearMiss[6000] ^= 0x10;  // one bit away from a copy: it must stay
+    // The running worm, its hidden executable held open by its own process.
+    ws.FileBytes(kRunningWorm, worm_sample::MakeSample(16384, SignatureTable[1].crc, 2),
+                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+        .AddProcess(Running(0x1a4, kRunningWorm))
+        // A copy another program holds open for reading, without delete sharing.
+        .FileBytes(kHeldCopy, held)
+        .Hold(kHeldCopy, FILE_SHARE_READ)
+        .FileBytes(kHiddenCopy, worm_sample::MakeSample(8192, SignatureTable[17].crc, 4),
+                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+        .FileBytes(kReadOnlyCopy, worm_sample::MakeSample(12000, SignatureTable[9].crc, 5),
+                   FILE_ATTRIBUTE_READONLY)
+        .FileBytes(kNearMiss, nearMiss);
+    *wormFiles = {kRunningWorm, kHeldCopy, kHiddenCopy, kReadOnlyCopy};
+}
+
+std::string RunEntry(sim::Workstation& ws, const WorkstationKind& kind) {
+    if (kind.nt) {
+        if (!ws.FindValue(HKEY_CURRENT_USER, kNtWindowsKey, "run")) return "(none)";
+        return ws.RegText(HKEY_CURRENT_USER, kNtWindowsKey, "run");
+    }
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    size_t at = ini.find("\r\nrun=");
+    if (at == std::string::npos) return "(none)";
+    size_t end = ini.find("\r\n", at + 2);
+    return ini.substr(at + 6, end - at - 6);
+}
+
+}  // namespace fault_sweep
