@@ -6,7 +6,16 @@
 
 ReplaceResult DeleteWormFile(const char* path) {
     DWORD attributes = GetFileAttributesA(path);
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    bool mayBeReadOnly = false;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // A file already gone is nothing to delete; ReplaceFile says so.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot read the attributes of \"%s\", error=%ld\n",
+                     path, (long)error);
+            mayBeReadOnly = true;
+        }
+    } else if (attributes & FILE_ATTRIBUTE_READONLY) {
         if (SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
             TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cleared the read-only attribute of \"%s\"\n",
                      path);
@@ -20,6 +29,9 @@ ReplaceResult DeleteWormFile(const char* path) {
     }
     ReplaceResult result = ReplaceFile("", path, nullptr);
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", path, result);
-    if (result == ReplacePartlyDone || result == ReplaceFailed) CountFailure();
+    // A file left for the boot goes then only if it is not read-only; one
+    // whose attributes could not be read may be.
+    if (result == ReplacePartlyDone || result == ReplaceFailed || (result == ReplaceScheduled && mayBeReadOnly))
+        CountFailure();
     return result;
 }

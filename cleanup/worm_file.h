@@ -8,8 +8,9 @@
 // Clears the file's read-only attribute (a read-only file is refused by the
 // delete, and by the boot-time delete too, so it would stay for good), then
 // deletes it through ReplaceFile, logs "Deleting file" with the result and
-// counts a failure for results 3 and 4, and when the read-only attribute
-// could not be cleared. Returns ReplaceFile's result.
+// counts a failure for results 3 and 4, when the read-only attribute could
+// not be cleared, and when a file left for the boot may be read-only (its
+// attributes could not be read). Returns ReplaceFile's result.
 ReplaceResult DeleteWormFile(const char* path);
 
 #endif

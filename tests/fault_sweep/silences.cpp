@@ -41,6 +41,12 @@ const Silence kSilences[] = {
      "a region that cannot be read whole does not match, so the file counts as clean"},
     {"ReadFile", 0, "infected", "", "0 with worm", "no region can be read, so no file matches"},
 
+    // The disk sweep's walk.
+    {"FindFirstFileA", 0, "infected", "", "worm file remains",
+     "the fault is access denied: a sub-folder refused for lack of access is normal (Windows keeps "
+     "such folders, as System Volume Information), said at level 4 and passed over; a drive root "
+     "refused so, or any other error, counts a failure"},
+
     // Deleting a file that exists.
     {"CrtFopen", 0, "infected", "", "worm file remains",
      "a file exists only when it can be opened for reading; one that cannot is nothing to do for the "
