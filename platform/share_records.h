@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include <lmcons.h>
+#include <lmerr.h>
 #include <lmshare.h>
 #else
 typedef DWORD NET_API_STATUS;
