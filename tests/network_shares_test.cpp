@@ -448,3 +448,235 @@ TEST(ShareJournal, ASoundHandWrittenJournalIsReplayedOnBothFamilies) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- what stops the removal, and the Part's edge cases ---------------------
+
+struct NoRemoval {
+    const char* name;
+    bool nt;
+    const char* module;    // whose library or function is taken away
+    const char* function;  // "": the whole library; nullptr: neither
+    DWORD enumStatus;      // NetShareEnum answers this when not 0
+    const char* fault;     // a call made to fail with 112 (the disk is full), or nullptr
+    std::string line;      // what the console holds right after "Removing shares"
+    int success;           // "Removed all network shares, success=%d"
+};
+
+const NoRemoval kNoRemovals[] = {
+    {"NtLibraryMissing", true, "NETAPI32.DLL", "", 0, nullptr, "cannot load netapi32.dll library 126", 0},
+    {"NtEnumMissing", true, "NETAPI32.DLL", "NetShareEnum", 0, nullptr, "there is no funcNetShareEnum 127", 0},
+    {"NtBufferFreeMissing", true, "NETAPI32.DLL", "NetApiBufferFree", 0, nullptr,
+     "there is no NetApiBufferFree 127", 0},
+    {"NtDelMissing", true, "NETAPI32.DLL", "NetShareDel", 0, nullptr, "there is no NetShareDel 127", 0},
+    // The last error is what an earlier call left: looking for the journal.
+    {"NtEnumFails", true, nullptr, nullptr, 53, nullptr, "cannot enumerated shares 2", 1},
+    {"NtJournalNotWritten", true, nullptr, nullptr, 0, "WriteFile",
+     std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0},
+    {"NtJournalNotFlushed", true, nullptr, nullptr, 0, "FlushFileBuffers",
+     std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0},
+    {"Win9xLibraryMissing", false, "SVRAPI.DLL", "", 0, nullptr, "cannot load svrapi.dll library 126", 0},
+    {"Win9xEnumMissing", false, "SVRAPI.DLL", "NetShareEnum", 0, nullptr,
+     "there is no funWin95NetShareEnum 127", 0},
+    {"Win9xDelMissing", false, "SVRAPI.DLL", "NetShareDel", 0, nullptr, "there is no NetShareDel 127", 0},
+    {"Win9xEnumFails", false, nullptr, nullptr, 53, nullptr, "A system error has occurred\n 53", 1},
+    {"Win9xJournalNotFlushed", false, nullptr, nullptr, 0, "FlushFileBuffers",
+     std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0},
+};
+
+class SharesStay : public ::testing::TestWithParam<NoRemoval> {};
+
+TEST_P(SharesStay, WhenTheLibraryOrTheJournalFailsEveryShareStaysAndTheRunGoesOn) {
+    const NoRemoval& row = GetParam();
+    sim::Workstation ws;
+    Describe(ws, kFamilies[row.nt ? 0 : 1]);
+    if (row.module && row.function[0]) ws.modules[row.module].functions.erase(row.function);
+    if (row.module && !row.function[0]) ws.modules[row.module].loadable = false;
+    ws.shareEnumStatus = row.enumStatus;
+    if (row.fault) ws.FailCall(row.fault, 112);
+    std::vector<std::string> before = Described(ws.shares);
+    std::vector<std::string> duringSweep;
+    ws.OnCall(kFamilies[row.nt ? 0 : 1].firstSweepCall, 1, [&] { duringSweep = Described(ws.shares); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    // "%s %ld" ends without a line end: the next console line follows at once.
+    EXPECT_NE(run.console.find("Removing shares\n" + row.line + "find and kill all Kurrel tasks"),
+              std::string::npos)
+        << run.console;
+    EXPECT_EQ(duringSweep, before);
+    EXPECT_EQ(Described(ws.shares), before);
+    EXPECT_EQ(CountOf(Lines(run.console, "\n"), "share C$"), 0);
+    EXPECT_EQ(CountOf(Lines(run.console, "\n"), "Share C$"), 0);
+    // The same bytes in the log, where the stage's own line follows at once.
+    std::string inLog;
+    for (char c : row.line) inLog += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::string log = ws.Read(TestLogPath);
+    EXPECT_NE(log.find("Removing shares\r\n" + inLog + "Removed all network shares, success=" +
+                       std::to_string(row.success) + "\r\n"),
+              std::string::npos)
+        << log;
+    ExpectInOrder(Lines(log, "\r\n"), {"Restore shares", "Restore shares, success=1"});
+    EXPECT_FALSE(ws.Exists(kJournal));
+    EXPECT_TRUE(ws.netBuffers.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, SharesStay, ::testing::ValuesIn(kNoRemovals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct KeptName {
+    const char* name;
+    bool nt;
+    const char* share;
+    const char* line;
+};
+
+const KeptName kKeptNames[] = {
+    {"NtUpper", true, "IPC$", "share IPC$ ingored"},
+    {"NtLower", true, "ipc$", "share ipc$ ingored"},
+    {"NtMixed", true, "Ipc$", "share Ipc$ ingored"},
+    {"Win9xLower", false, "ipc$", "share ipc$ ignored"},
+    {"Win9xMixed", false, "iPc$", "share iPc$ ignored"},
+};
+
+class IpcShare : public ::testing::TestWithParam<KeptName> {};
+
+TEST_P(IpcShare, StaysInAnyLetterCaseAndIsNotRemembered) {
+    const KeptName& row = GetParam();
+    sim::Workstation ws;
+    Describe(ws, kFamilies[row.nt ? 0 : 1]);
+    ws.shares = {MakeShare(row.share, row.nt ? 0x80000003 : 3, "Remote IPC", "")};
+    std::vector<std::string> duringSweep;
+    bool journalDuringSweep = true;
+    ws.OnCall(kFamilies[row.nt ? 0 : 1].firstSweepCall, 1, [&] {
+        duringSweep = ws.ShareNames();
+        journalDuringSweep = ws.Exists(kJournal);
+    });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(duringSweep, std::vector<std::string>{row.share});
+    EXPECT_FALSE(journalDuringSweep) << "nothing to remove, nothing to journal";
+    EXPECT_EQ(ShareConsole(run.console), (std::vector<std::string>{"Removing shares", row.line, "Restore shares"}));
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"),
+                  {std::string("Not removing share ") + row.share, "Removed all network shares, success=1",
+                   "Restore shares", "Restore shares, success=1"});
+    EXPECT_EQ(ws.Calls("NetShareDel"), 0);
+    EXPECT_EQ(ws.Calls("NetShareAdd"), 0);
+    EXPECT_TRUE(ws.netBuffers.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, IpcShare, ::testing::ValuesIn(kKeptNames),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NtShares, PagedEnumerationRemovesEveryShareAndFreesEveryPage) {
+    // Deleting between pages would make the resume handle skip shares: every
+    // page is read before the first deletion.
+    sim::Workstation ws;
+    Describe(ws, kFamilies[0]);
+    ws.sharePageSize = 2;
+    std::vector<std::string> before = Described(ws.shares);
+    std::vector<std::string> duringSweep;
+    ws.OnCall("EnumProcesses", 1, [&] { duringSweep = ws.ShareNames(); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(duringSweep, std::vector<std::string>{"IPC$"});
+    EXPECT_EQ(ws.Calls("NetShareEnum"), 3);
+    EXPECT_EQ(ws.Calls("NetApiBufferFree"), 3);
+    EXPECT_TRUE(ws.netBuffers.empty());
+    EXPECT_EQ(ShareConsole(run.console), ExpectedCycle(kFamilies[0], UserShares(kFamilies[0])));
+    EXPECT_EQ(Described(ws.shares), before);
+}
+
+TEST(Win9xShares, AListLargerThanTheBufferRemovesAndReCreatesOnlyWhatFitted) {
+    sim::Workstation ws;
+    ws.Win9x();
+    ws.AddShare(MakeShare("IPC$", 3, "Remote IPC", ""));
+    for (int i = 10; i < 90; ++i) {
+        std::string number = std::to_string(i);
+        ws.AddShare(MakeShare("SHARE" + number, 0, "Share number " + number, "C:\\SHARE" + number));
+    }
+    // Each record, then its remark (16 bytes) and path (11 bytes) at the back.
+    const size_t fitting = ShareBuffer9xSize / (sizeof(share_info_50) + 27);
+    std::vector<std::string> before = Sorted(Described(ws.shares));
+    std::vector<std::string> duringSweep;
+    ws.OnCall("CreateToolhelp32Snapshot", 1, [&] { duringSweep = ws.ShareNames(); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    std::vector<std::string> console = ShareConsole(run.console);
+    EXPECT_EQ(CountOf(console, "share SHARE"), static_cast<int>(fitting - 1));
+    EXPECT_EQ(CountOf(console, "Share SHARE"), static_cast<int>(fitting - 1));
+    ASSERT_EQ(duringSweep.size(), 81 - (fitting - 1));
+    EXPECT_EQ(duringSweep[1], "SHARE" + std::to_string(10 + fitting - 1)) << "the first that did not fit stays";
+    EXPECT_EQ(Sorted(Described(ws.shares)), before);
+}
+
+TEST(ShareStream, WithoutOneOnlyTheLogSaysRemovingAndRestore) {
+    sim::Workstation ws;
+    Describe(ws, kFamilies[0]);
+    std::string console;
+    std::string log = RunLogged(ws, 4, [&] {
+        ConsoleCapture capture;
+        EXPECT_EQ(RemoveShares(nullptr), 1);
+        EXPECT_EQ(RestoreShares(nullptr), 1);
+        console = capture.Text();
+    });
+    std::vector<std::string> lines = ShareConsole(console);
+    EXPECT_EQ(CountOf(lines, "Removing shares"), 0);
+    EXPECT_EQ(CountOf(lines, "Restore shares"), 0);
+    EXPECT_EQ(CountOf(lines, "share ADMIN$ Deleted"), 1);
+    ExpectInOrder(Lines(log, "\r\n"), {"Removing shares", "share ADMIN$ Deleted", "Restore shares",
+                                       "Share ADMIN$ created 0"});
+}
+
+struct NoMemory {
+    const char* name;
+    bool nt;
+    int allocationsBefore;  // AllocBuffer calls of the removal before the one that fails
+    const char* share;      // the share whose node cannot be allocated
+    const char* line;
+};
+
+const NoMemory kNoMemory[] = {
+    // The journal's list of records, then one node per removed share.
+    {"Nt", true, 2, "C$", "share C$ ingored"},
+    // The 4,200-byte buffer first.
+    {"Win9x", false, 3, "PUBLIC", "share PUBLIC ignored"},
+};
+
+class ShareNodeMemory : public ::testing::TestWithParam<NoMemory> {};
+
+TEST_P(ShareNodeMemory, AShareThatCannotBeRememberedIsNotDeleted) {
+    const NoMemory& row = GetParam();
+    sim::Workstation ws;
+    Describe(ws, kFamilies[row.nt ? 0 : 1]);
+    std::vector<std::string> before = Sorted(Described(ws.shares));
+    std::vector<std::string> afterRemoval;
+    std::string console;
+    std::string log = RunLogged(ws, 4, [&] {
+        ConsoleCapture capture;
+        ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, row.allocationsBefore);
+        RemoveShares(stdout);
+        afterRemoval = ws.ShareNames();
+        RestoreShares(stdout);
+        console = capture.Text();
+    });
+    EXPECT_EQ(afterRemoval, (std::vector<std::string>{"IPC$", row.share}));
+    EXPECT_EQ(CountOf(ShareConsole(console), row.line), 1);
+    EXPECT_EQ(CountOf(ShareConsole(console), std::string("Share ") + row.share), 0);
+    ExpectInOrder(Lines(log, "\r\n"),
+                  {std::string("Removing share ") + row.share,
+                   std::string("NO MEMORY to remember share ") + row.share + ", it is not removed", row.line});
+    EXPECT_EQ(Sorted(Described(ws.shares)), before);
+    EXPECT_FALSE(ws.Exists(kJournal));
+    EXPECT_TRUE(ws.netBuffers.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, ShareNodeMemory, ::testing::ValuesIn(kNoMemory),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
