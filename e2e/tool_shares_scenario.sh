@@ -13,11 +13,14 @@
 #    journal stays; a fresh run re-creates them from it first, then cleans as
 #    usual, and every share is as seeded again.
 
-# plant_worm: one copy of the worm, so that the run finds the machine
-# infected, repairs the open command and waits 15 seconds to look again.
+# plant_worm: one copy of the worm and its open command, so that the run
+# finds the machine infected, repairs the command and waits 15 seconds to
+# look at it again.
 plant_worm() {
     mkdir -p "$(c_path 'Kurrel Test')"
-    "$E2E_HOST_BIN/kurrel_sample" make "$(c_path 'Kurrel Test/setup.exe')" 9000 2E30D733
+    "$E2E_HOST_BIN/kurrel_sample" make "$(c_path 'Kurrel Test/setup.exe')" 9000 2E30D733 &&
+        wine reg add 'HKCR\exefile\shell\open\command' /ve /d '"C:\Kurrel Test\setup.exe" "%1" %*' /f \
+            >/dev/null 2>&1
 }
 
 # start_tool: Kurrelfix.exe /SILENT in the background, as run_tool runs it;
