@@ -379,7 +379,8 @@ static int ParseShareLine(const char* line, size_t length, int nt, JournalShare*
         }
         record->shi502_netname = name;
         record->shi502_security_descriptor = sdPresent ? descriptor : nullptr;
-        if (sdPresent && GetSecurityDescriptorLength(descriptor) != sdCount) return 0;
+        // A descriptor's header alone is 20 bytes; its length must be all of it.
+        if (sdPresent && (sdCount < 20 || GetSecurityDescriptorLength(descriptor) != sdCount)) return 0;
     } else {
         if (!TakeWords(&cursor, "share50")) return 0;
         share_info_50* record = &share->nine;

@@ -4,6 +4,8 @@
 // killed between removal and re-creation losing none of them.
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <stdexcept>
 #include <string>
@@ -390,6 +392,8 @@ const DamagedJournal kDamagedJournals[] = {
     {"CountWrong", false, JournalText(k9xHeader, {k9xDataLine}, 2), "count does not match"},
     {"NotAJournal", true, JournalText("Kurrelfix.log", {}), "not a share journal"},
     {"ShareLineUnreadable", true, JournalText(kNtHeader, {"share502 x0044 0"}), "a share line cannot be read"},
+    {"DescriptorCut", true, JournalText(kNtHeader, {std::string(kNtDataLine).substr(0, strlen(kNtDataLine) - 1) + "x0100"}),
+     "a share line cannot be read"},
     {"NameTooLongFor9x", false,
      JournalText(k9xHeader, {"share50 x4141414141414141414141414141 0 0 x x x x"}), "a share line cannot be read"},
 };
@@ -420,6 +424,28 @@ TEST_P(DamagedShareJournal, IsSetAsideAndReportedNeverHalfApplied) {
     EXPECT_EQ(ws.Read(std::string(kSetAside) + "1"), row.text) << "kept as it was";
     EXPECT_EQ(ws.Read(kSetAside), "an older damaged journal");
     EXPECT_FALSE(ws.Exists(kJournal));
+}
+
+TEST(ShareJournal, WhileItsSharesCannotComeBackItIsKeptAndNoShareIsRemoved) {
+    sim::Workstation ws;
+    ws.Nt();
+    ws.AddShare(MakeShare("Other", 0, "", "C:\\Other"));
+    std::string text = JournalText(kNtHeader, {kNtDataLine});
+    ws.File(kJournal, text);
+    ws.RefuseShareAdd("Data", 5);
+    std::vector<std::string> duringSweep;
+    ws.OnCall("EnumProcesses", 1, [&] { duringSweep = ws.ShareNames(); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(ShareConsole(run.console),
+              (std::vector<std::string>{"Removing shares", kJournalLines + " found: re-creating 1 shares",
+                                        "Journal share Data created 5",
+                                        kJournalLines + " kept: 1 shares did not come back; no share is removed",
+                                        "Restore shares"}));
+    EXPECT_EQ(duringSweep, std::vector<std::string>{"Other"}) << "no share removed while the journal is needed";
+    EXPECT_EQ(ws.Read(kJournal), text) << "neither replaced nor changed";
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {"Removed all network shares, success=0"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Journals, DamagedShareJournal, ::testing::ValuesIn(kDamagedJournals),
