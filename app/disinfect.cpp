@@ -4,6 +4,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/disk_sweep.h"
+#include "cleanup/network_shares.h"
 #include "cleanup/process_sweep.h"
 #include "cleanup/signature_matcher.h"
 #include "cleanup/settings_repair.h"
@@ -35,6 +36,12 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     // stage until after the last.
     SetProtectionState(0);
 
+    // The shares go off the network before the sweeps, so that no other
+    // machine reads or writes a worm file while the tool works on it.
+    int sharesRemoved = RemoveShares(stdout);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Removed all network shares, success=%d\n",
+             sharesRemoved);
+
     // Running copies go first: a worm that is running holds its file and
     // would write itself back while the disks are swept.
     printf("find and kill all Kurrel tasks in memory ... \n");
@@ -50,6 +57,8 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
         printf("clean up Win.ini\n");
         CleanWinIniRun();
     }
+    int sharesRestored = RestoreShares(stdout);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Restore shares, success=%d\n", sharesRestored);
 
     SetProtectionState(1);
     return 1;

@@ -8,6 +8,9 @@
 #include <stddef.h>
 #include <stdio.h>
 
+// For WCHAR; that header includes this one after declaring it.
+#include "platform/platform.h"
+
 // fopen, remove and rename of the Windows C runtime, errno set as it sets it.
 FILE* CrtFopen(const char* path, const char* mode);
 int CrtRemove(const char* path);
@@ -16,5 +19,9 @@ int CrtRename(const char* oldPath, const char* newPath);
 // Heap buffers whose allocation failure the tool reports or survives.
 void* AllocBuffer(size_t size);
 void FreeBuffer(void* buffer);
+
+// A share name in UTF-16 as the runtime's sprintf "%S" turns it into 8-bit
+// text, cut to fit `size` bytes and always terminated; the length written.
+int ShareNameToAnsi(const WCHAR* name, char* text, size_t size);
 
 #endif

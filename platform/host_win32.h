@@ -417,4 +417,45 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name);
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name);
 BOOL WINAPI FreeLibrary(HMODULE module);
 
+// Network shares: the libraries are loaded by their wide names on NT, and the
+// journal of removed shares is written through to disk and, on NT, readable
+// by Administrators and SYSTEM alone.
+#define FILE_FLAG_WRITE_THROUGH 0x80000000
+#define GENERIC_ALL 0x10000000L
+#define SECURITY_LOCAL_SYSTEM_RID 0x00000012L
+#define SECURITY_DESCRIPTOR_REVISION 1
+#define ACL_REVISION 2
+#define SE_DACL_PROTECTED 0x1000
+
+typedef PVOID PSECURITY_DESCRIPTOR;
+typedef WORD SECURITY_DESCRIPTOR_CONTROL;
+
+typedef struct _ACL {
+    BYTE AclRevision;
+    BYTE Sbz1;
+    WORD AclSize;
+    WORD AceCount;
+    WORD Sbz2;
+} ACL, *PACL;
+
+typedef struct _SECURITY_DESCRIPTOR {
+    BYTE Revision;
+    BYTE Sbz1;
+    SECURITY_DESCRIPTOR_CONTROL Control;
+    PSID Owner;
+    PSID Group;
+    PACL Sacl;
+    PACL Dacl;
+} SECURITY_DESCRIPTOR, *PISECURITY_DESCRIPTOR;
+
+HMODULE WINAPI LoadLibraryW(const WCHAR* name);
+BOOL WINAPI FlushFileBuffers(HANDLE file);
+BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision);
+BOOL WINAPI InitializeAcl(PACL acl, DWORD length, DWORD revision);
+BOOL WINAPI AddAccessAllowedAce(PACL acl, DWORD revision, DWORD access, PSID sid);
+BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL acl,
+                                      BOOL defaulted);
+DWORD WINAPI GetLengthSid(PSID sid);
+DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR descriptor);
+
 #endif

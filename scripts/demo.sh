@@ -21,6 +21,8 @@ windows_preset=windows
 
 source e2e/lib.sh
 source e2e/lib_sentrel.sh
+source e2e/lib_shares.sh
+source e2e/tool_shares_scenario.sh
 SAMPLE="$E2E_HOST_BIN/kurrel_sample"
 WORM="$E2E_BIN/kurrel_worm.exe"
 OPEN_COMMAND='HKCR\exefile\shell\open\command'
@@ -52,7 +54,15 @@ plant_demo_workstation() {
     # What the worm does to the settings: executables open through it, and
     # it starts with Windows.
     wine reg add "$OPEN_COMMAND" /ve /d 'C:\windows\kurrel.exe "%1" %*' /f >/dev/null 2>&1 &&
-        wine reg add "$WIN_INI_WINDOWS" /v run /d 'C:\windows\kurrel.exe' /f >/dev/null 2>&1
+        wine reg add "$WIN_INI_WINDOWS" /v run /d 'C:\windows\kurrel.exe' /f >/dev/null 2>&1 || return 1
+    # Network shares: Wine cannot share folders, so the test-only share
+    # library beside the tool keeps the workstation's shares (e2e/lib_shares.sh).
+    install_share_dlls nt && seed_shares nt
+}
+
+# The workstation's shares, as another program sees them.
+show_shares() {
+    echo "  network shares: $(share_tool nt list | sed -E 's/^name=([^ ]*) .*/\1/' | tr '\n' ' ')"
 }
 
 # Wine's tasklist lists nothing, so look for the worm among this prefix's
@@ -81,6 +91,7 @@ show_workstation() {
     echo "  win.ini run=: $(wine reg query "$WIN_INI_WINDOWS" /v run 2>/dev/null | tr -d '\r' |
         sed -n 's/^ *run *REG_SZ *//p')"
     echo "  worm process running: $(worm_running && echo yes || echo no)"
+    show_shares
     echo "  the maker's scanner: $(scanner_state)"
 }
 
@@ -101,16 +112,13 @@ before="$(show_workstation)"
 echo "$before"
 
 echo "== running: Kurrelfix.exe /SILENT (takes a little while: it waits 15 s to re-check the open command)"
-TOOL_RAW="$WINEPREFIX/console.txt"
-(cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
-tool_pid=$!
-for _ in $(seq 1 600); do
-    grep -q 'Wait 15 sec' "$TOOL_RAW" 2>/dev/null && break
-    process_running "$tool_pid" || break
-    sleep 0.2
-done
-echo "-- while it cleans (during its 15-second look): the maker's scanner is $(scanner_state)"
-wait "$tool_pid"
+start_tool
+if wait_for_the_wait; then
+    echo "-- during the cleaning, while the tool waits its 15 s"
+    show_shares
+    echo "  the maker's scanner: $(scanner_state)"
+fi
+wait "$TOOL_PID"
 TOOL_RC=$?
 TOOL_OUT="$(tr -d '\r' <"$TOOL_RAW")"
 echo "-- console"

@@ -22,6 +22,9 @@ DWORD CanDelete(Workstation& ws, FileNode* node);
 // CreateFileA's work, without the call bookkeeping: 0 or the error.
 DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share,
                DWORD disposition, HANDLE* handle);
+// A file that CreateFileA has just made takes the DACL of the descriptor it
+// was given (sim/file_security.cpp).
+void ApplyFileSecurity(FileNode* node, const SECURITY_ATTRIBUTES* security);
 // Moves a file or folder at once: 0 or the error.
 DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace);
 

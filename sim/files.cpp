@@ -154,12 +154,13 @@ DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE templateFile) {
     SIM_FAILABLE(INVALID_HANDLE_VALUE);
-    (void)security;
     DWORD error = 0;
     if (!path || templateFile) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    // A descriptor applies only to a file that the call makes.
+    bool existed = Current().Exists(Current().Absolute(path));
     HANDLE handle = INVALID_HANDLE_VALUE;
     if (sim::IsDevicePath(path)) {
         error = sim::OpenDevice(Current(), path, access, share, disposition, flags, &handle);
@@ -169,6 +170,9 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     if (error) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
+    }
+    if (!existed && security) {
+        sim::ApplyFileSecurity(Current().Lookup(handle, sim::HandleKind::File)->node, security);
     }
     SetLastError(0);
     return handle;

@@ -119,3 +119,22 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     --found->loadCount;
     return TRUE;
 }
+
+// The NT family loads its network library by the wide name.
+HMODULE WINAPI LoadLibraryW(const WCHAR* name) {
+    SIM_FAILABLE(nullptr);
+    if (!name) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::string narrow;
+    for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
+    sim::Workstation& ws = Current();
+    auto it = ws.modules.find(ModuleKey(narrow.c_str()));
+    if (it == ws.modules.end() || !it->second.loadable) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++it->second.loadCount;
+    return HandleOf(it->second);
+}

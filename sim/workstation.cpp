@@ -38,11 +38,13 @@ Workstation::Workstation() {
     Dir("C:\\Tools");
     handles.reserve(64);
     AddSystemModules();
+    AddShareModules();
     g_current = this;
 }
 
 Workstation::~Workstation() {
     ReportUnfiredFaults();
+    while (!netBuffers.empty()) ReleaseNetBuffer(netBuffers.back());
     if (g_current == this) g_current = nullptr;
 }
 

@@ -54,6 +54,12 @@ struct FileNode {
     DWORD heldShare = 0;
     FileNode* parent = nullptr;
     std::map<std::string, std::unique_ptr<FileNode>, NoCaseLess> children;
+    // Created with a DACL of its own (CreateFileA with a security descriptor):
+    // the SIDs it allows, as "S-1-5-32-544" texts, and whether the folder's
+    // inheritable entries were kept out.
+    bool ownDacl = false;
+    std::vector<std::string> daclAllowed;
+    bool daclProtected = false;
 };
 
 struct Drive {
@@ -108,6 +114,26 @@ struct CallHook {
     int atCall = 1;
     std::function<void()> action;
 };
+
+// ---- network shares (sim/shares.cpp) ------------------------------------
+
+// One share of the machine, the fields of both families. NT hands out the
+// texts in UTF-16, Windows 9x in 8-bit text; the model holds them 8-bit.
+struct Share {
+    std::string name;
+    DWORD type = 0;  // STYPE_DISKTREE; NT marks hidden admin shares 0x80000000
+    std::string remark;
+    DWORD permissions = 0;
+    DWORD maxUses = 0xFFFFFFFF;
+    DWORD currentUses = 0;
+    std::string path;
+    std::string password;      // NT: shi502_passwd (none when empty); 9x: full access
+    std::string readPassword;  // 9x: read-only access
+    WORD flags = 0;            // 9x: access flags
+    std::vector<uint8_t> securityDescriptor;  // NT: self-relative; none when empty
+};
+// Every field of a share in one line, for comparing and for test messages.
+std::string Describe(const Share& share);
 
 // ---- console and user --------------------------------------------------
 
@@ -247,6 +273,10 @@ public:
     Workstation& AnswerBoxes(std::initializer_list<int> answers);
     // The scanner's devices, by name without "\\.\" (sim/scanner.cpp).
     Workstation& ScannerDevices(std::initializer_list<const char*> names);
+    // Network shares: sim/shares.cpp.
+    Workstation& AddShare(const Share& share);
+    Workstation& RefuseShareDelete(const std::string& name, DWORD status);
+    Workstation& RefuseShareAdd(const std::string& name, DWORD status);
 
     // ---- calls and faults: sim/calls.cpp ----
     // Makes a call of the function fail with the error: the one after
@@ -313,6 +343,12 @@ public:
     std::vector<PHANDLER_ROUTINE> ctrlHandlers;
     std::string debugOutput;
     std::vector<ClockEvent> clockEvents;
+    std::vector<Share> shares;  // in the order the enumeration hands them out
+    std::map<std::string, DWORD, NoCaseLess> shareDeleteRefusals;  // NetShareDel answers these
+    std::map<std::string, DWORD, NoCaseLess> shareAddRefusals;     // NetShareAdd answers these
+    DWORD sharePageSize = 0;    // NT: shares per NetShareEnum call; 0: every share at once
+    DWORD shareEnumStatus = 0;  // NetShareEnum answers this when not 0
+    std::vector<void*> netBuffers;  // NetShareEnum's, not yet given to NetApiBufferFree
     std::vector<Fault> faults;
     std::map<std::string, int, std::less<>> callCounts;
     std::vector<HandleEntry> handles;
@@ -341,6 +377,13 @@ public:
     // KERNEL32.DLL (loaded, with the tool-help functions), PSAPI.DLL and
     // VDMDBG.DLL, as a freshly booted machine has them (sim/modules.cpp).
     void AddSystemModules();
+    // NETAPI32.DLL and SVRAPI.DLL with their share functions (sim/shares.cpp);
+    // a test takes away the one its family lacks, or one function.
+    void AddShareModules();
+    // The shares' names, in order.
+    std::vector<std::string> ShareNames() const;
+    // A buffer of NetShareEnum given back as the process that held it ends.
+    void ReleaseNetBuffer(void* buffer);
     // The running process with this id, or nullptr.
     Process* FindProcess(DWORD pid);
 };

@@ -23,9 +23,11 @@ constexpr CrcTable kCrcTable = MakeCrcTable();
 
 }  // namespace
 
-DWORD Crc32(const void* data, DWORD length) {
+DWORD Crc32(const void* data, DWORD length) { return Crc32Continue(0, data, length); }
+
+DWORD Crc32Continue(DWORD crc, const void* data, DWORD length) {
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
-    uint32_t running = 0xFFFFFFFFu;
+    uint32_t running = ~static_cast<uint32_t>(crc);
     for (DWORD i = 0; i < length; ++i) {
         running = kCrcTable.entries[(running ^ bytes[i]) & 0xFF] ^ (running >> 8);
     }

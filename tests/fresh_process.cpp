@@ -11,7 +11,10 @@
 
 #include "app/entry.h"
 #include "app/outcome.h"
+#include "cleanup/network_shares.h"
 #include "cleanup/process_sweep.h"
+#include "cleanup/share_journal.h"
+#include "sim/workstation.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -29,6 +32,29 @@ void ResetInfectedProcessFiles() {
     InfectedProcessFiles.tail = nullptr;
 }
 
+// The shares a run remembered and the buffers their records live in: a
+// process that ended before re-creating them took its heap with it.
+void ResetRemovedShares() {
+    RemovedShare* node = RemovedShares.head;
+    while (node) {
+        RemovedShare* next = node->next;
+        FreeBuffer(node);
+        node = next;
+    }
+    RemovedShares = RemovedShareList{nullptr, nullptr};
+}
+void ResetShareBuffer() {
+    for (int b = 0; b < ShareBuffer.count; ++b) {
+        if (ShareBuffer.owner == ShareBufferOwn) {
+            FreeBuffer(ShareBuffer.buffers[b]);
+        } else if (sim::HasCurrent()) {
+            sim::Current().ReleaseNetBuffer(ShareBuffer.buffers[b]);
+        }
+    }
+    ShareBuffer = ShareBufferSlot{};
+}
+void ResetShareJournalWritten() { ShareJournalWritten = 0; }
+
 // The log file was closed by EndProcess; the name it had goes too.
 void ResetTrace() { g_trace.logPath[0] = '\0'; }
 void ResetOutcome() { g_removalOutcome = RemovalOutcome{0, 0}; }
@@ -43,6 +69,9 @@ const ProcessState kProcessState[] = {
     {"g_silentMode", ResetSilentMode},
     {"InfectedProcessFiles", ResetInfectedProcessFiles},
     {"RegionBuffer", nullptr},  // scratch, written before every read
+    {"RemovedShares", ResetRemovedShares},
+    {"ShareBuffer", ResetShareBuffer},
+    {"ShareJournalWritten", ResetShareJournalWritten},
 };
 
 }  // namespace

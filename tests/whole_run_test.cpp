@@ -106,10 +106,12 @@ TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console,
               "Kurrelfix v1.00.5\n"
+              "Removing shares\n"
               "find and kill all Kurrel tasks in memory ... \n"
               "no Kurrel tasks in memory \n"
               "scan all hard disks and delete all Kurrel files, it will take a while ...\n"
               "Infection was not found, the shell key is not updated\n"
+              "Restore shares\n"
               "Kurrelfix tool exit code: 0\n");
     std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
     ExpectInOrder(log, {"Kurrelfix v1.00.5", "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",

@@ -125,6 +125,10 @@ wine_differs "win.ini's section windows lives in the registry on 9x too" \
     check "Wine: the file's own run= line stays" cmp -s "$WINEPREFIX/win.ini.before" "$ini"
 
 check_cleaning_console
+# A 9x prefix here has no svrapi.dll at all (new_prefix disables Wine's stubs).
+wine_differs "a win98 prefix has no svrapi.dll" \
+    check "log: the share library could not be loaded, so no share was removed" \
+    grep -qE $'^cannot load svrapi.dll library [0-9]+Removed all network shares, success=0\r$' "$log"
 
 has_line() { grep -qxF -- "$1"$'\r' "$log"; }
 has_pattern() { grep -qxE -- "$1"$'\r' "$log"; }

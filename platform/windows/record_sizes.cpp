@@ -2,6 +2,7 @@
 // from it. A header or packing change that moved one would break the calls
 // silently, so the Windows build refuses to compile instead.
 #include "platform/platform.h"
+#include "platform/share_records.h"
 
 // The 64-bit build only stands in for Kurrelfix.exe under 64-bit Wine; its
 // records have 64-bit pointers, and nothing is shipped from it.
@@ -14,4 +15,6 @@ static_assert(sizeof(SYSTEM_INFO) == 36, "SYSTEM_INFO");
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "TOKEN_PRIVILEGES");
 static_assert(sizeof(LUID_AND_ATTRIBUTES) == 12, "LUID_AND_ATTRIBUTES");
 static_assert(sizeof(SERVICE_STATUS) == 28, "SERVICE_STATUS");
+static_assert(sizeof(share_info_50) == 42, "share_info_50");
+static_assert(sizeof(SHARE_INFO_502) == 40, "SHARE_INFO_502");
 #endif

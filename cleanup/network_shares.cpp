@@ -1,0 +1,324 @@
+#include "cleanup/network_shares.h"
+
+#include <string.h>
+
+#include "cleanup/share_journal.h"
+#include "support/system_queries.h"
+#include "trace/trace_log.h"
+
+KF_PROCESS_STATE RemovedShareList RemovedShares;
+KF_PROCESS_STATE ShareBufferSlot ShareBuffer;
+
+// The UTF-16 name of an NT share as 8-bit text: the size the log lines take.
+static const size_t NameBufferSize = 256;
+
+// GetProcAddress hands out one function type for every entry point; the cast
+// through void(*)(void) is the one the compiler lets pass between unrelated
+// function types.
+template <typename Function>
+static Function BindEntryPoint(HMODULE module, const char* name) {
+    FARPROC address = GetProcAddress(module, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
+}
+
+// IPC$ carries the machine's own remote administration and stays.
+static int IsKeptShare(const char* name) {
+    static const char kept[] = "IPC$";
+    for (size_t i = 0; i < sizeof(kept); ++i) {
+        char c = name[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != kept[i]) return 0;
+    }
+    return 1;
+}
+
+int ShareFilter(const char* name, void* record) {
+    int keep = IsKeptShare(name);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s share %s\n", keep ? "Not removing" : "Removing",
+             name);
+    if (keep) return 0;
+    RemovedShare* node = static_cast<RemovedShare*>(AllocBuffer(sizeof(RemovedShare)));
+    if (!node) {
+        // A share that is not remembered could never come back: it stays.
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
+                 "NO MEMORY to remember share %s, it is not removed\n", name);
+        return 0;
+    }
+    node->record = record;
+    node->next = nullptr;
+    if (RemovedShares.tail) {
+        RemovedShares.tail->next = node;
+    } else {
+        RemovedShares.head = node;
+    }
+    RemovedShares.tail = node;
+    return 1;
+}
+
+static void Name9x(const share_info_50* record, char* name) {
+    memcpy(name, record->shi50_netname, sizeof(record->shi50_netname));
+    name[sizeof(record->shi50_netname)] = '\0';
+}
+
+// Writes every share that the filter will be asked to remove to the journal,
+// before the first deletion. 1 when the deletions may go on.
+static int JournalSharesToRemove(int nt, const ShareBufferSlot* slot) {
+    int count = 0;
+    for (int b = 0; b < slot->count; ++b) count += static_cast<int>(slot->entries[b]);
+    void** records = static_cast<void**>(AllocBuffer(sizeof(void*) * (count ? count : 1)));
+    if (!records) {
+        PrintAndLog("Share journal cannot be written, error %ld: no share is removed\n",
+                    (long)ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    int toRemove = 0;
+    char name[NameBufferSize];
+    for (int b = 0; b < slot->count; ++b) {
+        for (DWORD i = 0; i < slot->entries[b]; ++i) {
+            void* record;
+            if (nt) {
+                SHARE_INFO_502* share = static_cast<SHARE_INFO_502*>(slot->buffers[b]) + i;
+                ShareNameToAnsi(share->shi502_netname, name, sizeof(name));
+                record = share;
+            } else {
+                share_info_50* share = static_cast<share_info_50*>(slot->buffers[b]) + i;
+                Name9x(share, name);
+                record = share;
+            }
+            if (!IsKeptShare(name)) records[toRemove++] = record;
+        }
+    }
+    int written = toRemove == 0 || WriteShareJournal(nt, records, toRemove);
+    FreeBuffer(records);
+    return written;
+}
+
+int DeleteShares9x(ShareFilterFunction filter, ShareBufferSlot* slot) {
+    char* buffer = static_cast<char*>(AllocBuffer(ShareBuffer9xSize));
+    if (!buffer) {
+        PrintAndLog("%s %ld", "not enough memory for the share list", (long)ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    slot->owner = ShareBufferOwn;
+    slot->buffers[0] = buffer;
+    slot->entries[0] = 0;
+    slot->count = 1;
+
+    HMODULE library = LoadLibraryA("svrapi.dll");
+    if (!library) {
+        PrintAndLog("%s %ld", "cannot load svrapi.dll library", (long)GetLastError());
+        return 0;
+    }
+    NetShareEnum9xFunction shareEnum = BindEntryPoint<NetShareEnum9xFunction>(library, "NetShareEnum");
+    if (!shareEnum) {
+        PrintAndLog("%s %ld", "there is no funWin95NetShareEnum", (long)GetLastError());
+        return 0;
+    }
+    NetShareDel9xFunction shareDel = BindEntryPoint<NetShareDel9xFunction>(library, "NetShareDel");
+    if (!shareDel) {
+        PrintAndLog("%s %ld", "there is no NetShareDel", (long)GetLastError());
+        return 0;
+    }
+    unsigned short entriesRead = 0;
+    unsigned short totalAvailable = 0;
+    unsigned status = shareEnum(nullptr, 50, buffer, static_cast<unsigned short>(ShareBuffer9xSize),
+                                &entriesRead, &totalAvailable);
+    if (status != NERR_Success && status != ERROR_MORE_DATA) {
+        PrintAndLog("%s %ld", "A system error has occurred\n", (long)status);
+        return 1;
+    }
+    // Never more records than the buffer can hold, whatever the count says.
+    DWORD entries = entriesRead;
+    if (entries > ShareBuffer9xSize / sizeof(share_info_50)) entries = ShareBuffer9xSize / sizeof(share_info_50);
+    slot->entries[0] = entries;
+    if (!JournalSharesToRemove(0, slot)) return 0;
+
+    share_info_50* records = reinterpret_cast<share_info_50*>(buffer);
+    for (DWORD i = 0; i < entries; ++i) {
+        char name[sizeof(records[i].shi50_netname) + 1];
+        Name9x(&records[i], name);
+        const char* word = "ignored";
+        if (filter(name, &records[i])) {
+            word = shareDel(nullptr, name, 0) == NERR_Success ? "deleted" : "not deleted, error";
+        }
+        PrintAndLog("share %s %s\n", name, word);
+    }
+    // With 234 only the shares that fitted are handled. The library stays loaded.
+    return 1;
+}
+
+int DeleteSharesNT(ShareFilterFunction filter, ShareBufferSlot* slot) {
+    HMODULE library = LoadLibraryW(NetapiDllName);
+    if (!library) {
+        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
+        return 0;
+    }
+    NetShareEnumNTFunction shareEnum = BindEntryPoint<NetShareEnumNTFunction>(library, "NetShareEnum");
+    if (!shareEnum) {
+        PrintAndLog("%s %ld", "there is no funcNetShareEnum", (long)GetLastError());
+        return 0;
+    }
+    NetApiBufferFreeFunction bufferFree =
+        BindEntryPoint<NetApiBufferFreeFunction>(library, "NetApiBufferFree");
+    if (!bufferFree) {
+        PrintAndLog("%s %ld", "there is no NetApiBufferFree", (long)GetLastError());
+        return 0;
+    }
+    NetShareDelNTFunction shareDel = BindEntryPoint<NetShareDelNTFunction>(library, "NetShareDel");
+    if (!shareDel) {
+        PrintAndLog("%s %ld", "there is no NetShareDel", (long)GetLastError());
+        return 0;
+    }
+
+    // Every pass first, every deletion after: the resume handle counts
+    // shares, so deleting between passes would make the next pass skip as
+    // many shares as were deleted. Each pass's buffer stays until
+    // RestoreShares has re-created the shares it holds.
+    slot->owner = ShareBufferNetapi;
+    DWORD resumeHandle = 0;
+    for (;;) {
+        LPBYTE buffer = nullptr;
+        DWORD entriesRead = 0;
+        DWORD totalEntries = 0;
+        NET_API_STATUS status = shareEnum(nullptr, 502, &buffer, MAX_PREFERRED_LENGTH, &entriesRead,
+                                          &totalEntries, &resumeHandle);
+        if (status != NERR_Success && status != ERROR_MORE_DATA) {
+            if (buffer) bufferFree(buffer);
+            PrintAndLog("%s %ld", "cannot enumerated shares", (long)GetLastError());
+            return 1;
+        }
+        if (buffer) {
+            if (slot->count == MaxShareBuffers) {
+                bufferFree(buffer);
+                PrintAndLog("%s %ld", "too many share list passes, shares left on the network:",
+                            (long)totalEntries);
+                break;
+            }
+            slot->buffers[slot->count] = buffer;
+            slot->entries[slot->count] = entriesRead;
+            ++slot->count;
+        }
+        if (status != ERROR_MORE_DATA || entriesRead == 0) break;
+    }
+    if (!JournalSharesToRemove(1, slot)) return 0;
+
+    char name[NameBufferSize];
+    for (int b = 0; b < slot->count; ++b) {
+        SHARE_INFO_502* records = static_cast<SHARE_INFO_502*>(slot->buffers[b]);
+        for (DWORD i = 0; i < slot->entries[b]; ++i) {
+            ShareNameToAnsi(records[i].shi502_netname, name, sizeof(name));
+            const char* word = "ingored";
+            if (filter(name, &records[i])) {
+                word = shareDel(nullptr, records[i].shi502_netname, 0) == NERR_Success
+                           ? "Deleted"
+                           : "Not deleted, error";
+            }
+            PrintAndLog("share %s %s\n", name, word);
+        }
+    }
+    // The library stays loaded.
+    return 1;
+}
+
+int RemoveShares(FILE* stream) {
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Removing shares\n");
+    if (stream) fprintf(stream, "%s", "Removing shares\n");
+    int nt = IsWindowsNT();
+    // Shares an earlier run took away and never gave back come first; while
+    // its journal is still needed, this run takes nothing away.
+    if (!ReplayShareJournal(nt)) return 0;
+    if (nt) return DeleteSharesNT(ShareFilter, &ShareBuffer);
+    return DeleteShares9x(ShareFilter, &ShareBuffer);
+}
+
+int AddShare9x(void* record, long* status) {
+    HMODULE library = LoadLibraryA("svrapi.dll");
+    if (!library) {
+        PrintAndLog("%s %ld", "cannot load svrapi.dll library", (long)GetLastError());
+        return 0;
+    }
+    NetShareAdd9xFunction shareAdd = BindEntryPoint<NetShareAdd9xFunction>(library, "NetShareAdd");
+    if (!shareAdd) {
+        PrintAndLog("%s %ld", "there is no funcNetShareAdd", (long)GetLastError());
+        return 0;
+    }
+    unsigned result = shareAdd(nullptr, 50, static_cast<const char*>(record), sizeof(share_info_50));
+    char name[sizeof(static_cast<share_info_50*>(record)->shi50_netname) + 1];
+    Name9x(static_cast<share_info_50*>(record), name);
+    PrintAndLog("Share %s created %ld\n", name, (long)result);
+    if (status) *status = static_cast<long>(result);
+    // The library stays loaded.
+    return 1;
+}
+
+int AddShareNT(void* record, long* status) {
+    HMODULE library = LoadLibraryW(NetapiDllName);
+    if (!library) {
+        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
+        return 0;
+    }
+    NetShareAddNTFunction shareAdd = BindEntryPoint<NetShareAddNTFunction>(library, "NetShareAdd");
+    if (!shareAdd) {
+        PrintAndLog("%s %ld", "there is no funcNetShareAdd", (long)GetLastError());
+        return 0;
+    }
+    DWORD parameterError = 0;
+    NET_API_STATUS result = shareAdd(nullptr, 502, static_cast<LPBYTE>(record), &parameterError);
+    char name[NameBufferSize];
+    ShareNameToAnsi(static_cast<SHARE_INFO_502*>(record)->shi502_netname, name, sizeof(name));
+    PrintAndLog("Share %s created %ld\n", name, (long)result);
+    if (status) *status = static_cast<long>(result);
+    return FreeLibrary(library);
+}
+
+void FreeShareBufferNT(void* buffer) {
+    HMODULE library = LoadLibraryW(NetapiDllName);
+    if (!library) {
+        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
+        return;
+    }
+    NetApiBufferFreeFunction bufferFree =
+        BindEntryPoint<NetApiBufferFreeFunction>(library, "NetApiBufferFree");
+    if (!bufferFree) {
+        PrintAndLog("%s %ld", "there is no NetApiBufferFree", (long)GetLastError());
+        return;
+    }
+    bufferFree(buffer);
+    FreeLibrary(library);
+}
+
+int RestoreShares(FILE* stream) {
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Restore shares\n");
+    if (stream) fprintf(stream, "%s", "Restore shares\n");
+    int nt = IsWindowsNT();
+    int missing = 0;
+    // In the order of their removal.
+    while (RemovedShares.head) {
+        RemovedShare* node = RemovedShares.head;
+        RemovedShares.head = node->next;
+        if (!RemovedShares.head) RemovedShares.tail = nullptr;
+        long status = -1;
+        if (nt) {
+            AddShareNT(node->record, &status);
+        } else {
+            AddShare9x(node->record, &status);
+        }
+        // A share whose deletion failed is still there: the add answers 2118.
+        if (status != NERR_Success && status != static_cast<long>(ShareExistsStatus)) ++missing;
+        FreeBuffer(node);
+    }
+    // Only now: every remembered record pointed into these buffers.
+    for (int b = 0; b < ShareBuffer.count; ++b) {
+        if (ShareBuffer.owner == ShareBufferNetapi) {
+            FreeShareBufferNT(ShareBuffer.buffers[b]);
+        } else {
+            FreeBuffer(ShareBuffer.buffers[b]);
+        }
+        ShareBuffer.buffers[b] = nullptr;
+        ShareBuffer.entries[b] = 0;
+    }
+    ShareBuffer.count = 0;
+    ShareBuffer.owner = 0;
+    SettleShareJournal(missing == 0, missing);
+    return 1;
+}

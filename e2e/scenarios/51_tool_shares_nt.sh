@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The tool's share stages on an NT prefix, with the test-only share
+# library beside it (e2e/tool_shares_scenario.sh): every share but IPC$ off
+# the network during the run and back with every field afterwards, a refused
+# deletion reported and re-added, and a run killed during its 15-second wait
+# whose journal brings the shares back in the next run.
+set -uo pipefail
+source "$(dirname "$0")/../lib.sh"
+source "$(dirname "$0")/../lib_shares.sh"
+source "$(dirname "$0")/../tool_shares_scenario.sh"
+for file in "$KURRELFIX_EXE" "$SHARE_TOOL" "$E2E_HOST_BIN/kurrel_sample"; do
+    [ -e "$file" ] || { echo "  FAIL missing $file"; exit 1; }
+done
+tool_shares_scenario nt
+finish

@@ -1,0 +1,155 @@
+# The tool's share stages on a prefix of either family, with the test-only
+# share libraries beside it (e2e/lib_shares.sh), shared by the scenarios 51
+# (NT) and 52 (Windows 98); source it after lib.sh and lib_shares.sh and call
+# tool_shares_scenario nt|9x.
+#
+# 1. An infected run: while the tool waits its 15 seconds before it looks at
+#    the open command again, another program sees only IPC$, and the journal
+#    of the removed shares lies in C:\windows; after the run every share is
+#    back with every field as seeded, and the journal is gone.
+# 2. A deletion that the library refuses: reported, and the share re-added
+#    with a nonzero status (2118: it exists); every share is as seeded.
+# 3. A run killed during its wait: the shares stay off the network and the
+#    journal stays; a fresh run re-creates them from it first, then cleans as
+#    usual, and every share is as seeded again.
+
+# plant_worm: one copy of the worm and its open command, so that the run
+# finds the machine infected, repairs the command and waits 15 seconds to
+# look at it again.
+plant_worm() {
+    mkdir -p "$(c_path 'Kurrel Test')"
+    "$E2E_HOST_BIN/kurrel_sample" make "$(c_path 'Kurrel Test/setup.exe')" 9000 2E30D733 &&
+        wine reg add 'HKCR\exefile\shell\open\command' /ve /d '"C:\Kurrel Test\setup.exe" "%1" %*' /f \
+            >/dev/null 2>&1
+}
+
+# start_tool: Kurrelfix.exe /SILENT in the background, as run_tool runs it;
+# TOOL_PID is its Wine process, its console goes to TOOL_RAW.
+start_tool() {
+    TOOL_RAW="$WINEPREFIX/console.txt"
+    : >"$TOOL_RAW"
+    mkdir -p "$WINEPREFIX/drive_c/Tools"
+    cp "$KURRELFIX_EXE" "$WINEPREFIX/drive_c/Tools/Kurrelfix.exe"
+    (cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
+    TOOL_PID=$!
+}
+
+# wait_for_the_wait: the tool has printed the line it prints before its
+# 15-second wait (flushed at once).
+wait_for_the_wait() {
+    local _
+    for _ in $(seq 1 600); do
+        grep -q 'Wait 15 sec and re-check shell key' "$TOOL_RAW" 2>/dev/null && return 0
+        process_running "$TOOL_PID" || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# The shares' lines as the stand-in lists them (share_tool), one per share.
+share_list() { share_tool "$1" list; }
+journal() { find "$WINEPREFIX/drive_c/windows" -maxdepth 1 -iname 'kurrelfix-shares.jnl' -print -quit; }
+# journal_sound N: the journal holds N share lines and ends with "end N CRC".
+journal_sound() {
+    local file
+    file="$(journal)"
+    [ -n "$file" ] && [ "$(grep -c '^share' "$file")" -eq "$1" ] &&
+        tail -n 1 "$file" | tr -d '\r' | grep -Eqx "end $1 [0-9A-F]{8}"
+}
+console_has() { tr -d '\r' <"$TOOL_RAW" | grep -qxF -- "$1"; }
+tool_log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
+
+tool_shares_scenario() {
+    local family="$1" deleted ignored refused refused_word user_shares ipc_line name
+    if [ "$family" = 9x ]; then
+        new_prefix win98
+        deleted=deleted ignored=ignored refused=PUBLIC refused_word='not deleted, error'
+        user_shares='C$ PUBLIC TOOLS'
+    else
+        new_prefix
+        deleted=Deleted ignored=ingored refused=Public refused_word='Not deleted, error'
+        user_shares='ADMIN$ C$ Public Tools'
+    fi
+    install_share_dlls "$family"
+    seed_shares "$family"
+    cp "$(share_store)" "$WINEPREFIX/seeded.txt"
+    share_list "$family" >"$WINEPREFIX/seeded-list.txt"
+    ipc_line="$(grep '^name=IPC\$ ' "$WINEPREFIX/seeded-list.txt")"
+
+    echo "an infected run"
+    plant_worm
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    check "during the wait another program sees only IPC\$" [ "$(share_list "$family")" = "$ipc_line" ]
+    check "during the wait the journal lies in C:\\windows" [ -n "$(journal)" ]
+    check "the journal names every removed share and ends with its count and checksum" \
+        journal_sound "$(wc -w <<<"$user_shares")"
+    if [ "$family" = nt ]; then
+        # Only Administrators and SYSTEM may read it; Wine keeps no DACL on
+        # this file system, but maps this one to Unix permission bits that
+        # give other users nothing (the log beside it is readable by all).
+        wine_differs "Wine keeps a file's DACL only as its Unix permission bits here" \
+            check "the journal is not readable by other users" \
+            [ "$(( $(stat -c '0%a' "$(journal)") & 07 ))" -eq 0 -a "$(( $(stat -c '0%a' "$(log_file)") & 04 ))" -ne 0 ]
+    fi
+    wait "$TOOL_PID"
+    TOOL_RC=$?
+    timeout 60 wineserver -w
+    check "exit code 1" [ "$TOOL_RC" -eq 1 ]
+    check "console: Removing shares" console_has "Removing shares"
+    check "console: share IPC\$ $ignored" console_has "share IPC\$ $ignored"
+    for name in $user_shares; do
+        check "console: share $name $deleted" console_has "share $name $deleted"
+        check "console: Share $name created 0" console_has "Share $name created 0"
+    done
+    check "console: Restore shares" console_has "Restore shares"
+    check "log: Removed all network shares, success=1" tool_log_has "Removed all network shares, success=1"
+    check "log: Restore shares, success=1" tool_log_has "Restore shares, success=1"
+    check "after the run every share is back with every field, in its order" \
+        diff "$WINEPREFIX/seeded-list.txt" <(share_list "$family")
+    check "the store is the seeded one, byte for byte" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
+    check "the journal is gone" [ -z "$(journal)" ]
+    if [ "$family" = nt ]; then
+        check "the stand-in netapi32.dll answered the tool" share_answered netapi32.dll NetShareEnum
+        check "every enumeration buffer was freed" \
+            [ "$(grep -c ' NetShareEnum .* read=[1-9]' "$(share_log)")" -eq "$(grep -c ' NetApiBufferFree buffer ' "$(share_log)")" ]
+    else
+        check "the stand-in svrapi.dll answered the tool" share_answered svrapi.dll NetShareEnum
+    fi
+
+    echo "a refused deletion"
+    share_switch "refuse-delete $refused 5"
+    run_tool /SILENT
+    TOOL_RAW="$WINEPREFIX/console.txt"
+    check "exit code 0" [ "$TOOL_RC" -eq 0 ]
+    check "console: share $refused $refused_word" console_has "share $refused $refused_word"
+    check "console: Share $refused created 2118" console_has "Share $refused created 2118"
+    check "every share is still there, each as seeded" \
+        diff <(sort "$WINEPREFIX/seeded.txt") <(grep '^share ' "$(share_store)" | sort)
+    check "the journal is gone: the refused share never left" [ -z "$(journal)" ]
+    cp "$WINEPREFIX/seeded.txt" "$(share_store)"
+
+    echo "a run killed during its wait"
+    plant_worm
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    kill -KILL "$TOOL_PID"
+    wait "$TOOL_PID" 2>/dev/null
+    timeout 60 wineserver -w
+    check "the tool is gone" process_gone "$TOOL_PID"
+    check "no share came back by itself" [ "$(share_list "$family")" = "$ipc_line" ]
+    check "the journal stayed" [ -n "$(journal)" ]
+    run_tool /SILENT
+    check "the fresh run: exit code 0 (the worm's copy went in the killed run)" [ "$TOOL_RC" -eq 0 ]
+    check "the fresh run found the journal" \
+        console_has "Share journal C:\\windows\\Kurrelfix-shares.jnl found: re-creating $(wc -w <<<"$user_shares") shares"
+    for name in $user_shares; do
+        check "console: Journal share $name created 0" console_has "Journal share $name created 0"
+    done
+    check "console: the journal is done" console_has "Share journal C:\\windows\\Kurrelfix-shares.jnl done, every share is back"
+    check "then the run removed and restored them as usual" console_has "Share ${user_shares##* } created 0"
+    check "every share is back with every field, in its order" \
+        diff "$WINEPREFIX/seeded-list.txt" <(share_list "$family")
+    check "the store is the seeded one, byte for byte" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
+    check "the journal is gone" [ -z "$(journal)" ]
+}
