@@ -290,7 +290,9 @@ void FreeShareBufferNT(void* buffer) {
 int RestoreShares(FILE* stream) {
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Restore shares\n");
     if (stream) fprintf(stream, "%s", "Restore shares\n");
-    int nt = IsWindowsNT();
+    // The records are of the family whose library handed them out: a family
+    // check that failed in between must not hand an NT record to the 9x call.
+    int nt = ShareBuffer.count > 0 ? ShareBuffer.owner == ShareBufferNetapi : IsWindowsNT();
     int missing = 0;
     // In the order of their removal.
     while (RemovedShares.head) {

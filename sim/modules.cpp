@@ -84,7 +84,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         return nullptr;
     }
     auto it = ws.modules.find(ModuleKey(name));
-    if (it == ws.modules.end() || !it->second.loadable) {
+    if (it == ws.modules.end() || !it->second.loadable ||
+        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
@@ -131,7 +132,8 @@ HMODULE WINAPI LoadLibraryW(const WCHAR* name) {
     for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
     sim::Workstation& ws = Current();
     auto it = ws.modules.find(ModuleKey(narrow.c_str()));
-    if (it == ws.modules.end() || !it->second.loadable) {
+    if (it == ws.modules.end() || !it->second.loadable ||
+        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

@@ -294,6 +294,8 @@ std::string Describe(const Share& share) {
 void Workstation::AddShareModules() {
     Module& netapi = modules["NETAPI32.DLL"];
     netapi.name = "NETAPI32.DLL";
+    // The share functions live in netapi32.dll on NT and in svrapi.dll on 9x.
+    netapi.onlyOnPlatform = VER_PLATFORM_WIN32_NT;
     netapi.functions["NetShareEnum"] = Export(&netapi::NetShareEnum);
     netapi.functions["NetShareDel"] = Export(&netapi::NetShareDel);
     netapi.functions["NetShareAdd"] = Export(&netapi::NetShareAdd);
@@ -301,6 +303,7 @@ void Workstation::AddShareModules() {
 
     Module& svrapi = modules["SVRAPI.DLL"];
     svrapi.name = "SVRAPI.DLL";
+    svrapi.onlyOnPlatform = VER_PLATFORM_WIN32_WINDOWS;
     svrapi.functions["NetShareEnum"] = Export(&svrapi::NetShareEnum);
     svrapi.functions["NetShareDel"] = Export(&svrapi::NetShareDel);
     svrapi.functions["NetShareAdd"] = Export(&svrapi::NetShareAdd);

@@ -96,6 +96,7 @@ struct Process {
 struct Module {
     std::string name;
     bool loadable = true;  // LoadLibraryA finds it
+    DWORD onlyOnPlatform = 0;  // the one Windows family that has it; 0: every family
     std::map<std::string, FARPROC, NoCaseLess> functions;
     int loadCount = 0;  // LoadLibraryA minus FreeLibrary; KERNEL32.DLL comes loaded
 };

@@ -113,7 +113,8 @@ public:
         const std::string windows = ws_.windowsDirectory + "\\";
         const std::set<std::string> toolFiles = {
             FileKey(windows + "Kurrelfix.log"), FileKey("C:\\Kurrelfix.log"), FileKey(windows + "win.bak"),
-            FileKey(windows + "WININIT.INI"), FileKey(windows + "WININIT.BAK")};
+            FileKey(windows + "WININIT.INI"), FileKey(windows + "WININIT.BAK"),
+            FileKey(windows + "Kurrelfix-shares.jnl"), FileKey(windows + "Kurrelfix-shares.bad")};
         const std::string winIni = FileKey(windows + "win.ini");
         std::set<std::string> keys;
         for (const auto& file : before.files) keys.insert(file.first);
@@ -227,6 +228,8 @@ void RunChild(const RunSpec& spec, FILE* out) {
     Checks checks(ws, kind, worm);
     MachineState before = Snapshot(ws);
     std::vector<sim::Process> processesBefore = ws.processes;
+    std::vector<std::string> sharesBefore;
+    for (const sim::Share& share : ws.shares) sharesBefore.push_back(sim::Describe(share));
     if (!spec.function.empty())
         ws.FailCall(spec.function, spec.error, spec.callsToSkip, spec.always ? kForever : 1);
 
@@ -255,6 +258,18 @@ void RunChild(const RunSpec& spec, FILE* out) {
     const bool reachedStages = run.console.find(kStagesMarker) != std::string::npos;
     if (kind.scanner && reachedStages && ws.scanner.state != 1)
         checks.Add("scanner", "the scanner was left off");
+    // Every share back as it was (a share that could not be remembered is
+    // never taken away, so the others come back after it: the order may
+    // change), and every enumeration buffer given back.
+    std::vector<std::string> sharesAfter;
+    for (const sim::Share& share : ws.shares) sharesAfter.push_back(sim::Describe(share));
+    std::sort(sharesBefore.begin(), sharesBefore.end());
+    std::sort(sharesAfter.begin(), sharesAfter.end());
+    if (reachedStages && sharesAfter != sharesBefore)
+        checks.Add("shares", std::to_string(sharesBefore.size() - std::min(sharesBefore.size(), sharesAfter.size())) +
+                                 " of " + std::to_string(sharesBefore.size()) + " shares are not back as they were");
+    if (!ws.netBuffers.empty())
+        checks.Add("buffers", std::to_string(ws.netBuffers.size()) + " share enumeration buffers not freed");
     if (reachedStages && !IsLogFunction(spec.function)) {
         std::string where;
         std::string last = LastLine(LogOfTheRun(ws, before, afterRun, &where));

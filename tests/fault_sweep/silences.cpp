@@ -6,7 +6,8 @@ namespace {
 
 // Kinds of violation (fault_sweep.cpp): "changed", "handles", "scanner",
 // "log-end", "worm file remains", "worm process runs", "open command wrong",
-// "run= remains", "1 without worm", "0 with worm", "0 before the stages".
+// "run= remains", "1 without worm", "0 with worm", "0 before the stages",
+// "shares" (not every share back), "buffers" (share buffers not freed).
 // Call numbers refer to the workstations of workstations.cpp.
 const Silence kSilences[] = {
     // Letting go of a handle.
@@ -40,6 +41,19 @@ const Silence kSilences[] = {
     {"ReadFile", 0, "infected", "", "worm file remains",
      "a region that cannot be read whole does not match, so the file counts as clean"},
     {"ReadFile", 0, "infected", "", "0 with worm", "no region can be read, so no file matches"},
+
+    // The network shares' re-creation.
+    {"LoadLibraryW", 0, "NT with scanner", "", "shares",
+     "netapi32.dll cannot be loaded to re-create a share: that share is not re-created and the log "
+     "says so; the share journal keeps it, and the next run brings it back"},
+    {"GetProcAddress", 0, "NT with scanner", "", "shares",
+     "NetShareAdd cannot be found: that share is not re-created and the log says so; the share "
+     "journal keeps it, and the next run brings it back"},
+    {"LoadLibraryW", 0, "NT with scanner", "", "buffers",
+     "netapi32.dll cannot be loaded to release the enumeration buffer: the buffer stays, as the "
+     "system's own; the process's end releases it"},
+    {"GetProcAddress", 0, "NT with scanner", "", "buffers",
+     "NetApiBufferFree cannot be found: the enumeration buffer stays; the process's end releases it"},
 
     // The disk sweep's walk.
     {"FindFirstFileA", 0, "infected", "", "worm file remains",

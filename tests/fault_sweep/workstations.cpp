@@ -59,7 +59,26 @@ void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std
         .File("C:\\AUTOEXEC.BAT", "@echo off\r\n")
         .File("C:\\My Documents\\letter.txt", "Dear all,\r\n")
         .RegString(HKEY_CLASSES_ROOT, kShellKey, "", kind.infected ? kWormCommand : kRightCommand);
-    if (kind.scanner) ws.ScannerDevices({"VTSentrelDev"});
+    if (kind.scanner) {
+        // The workstations with the scanner also share folders on the network.
+        ws.ScannerDevices({"VTSentrelDev"});
+        sim::Share ipc;
+        ipc.name = "IPC$";
+        ipc.type = 3;
+        ipc.remark = "Remote IPC";
+        sim::Share admin;
+        admin.name = "C$";
+        admin.type = 0x80000000;
+        admin.remark = "Default share";
+        admin.path = "C:\\";
+        sim::Share documents;
+        documents.name = "Documents";
+        documents.remark = "Team documents";
+        documents.path = "C:\\My Documents";
+        documents.maxUses = 10;
+        documents.securityDescriptor = {1, 0, 4, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        ws.AddShare(ipc).AddShare(admin).AddShare(documents);
+    }
     wormFiles->clear();
     if (!kind.infected) return;
 
