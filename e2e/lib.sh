@@ -166,6 +166,37 @@ run_tool() {
     [ -n "${E2E_BACKGROUND:-}" ] || timeout 60 wineserver -w
 }
 
+# start_tool: Kurrelfix.exe /SILENT in the background, as run_tool runs it;
+# TOOL_PID is its Wine process, its console goes to TOOL_RAW.
+start_tool() {
+    TOOL_RAW="$WINEPREFIX/console.txt"
+    : >"$TOOL_RAW"
+    mkdir -p "$WINEPREFIX/drive_c/Tools"
+    cp "$KURRELFIX_EXE" "$WINEPREFIX/drive_c/Tools/Kurrelfix.exe"
+    (cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
+    TOOL_PID=$!
+}
+
+# wait_for_the_wait: the tool has printed the line it prints before its
+# 15-second wait (flushed at once).
+wait_for_the_wait() {
+    local _
+    for _ in $(seq 1 600); do
+        grep -q 'Wait 15 sec and re-check shell key' "$TOOL_RAW" 2>/dev/null && return 0
+        process_running "$TOOL_PID" || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# same TEXT LINE...: TEXT is exactly the LINEs; shows the difference if not.
+same() {
+    local text="$1"
+    shift
+    diff -u <(printf '%s\n' "$@") <(printf '%s\n' "$text") | sed 's/^/  | /'
+    [ "${PIPESTATUS[0]}" -eq 0 ]
+}
+
 # The tool's log on the Unix side: Kurrelfix.log in C:\windows, whatever its letter case.
 log_file() {
     local found

@@ -23,29 +23,6 @@ plant_worm() {
             >/dev/null 2>&1
 }
 
-# start_tool: Kurrelfix.exe /SILENT in the background, as run_tool runs it;
-# TOOL_PID is its Wine process, its console goes to TOOL_RAW.
-start_tool() {
-    TOOL_RAW="$WINEPREFIX/console.txt"
-    : >"$TOOL_RAW"
-    mkdir -p "$WINEPREFIX/drive_c/Tools"
-    cp "$KURRELFIX_EXE" "$WINEPREFIX/drive_c/Tools/Kurrelfix.exe"
-    (cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
-    TOOL_PID=$!
-}
-
-# wait_for_the_wait: the tool has printed the line it prints before its
-# 15-second wait (flushed at once).
-wait_for_the_wait() {
-    local _
-    for _ in $(seq 1 600); do
-        grep -q 'Wait 15 sec and re-check shell key' "$TOOL_RAW" 2>/dev/null && return 0
-        process_running "$TOOL_PID" || return 1
-        sleep 0.1
-    done
-    return 1
-}
-
 # The shares' lines as the stand-in lists them (share_tool), one per share.
 share_list() { share_tool "$1" list; }
 journal() { find "$WINEPREFIX/drive_c/windows" -maxdepth 1 -iname 'kurrelfix-shares.jnl' -print -quit; }

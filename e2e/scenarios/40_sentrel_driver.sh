@@ -16,14 +16,6 @@ for tool in "$SENTREL_SYS" "$SENTREL_PROBE" "$SENTREL_CLIENT"; do
     [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
 done
 
-# same TEXT LINE...: TEXT is exactly the LINEs; shows the difference if not.
-same() {
-    local text="$1"
-    shift
-    diff -u <(printf '%s\n' "$@") <(printf '%s\n' "$text") | sed 's/^/  | /'
-    [ "${PIPESTATUS[0]}" -eq 0 ]
-}
-
 quiet() { "$@" >/dev/null; }
 fails() { ! "$@" >/dev/null; }
 

@@ -18,40 +18,12 @@ for tool in "$KURRELFIX_EXE" "$SAMPLE" "$SENTREL_SYS" "$SENTREL_PROBE"; do
 done
 OPEN_COMMAND='HKCR\exefile\shell\open\command'
 
-# same TEXT LINE...: TEXT is exactly the LINEs; shows the difference if not.
-same() {
-    local text="$1"
-    shift
-    diff -u <(printf '%s\n' "$@") <(printf '%s\n' "$text") | sed 's/^/  | /'
-    [ "${PIPESTATUS[0]}" -eq 0 ]
-}
-
 # A worm copy and the worm's open command: the run repairs the command and
 # then looks at it again fifteen seconds later, while the scanner is off.
 plant_worm() {
     mkdir -p "$(unix_path 'C:\Kurrel Test')"
     "$SAMPLE" make "$(unix_path 'C:\Kurrel Test\copy.exe')" 20000 2E30D733 >/dev/null &&
         wine reg add "$OPEN_COMMAND" /ve /d '"C:\Kurrel Test\copy.exe" "%1" %*' /f >/dev/null 2>&1
-}
-
-# Starts the tool with /SILENT beside the scenario; TOOL_PID, console in TOOL_RAW.
-start_tool() {
-    TOOL_RAW="$WINEPREFIX/console.txt"
-    mkdir -p "$(unix_path 'C:\Tools')"
-    cp "$KURRELFIX_EXE" "$(unix_path 'C:\Tools\Kurrelfix.exe')"
-    (cd "$WINEPREFIX/drive_c" && exec wine 'C:\Tools\Kurrelfix.exe' /SILENT >"$TOOL_RAW" 2>/dev/null) &
-    TOOL_PID=$!
-}
-
-# Waits until the console shows the fifteen-second look (or 120 s pass).
-wait_for_look() {
-    local _
-    for _ in $(seq 1 600); do
-        grep -q 'Wait 15 sec' "$TOOL_RAW" 2>/dev/null && return 0
-        process_running "$TOOL_PID" || return 1
-        sleep 0.2
-    done
-    return 1
 }
 
 # The driver's record of one switch of the tool on NT to CHAR ("0" or "1"):
@@ -77,7 +49,7 @@ check "the driver installs" install_sentrel_driver
 check "the worm is planted" plant_worm
 check "the scanner is on before the run" same "$(sentrel_probe state)" "state on"
 start_tool
-check "the run reaches its fifteen-second look" wait_for_look
+check "the run reaches its fifteen-second look" wait_for_the_wait
 check "the scanner is off during the look" same "$(sentrel_probe state)" "state off"
 wait "$TOOL_PID"
 rc=$?
@@ -114,7 +86,7 @@ new_prefix win98
 check "the driver installs as KVX and vtsl95" install_sentrel_driver KVX vtsl95
 check "the worm is planted" plant_worm
 start_tool
-check "the run reaches its fifteen-second look" wait_for_look
+check "the run reaches its fifteen-second look" wait_for_the_wait
 check "the scanner is off during the look (the 9x state request)" same "$(sentrel_probe -d KVX state)" "state off"
 wait "$TOOL_PID"
 rc=$?
