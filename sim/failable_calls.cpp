@@ -14,6 +14,7 @@ namespace {
 
 // Sorted, for the lookup.
 const char* const FailableCalls[] = {
+    "AddAccessAllowedAce",
     "AdjustTokenPrivileges",
     "AllocBuffer",  // the allocations of the platform seam
     "AllocateAndInitializeSid",
@@ -51,11 +52,17 @@ const char* const FailableCalls[] = {
     "GetTokenInformation",
     "GetVersionExA",
     "GetWindowsDirectoryA",
+    "InitializeAcl",
+    "InitializeSecurityDescriptor",
     "LoadLibraryA",
     "LoadLibraryW",
     "LookupPrivilegeValueA",
     "MoveFileA",
     "MoveFileExA",
+    "NetApiBufferFree",
+    "NetShareAdd",  // netapi32.dll on NT, svrapi.dll on 9x: one name for both
+    "NetShareDel",
+    "NetShareEnum",
     "OpenProcess",
     "OpenProcessToken",
     "OpenSCManagerA",
@@ -71,6 +78,7 @@ const char* const FailableCalls[] = {
     "SetConsoleCtrlHandler",
     "SetFileAttributesA",
     "SetFilePointer",
+    "SetSecurityDescriptorDacl",
     "TerminateProcess",
     "WriteFile",
     "WriteProfileStringA",

@@ -86,7 +86,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file) {
 }
 
 BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD revision) {
-    SIM_COUNTED();
+    SIM_FAILABLE(FALSE);
     if (revision != SECURITY_DESCRIPTOR_REVISION) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -97,7 +97,7 @@ BOOL WINAPI InitializeSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor, DWORD 
 }
 
 BOOL WINAPI InitializeAcl(PACL acl, DWORD length, DWORD revision) {
-    SIM_COUNTED();
+    SIM_FAILABLE(FALSE);
     if (length < sizeof(ACL) || length > 0xFFFF || revision != ACL_REVISION) {
         SetLastError(length < sizeof(ACL) ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -109,7 +109,7 @@ BOOL WINAPI InitializeAcl(PACL acl, DWORD length, DWORD revision) {
 }
 
 BOOL WINAPI AddAccessAllowedAce(PACL acl, DWORD revision, DWORD access, PSID sid) {
-    SIM_COUNTED();
+    SIM_FAILABLE(FALSE);
     (void)revision;
     const BYTE* sidBytes = static_cast<const BYTE*>(sid);
     DWORD used = AclUsed(acl);
@@ -129,7 +129,7 @@ BOOL WINAPI AddAccessAllowedAce(PACL acl, DWORD revision, DWORD access, PSID sid
 
 BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL present, PACL acl,
                                       BOOL defaulted) {
-    SIM_COUNTED();
+    SIM_FAILABLE(FALSE);
     (void)defaulted;
     SECURITY_DESCRIPTOR* sd = static_cast<SECURITY_DESCRIPTOR*>(descriptor);
     sd->Dacl = present ? acl : nullptr;

@@ -72,7 +72,7 @@ namespace netapi {
 
 NET_API_STATUS WINAPI NetShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DWORD preferredMaximum,
                                    LPDWORD entriesRead, LPDWORD totalEntries, LPDWORD resumeHandle) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (!buffer || !entriesRead || !totalEntries || server) return kInvalidParameter;
     *buffer = nullptr;
@@ -133,7 +133,7 @@ NET_API_STATUS WINAPI NetShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DW
 }
 
 NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR name, DWORD reserved) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (server || !name || reserved) return kInvalidParameter;
     std::string narrow = Narrow(name);
@@ -145,7 +145,7 @@ NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR name, DWORD reserved) {
 }
 
 NET_API_STATUS WINAPI NetShareAdd(LMSTR server, DWORD level, LPBYTE record, LPDWORD parameterError) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (parameterError) *parameterError = 0xFFFFFFFF;
     if (server || !record) return kInvalidParameter;
@@ -178,7 +178,7 @@ NET_API_STATUS WINAPI NetShareAdd(LMSTR server, DWORD level, LPBYTE record, LPDW
 }
 
 NET_API_STATUS WINAPI NetApiBufferFree(LPVOID buffer) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     auto it = std::find(ws.netBuffers.begin(), ws.netBuffers.end(), buffer);
     if (it == ws.netBuffers.end()) return kInvalidParameter;
@@ -201,7 +201,7 @@ void CopyField(char* field, size_t size, const std::string& text) {
 
 unsigned WINAPI NetShareEnum(const char* server, short level, char* buffer, unsigned short bufferSize,
                              unsigned short* entriesRead, unsigned short* totalAvailable) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (server || !entriesRead || !totalAvailable || (!buffer && bufferSize)) return kInvalidParameter;
     *entriesRead = 0;
@@ -235,7 +235,7 @@ unsigned WINAPI NetShareEnum(const char* server, short level, char* buffer, unsi
 }
 
 unsigned WINAPI NetShareDel(const char* server, const char* name, unsigned short reserved) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (server || !name || reserved) return kInvalidParameter;
     if (DWORD refused = Refusal(ws.shareDeleteRefusals, name)) return refused;
@@ -249,7 +249,7 @@ std::string Field(const char* field, size_t size) { return std::string(field, st
 
 unsigned WINAPI NetShareAdd(const char* server, short level, const char* record,
                             unsigned short recordSize) {
-    SIM_COUNTED();
+    SIM_FAILABLE_STATUS();
     sim::Workstation& ws = Current();
     if (server || !record) return kInvalidParameter;
     if (level != 50) return kInvalidLevel;

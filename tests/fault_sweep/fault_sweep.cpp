@@ -45,7 +45,7 @@ const int kForever = 1 << 30;
 const char* const kStagesMarker = "find and kill all Kurrel tasks in memory";
 const char* const kExitLine = "Kurrelfix tool exit code: ";
 
-struct RunSpec {
+struct FaultRun {
     size_t workstation = 0;
     std::string function;  // empty: the run without faults
     int callsToSkip = 0;
@@ -59,7 +59,7 @@ struct Violation {
 };
 
 struct RunReport {
-    RunSpec spec;
+    FaultRun fault;
     bool finished = false;  // the child wrote its whole report
     int exitCode = -1;
     int fired = 0;
@@ -67,7 +67,7 @@ struct RunReport {
     std::vector<Violation> violations;
 };
 
-std::string Mode(const RunSpec& spec) { return spec.always ? "from then on" : "once"; }
+std::string Mode(const FaultRun& fault) { return fault.always ? "from then on" : "once"; }
 
 // The error a failing call reports: what the system says most often for it.
 DWORD ErrorFor(const std::string& function) {
@@ -218,8 +218,8 @@ void IgnoreProblem(const std::string&) {}
 
 // Builds the workstation, makes the call fail, runs the tool silently, boots,
 // and writes what it found to `out`.
-void RunChild(const RunSpec& spec, FILE* out) {
-    const WorkstationKind& kind = Workstations()[spec.workstation];
+void RunChild(const FaultRun& fault, FILE* out) {
+    const WorkstationKind& kind = Workstations()[fault.workstation];
     // An unfired fault is counted by the parent, not reported here.
     sim::SetProblemHandler(IgnoreProblem);
     sim::Workstation ws;
@@ -230,8 +230,8 @@ void RunChild(const RunSpec& spec, FILE* out) {
     std::vector<sim::Process> processesBefore = ws.processes;
     std::vector<std::string> sharesBefore;
     for (const sim::Share& share : ws.shares) sharesBefore.push_back(sim::Describe(share));
-    if (!spec.function.empty())
-        ws.FailCall(spec.function, spec.error, spec.callsToSkip, spec.always ? kForever : 1);
+    if (!fault.function.empty())
+        ws.FailCall(fault.function, fault.error, fault.callsToSkip, fault.always ? kForever : 1);
 
     RunResult run = RunKurrelfix({"/SILENT"});
 
@@ -270,7 +270,7 @@ void RunChild(const RunSpec& spec, FILE* out) {
                                  " of " + std::to_string(sharesBefore.size()) + " shares are not back as they were");
     if (!ws.netBuffers.empty())
         checks.Add("buffers", std::to_string(ws.netBuffers.size()) + " share enumeration buffers not freed");
-    if (reachedStages && !IsLogFunction(spec.function)) {
+    if (reachedStages && !IsLogFunction(fault.function)) {
         std::string where;
         std::string last = LastLine(LogOfTheRun(ws, before, afterRun, &where));
         std::string expected = kExitLine + std::to_string(code);
@@ -327,16 +327,16 @@ void RunChild(const RunSpec& spec, FILE* out) {
 
 struct Child {
     pid_t pid = 0;
-    RunSpec spec;
+    FaultRun fault;
     std::string resultPath;
     std::string errorPath;
     std::chrono::steady_clock::time_point deadline;
     bool killed = false;
 };
 
-Child Start(const RunSpec& spec) {
+Child Start(const FaultRun& fault) {
     Child child;
-    child.spec = spec;
+    child.fault = fault;
     char result[] = "/tmp/kurrelfix-sweep-result-XXXXXX";
     char errors[] = "/tmp/kurrelfix-sweep-stderr-XXXXXX";
     int resultFd = mkstemp(result);
@@ -351,7 +351,7 @@ Child Start(const RunSpec& spec) {
         dup2(errorFd, 2);
         close(errorFd);
         FILE* out = fdopen(resultFd, "w");
-        RunChild(spec, out);
+        RunChild(fault, out);
         fclose(out);
         exit(0);  // exit(), not _exit(): the leak check runs at the end of the process
     }
@@ -384,7 +384,7 @@ std::string CrashText(const std::string& errors) {
 
 RunReport Finish(Child& child, int status) {
     RunReport report;
-    report.spec = child.spec;
+    report.fault = child.fault;
     std::istringstream in(ReadAll(child.resultPath));
     for (std::string line; std::getline(in, line);) {
         if (line.compare(0, 5, "EXIT ") == 0) report.exitCode = atoi(line.c_str() + 5);
@@ -417,13 +417,13 @@ RunReport Finish(Child& child, int status) {
     return report;
 }
 
-// Runs every spec, at most `jobs` processes at a time.
-std::vector<RunReport> RunAll(const std::vector<RunSpec>& specs, int jobs) {
+// Runs every fault, at most `jobs` processes at a time.
+std::vector<RunReport> RunAll(const std::vector<FaultRun>& faults, int jobs) {
     std::vector<RunReport> reports;
     std::vector<Child> running;
     size_t next = 0;
-    while (next < specs.size() || !running.empty()) {
-        while (next < specs.size() && static_cast<int>(running.size()) < jobs) running.push_back(Start(specs[next++]));
+    while (next < faults.size() || !running.empty()) {
+        while (next < faults.size() && static_cast<int>(running.size()) < jobs) running.push_back(Start(faults[next++]));
         bool ended = false;
         for (size_t i = 0; i < running.size(); ++i) {
             int status = 0;
@@ -459,12 +459,12 @@ std::vector<int> CallIndexes(int count) {
 }
 
 std::string Describe(const RunReport& report) {
-    const WorkstationKind& kind = Workstations()[report.spec.workstation];
+    const WorkstationKind& kind = Workstations()[report.fault.workstation];
     std::string text = kind.name;
-    if (report.spec.function.empty()) text += " | no fault";
+    if (report.fault.function.empty()) text += " | no fault";
     else
-        text += " | " + report.spec.function + " call " + std::to_string(report.spec.callsToSkip + 1) + " " +
-                Mode(report.spec);
+        text += " | " + report.fault.function + " call " + std::to_string(report.fault.callsToSkip + 1) + " " +
+                Mode(report.fault);
     return text + " | exit " + std::to_string(report.exitCode);
 }
 
@@ -494,10 +494,10 @@ int main(int argc, char** argv) {
         const WorkstationKind& kind = Workstations()[w];
         if (!only.empty() && only != kind.name) continue;
         // First the run without faults: how often each failable function is called.
-        RunSpec plain;
+        FaultRun plain;
         plain.workstation = w;
         std::vector<RunReport> reports = RunAll({plain}, 1);
-        std::vector<RunSpec> specs;
+        std::vector<FaultRun> faults;
         int points = 0, functions = 0;
         for (const auto& call : reports[0].calls) {
             std::vector<int> indexes = CallIndexes(call.second);
@@ -505,20 +505,20 @@ int main(int argc, char** argv) {
             for (int index : indexes) {
                 ++points;
                 for (bool always : {false, true}) {
-                    RunSpec spec;
-                    spec.workstation = w;
-                    spec.function = call.first;
-                    spec.callsToSkip = index;
-                    spec.always = always;
-                    spec.error = ErrorFor(call.first);
-                    specs.push_back(spec);
+                    FaultRun fault;
+                    fault.workstation = w;
+                    fault.function = call.first;
+                    fault.callsToSkip = index;
+                    fault.always = always;
+                    fault.error = ErrorFor(call.first);
+                    faults.push_back(fault);
                 }
             }
         }
         if (!reports[0].finished) {
             fprintf(stdout, "%s: the run without faults did not finish; no faults tried\n", kind.name);
         }
-        std::vector<RunReport> faulted = RunAll(specs, jobs);
+        std::vector<RunReport> faulted = RunAll(faults, jobs);
         reports.insert(reports.end(), faulted.begin(), faulted.end());
         // A violation that the run without faults shows too is not the fault's
         // doing, so no row about the fault may silence it.
@@ -526,12 +526,12 @@ int main(int argc, char** argv) {
         for (const Violation& v : reports[0].violations) plainViolations.insert(v.kind + "\t" + v.what);
         int unfired = 0;
         for (const RunReport& report : reports) {
-            if (!report.spec.function.empty() && report.finished && report.fired == 0) ++unfired;
+            if (!report.fault.function.empty() && report.finished && report.fired == 0) ++unfired;
             std::vector<std::string> open;
             bool silencedAny = false;
             for (const Violation& v : report.violations) {
-                const Silence* row = FindSilence(report.spec.function, report.spec.callsToSkip + 1, kind.name,
-                                                 Mode(report.spec), v.kind);
+                const Silence* row = FindSilence(report.fault.function, report.fault.callsToSkip + 1, kind.name,
+                                                 Mode(report.fault), v.kind);
                 if (row && !plainViolations.count(v.kind + "\t" + v.what) && v.kind != "crash" && v.kind != "hang" && v.kind != "exit-range") {
                     silencedAny = true;
                     ++silencesUsed[std::string(row->function) + (row->call ? " call " + std::to_string(row->call) : "") +

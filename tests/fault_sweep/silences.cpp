@@ -42,18 +42,28 @@ const Silence kSilences[] = {
      "a region that cannot be read whole does not match, so the file counts as clean"},
     {"ReadFile", 0, "infected", "", "0 with worm", "no region can be read, so no file matches"},
 
-    // The network shares' re-creation.
+    // The network shares' re-creation. A share that does not come back is
+    // said in the log, kept in the share journal for the next run, and
+    // counted nowhere.
     {"LoadLibraryW", 0, "NT with scanner", "", "shares",
      "netapi32.dll cannot be loaded to re-create a share: that share is not re-created and the log "
      "says so; the share journal keeps it, and the next run brings it back"},
-    {"GetProcAddress", 0, "NT with scanner", "", "shares",
+    {"LoadLibraryA", 0, "9x", "", "shares",
+     "svrapi.dll cannot be loaded to re-create a share: that share is not re-created and the log "
+     "says so; the share journal keeps it, and the next run brings it back"},
+    {"GetProcAddress", 0, "", "", "shares",
      "NetShareAdd cannot be found: that share is not re-created and the log says so; the share "
      "journal keeps it, and the next run brings it back"},
+    {"NetShareAdd", 0, "", "", "shares",
+     "the system refuses to re-create a share: its line gives the status, the next share is tried, "
+     "and the share journal keeps the one refused for the next run"},
     {"LoadLibraryW", 0, "NT with scanner", "", "buffers",
      "netapi32.dll cannot be loaded to release the enumeration buffer: the buffer stays, as the "
      "system's own; the process's end releases it"},
     {"GetProcAddress", 0, "NT with scanner", "", "buffers",
      "NetApiBufferFree cannot be found: the enumeration buffer stays; the process's end releases it"},
+    {"NetApiBufferFree", 0, "NT with scanner", "", "buffers",
+     "the system refuses to release the enumeration buffer: it stays; the process's end releases it"},
 
     // The disk sweep's walk.
     {"FindFirstFileA", 0, "infected", "", "worm file remains",

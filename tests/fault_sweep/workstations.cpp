@@ -59,24 +59,31 @@ void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std
         .File("C:\\AUTOEXEC.BAT", "@echo off\r\n")
         .File("C:\\My Documents\\letter.txt", "Dear all,\r\n")
         .RegString(HKEY_CLASSES_ROOT, kShellKey, "", kind.infected ? kWormCommand : kRightCommand);
-    if (kind.scanner) {
-        // The workstations with the scanner also share folders on the network.
-        ws.ScannerDevices({"VTSentrelDev"});
+    if (kind.scanner) ws.ScannerDevices({"VTSentrelDev"});
+    if (kind.scanner || !kind.nt) {
+        // The NT workstations with the scanner, and the 9x ones, share folders,
+        // each with the fields its family's records carry.
         sim::Share ipc;
         ipc.name = "IPC$";
         ipc.type = 3;
         ipc.remark = "Remote IPC";
         sim::Share admin;
         admin.name = "C$";
-        admin.type = 0x80000000;
         admin.remark = "Default share";
         admin.path = "C:\\";
         sim::Share documents;
         documents.name = "Documents";
         documents.remark = "Team documents";
         documents.path = "C:\\My Documents";
-        documents.maxUses = 10;
-        documents.securityDescriptor = {1, 0, 4, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        if (kind.nt) {
+            admin.type = 0x80000000;
+            documents.maxUses = 10;
+            documents.securityDescriptor = {1, 0, 4, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        } else {
+            documents.flags = 0x0102;  // full access, persistent
+            documents.password = "full";
+            documents.readPassword = "read";
+        }
         ws.AddShare(ipc).AddShare(admin).AddShare(documents);
     }
     wormFiles->clear();
