@@ -229,6 +229,9 @@ check_clean_runs() {
 
     run_tool /silent
     check "second run: exit code 0" [ "$TOOL_RC" -eq 0 ]
+    # What Wine handed back, for whoever reads a failure here.
+    [ "$TOOL_RC" -eq 0 ] ||
+        { echo "  | exit status $TOOL_RC; the console's last lines:"; tail -n 5 <<<"$TOOL_OUT" | sed 's/^/  | /'; }
     check "second run appends: the first run's lines come first" \
         cmp -s "$first" <(head -c "$(stat -c %s "$first")" "$log")
     check "second run appends: two version lines" [ "$(grep -c '^Kurrelfix v1.00.5' "$log")" -eq 2 ]
