@@ -5,6 +5,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/signature_matcher.h"
+#include "cleanup/walked_folders.h"
 #include "cleanup/worm_file.h"
 #include "trace/trace_log.h"
 
@@ -35,10 +36,36 @@ static void ReportPassedOver(const char* path, DWORD error) {
 
 static const char UnlookedFolder[] = "Cannot look into folder %s, error=%ld\n";
 
+static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
+                WalkedFolders* walked);
+
+// What the file system calls the folder. The handle asks for no access, which
+// is enough to read the identity even of a folder whose listing is refused.
+// Windows 9x opens no folder at all; its disks have no links either.
+static int ReadFolderId(const char* path, FolderId* id, DWORD* error) {
+    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return 0;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    int known = GetFileInformationByHandle(folder, &information) ? 1 : 0;
+    if (known) {
+        id->volumeSerial = information.dwVolumeSerialNumber;
+        id->indexHigh = information.nFileIndexHigh;
+        id->indexLow = information.nFileIndexLow;
+    } else {
+        *error = GetLastError();
+    }
+    CloseHandle(folder);
+    return known;
+}
+
 // One entry of a listing. The level's path ends at `end`; the entry's name is
 // written there in place, so that no path is ever copied per entry.
 static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
-                     DirectoryCallback callback) {
+                     DirectoryCallback callback, WalkedFolders* walked) {
     int isDirectory = (found->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
     const char* name = found->cFileName;
     if (isDirectory && IsDotEntry(name)) return 0;
@@ -80,10 +107,11 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
     if (!isDirectory) return 0;
     buffer[end + nameLength] = '\\';
     buffer[end + nameLength + 1] = '\0';
-    return WalkDirectory(buffer, callback);
+    return Walk(buffer, found->dwFileAttributes, callback, walked);
 }
 
-int WalkDirectory(const char* path, DirectoryCallback callback) {
+static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
+                WalkedFolders* walked) {
     char* buffer = static_cast<char*>(AllocBuffer(WalkPathBufferSize));
     if (!buffer) {
         ReportUnlooked(UnlookedFolder, path, ERROR_NOT_ENOUGH_MEMORY);
@@ -100,6 +128,33 @@ int WalkDirectory(const char* path, DirectoryCallback callback) {
     // The ANSI calls take no pattern of MAX_PATH characters or more.
     if (end + sizeof(SearchPattern) > MAX_PATH) {
         ReportUnlooked(UnlookedFolder, path, ERROR_FILENAME_EXCED_RANGE);
+        FreeBuffer(buffer);
+        return 0;
+    }
+
+    // A junction or link that leads back up the tree would have the walk go
+    // round and round, each time deeper, until the paths grow too long, and
+    // a folder reached by two roads would be walked twice: each folder is
+    // entered once, by the first road the walk comes to.
+    FolderId id;
+    DWORD idError = 0;
+    int known = ReadFolderId(path, &id, &idError);
+    if (known && HasWalked(walked, id)) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
+                 "Folder %s leads to one walked already, not entered again\n", path);
+        FreeBuffer(buffer);
+        return 0;
+    }
+    // Without its identity a link cannot be told from one that closes a
+    // loop, so it is not entered. One that leads nowhere, or is refused to
+    // us, would not list either.
+    if (!known && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (idError == ERROR_ACCESS_DENIED || idError == ERROR_FILE_NOT_FOUND ||
+            idError == ERROR_PATH_NOT_FOUND) {
+            ReportPassedOver(path, idError);
+        } else {
+            ReportUnlooked(UnlookedFolder, path, idError);
+        }
         FreeBuffer(buffer);
         return 0;
     }
@@ -121,7 +176,15 @@ int WalkDirectory(const char* path, DirectoryCallback callback) {
         FreeBuffer(buffer);
         return 0;
     }
-    int result = WalkEntry(buffer, end, &found, callback);
+    // Remembered only once it lists: a junction refused to us must not keep
+    // the real folder behind it from being walked by its own path.
+    if (known && !RememberWalked(walked, id)) {
+        FindClose(search);
+        ReportUnlooked(UnlookedFolder, path, ERROR_NOT_ENOUGH_MEMORY);
+        FreeBuffer(buffer);
+        return 0;
+    }
+    int result = WalkEntry(buffer, end, &found, callback, walked);
     while (result == 0) {
         if (!FindNextFileA(search, &found)) {
             DWORD error = GetLastError();
@@ -132,10 +195,17 @@ int WalkDirectory(const char* path, DirectoryCallback callback) {
             }
             break;
         }
-        result = WalkEntry(buffer, end, &found, callback);
+        result = WalkEntry(buffer, end, &found, callback, walked);
     }
     FindClose(search);
     FreeBuffer(buffer);
+    return result;
+}
+
+int WalkDirectory(const char* path, DirectoryCallback callback) {
+    WalkedFolders walked = {nullptr, 0, 0};
+    int result = Walk(path, 0, callback, &walked);
+    ForgetWalkedFolders(&walked);
     return result;
 }
 
@@ -153,18 +223,19 @@ int SweepFixedDisks(DirectoryCallback callback) {
         return 0;
     }
 
+    // One set for every drive: a link may lead from one drive to another.
+    WalkedFolders walked = {nullptr, 0, 0};
+    int result = 0;
     size_t at = 0;
-    while (at < sizeof(drives) && drives[at]) {
+    while (result == 0 && at < sizeof(drives) && drives[at]) {
         const char* root = drives + at;
         size_t length = strnlen(root, sizeof(drives) - at);
         if (at + length >= sizeof(drives)) break;  // an unterminated last root
-        if (GetDriveTypeA(root) == DRIVE_FIXED) {
-            int result = WalkDirectory(root, callback);
-            if (result) return result;
-        }
+        if (GetDriveTypeA(root) == DRIVE_FIXED) result = Walk(root, 0, callback, &walked);
         at += length + 1;
     }
-    return 0;
+    ForgetWalkedFolders(&walked);
+    return result;
 }
 
 int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory) {

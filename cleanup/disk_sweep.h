@@ -25,7 +25,10 @@ const DWORD DriveListBufferSize = 256;
 int SweepFixedDisks(DirectoryCallback callback);
 
 // Walks the folder and everything below it, each folder reported before its
-// contents. The path ends with a backslash ("C:\" or "C:\dir\"). 0 when the
+// contents. A folder that a junction or link leads to is entered only the
+// first time the walk comes to it (it is still reported each time), so a link
+// back up the tree closes no loop; one sweep keeps the folders of every drive.
+// The path ends with a backslash ("C:\" or "C:\dir\"). 0 when the
 // walk ended, the callback's non-zero value when it stopped it, 1 when a
 // level's path buffer could not be allocated. With no callback it only
 // descends. An entry whose path would not fit the level's buffer (with room

@@ -147,7 +147,9 @@ wine_differs() {
 
 # run_tool ARGS...: runs Kurrelfix.exe as a user would, from C:\Tools with C:\
 # as the current folder. Sets TOOL_RC, TOOL_OUT (console, CR removed) and
-# TOOL_RAW (a file with the console's bytes, outside drive C:).
+# TOOL_RAW (a file with the console's bytes, outside drive C:). With
+# E2E_TOOL_TIMEOUT set, a run that has not ended after so many seconds is
+# ended with the prefix's other processes, and TOOL_RC is 124.
 run_tool() {
     TOOL_RAW="$WINEPREFIX/console.txt"
     : >"$TOOL_RAW"
@@ -156,8 +158,10 @@ run_tool() {
     cp "$KURRELFIX_EXE" "$WINEPREFIX/drive_c/Tools/Kurrelfix.exe" || { TOOL_RC=255; return; }
     # The exit code is taken straight from wine, not through a pipe, so that
     # it holds whether or not the scenario set pipefail.
-    (cd "$WINEPREFIX/drive_c" && wine 'C:\Tools\Kurrelfix.exe' "$@" >"$TOOL_RAW" 2>/dev/null)
+    (cd "$WINEPREFIX/drive_c" &&
+        timeout "${E2E_TOOL_TIMEOUT:-0}" wine 'C:\Tools\Kurrelfix.exe' "$@" >"$TOOL_RAW" 2>/dev/null)
     TOOL_RC=$?
+    [ "$TOOL_RC" -ne 124 ] || [ -z "${E2E_TOOL_TIMEOUT:-}" ] || wineserver -k
     TOOL_OUT="$(tr -d '\r' <"$TOOL_RAW")"
     # A program that the scenario keeps running (a file holder, a worm the
     # tool did not end) keeps the prefix from settling, so the wait is

@@ -40,6 +40,7 @@ const char* const FailableCalls[] = {
     "FlushFileBuffers",
     "FreeLibrary",
     "GetFileAttributesA",
+    "GetFileInformationByHandle",
     "GetLogicalDriveStringsA",
     "GetModuleBaseNameA",
     "GetModuleFileNameA",

@@ -162,6 +162,18 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     // A descriptor applies only to a file that the call makes.
     bool existed = Current().Exists(Current().Absolute(path));
     HANDLE handle = INVALID_HANDLE_VALUE;
+    sim::FileNode* folder = Current().Find(path);
+    if (folder && folder->directory && (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
+        Current().platformId == VER_PLATFORM_WIN32_NT && disposition == OPEN_EXISTING) {
+        // NT opens a folder itself, to read what it is; Windows 9x opens none.
+        sim::HandleEntry entry;
+        entry.kind = sim::HandleKind::Folder;
+        entry.node = folder;
+        entry.access = access;
+        entry.share = share;
+        SetLastError(0);
+        return Current().NewHandle(entry);
+    }
     if (sim::IsDevicePath(path)) {
         error = sim::OpenDevice(Current(), path, access, share, disposition, flags, &handle);
     } else {
@@ -176,6 +188,35 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     }
     SetLastError(0);
     return handle;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    sim::HandleEntry* entry = ws.Lookup(file, sim::HandleKind::File);
+    if (!entry) entry = ws.Lookup(file, sim::HandleKind::Folder);
+    if (!entry || !information) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const sim::FileNode* node = entry->node;
+    const sim::FileNode* root = node;
+    while (root->parent) root = root->parent;
+    memset(information, 0, sizeof(*information));
+    information->dwFileAttributes =
+        node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    // One serial per drive letter, and the node's address as its file index:
+    // unique while the node lives, as an index is while its file does.
+    information->dwVolumeSerialNumber = 0x4B460000u | static_cast<unsigned char>(root->name[0]);
+    uint64_t index = reinterpret_cast<uintptr_t>(node);
+    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(index & 0xFFFFFFFF);
+    uint64_t size = node->directory ? 0 : node->data.size();
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
+    information->nNumberOfLinks = 1;
+    SetLastError(0);
+    return TRUE;
 }
 
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method) {

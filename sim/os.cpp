@@ -143,7 +143,7 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         sim::CloseDeviceOrEvent(ws, handle);
         return TRUE;
     }
-    for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Token,
+    for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Folder, sim::HandleKind::Token,
                                  sim::HandleKind::Process, sim::HandleKind::Snapshot}) {
         if (ws.Lookup(handle, kind)) {
             ws.FreeHandle(handle);

@@ -114,10 +114,11 @@ FileNode* Workstation::Find(std::string_view path) {
                     break;
                 }
             }
-            node = alias;
+            node = alias && alias->link ? alias->link : alias;
             return node != nullptr;
         }
         node = it->second.get();
+        if (node->link) node = node->link;
         return true;
     });
     return node;
@@ -148,7 +149,7 @@ FileNode* Workstation::MakeDirs(const std::string& absolutePath) {
             slot->attributes = FILE_ATTRIBUTE_DIRECTORY;
             slot->parent = node;
         }
-        node = slot.get();
+        node = slot->link ? slot->link : slot.get();
         return true;
     });
     return node;

@@ -159,6 +159,23 @@ Workstation& Workstation::Unlistable(const std::string& path) {
     return *this;
 }
 
+Workstation& Workstation::FolderLink(const std::string& path, const std::string& target,
+                                     bool reparsePoint) {
+    FileNode* to = MakeDirs(Absolute(target));
+    std::string full = Absolute(path);
+    size_t cut = full.find_last_of('\\');
+    FileNode* parent = MakeDirs(full.substr(0, cut));
+    auto& slot = parent->children[full.substr(cut + 1)];
+    if (slot) throw std::logic_error("FolderLink: something is already at " + full);
+    slot = std::make_unique<FileNode>();
+    slot->name = full.substr(cut + 1);
+    slot->parent = parent;
+    slot->directory = true;
+    slot->attributes = FILE_ATTRIBUTE_DIRECTORY | (reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    slot->link = to;
+    return *this;
+}
+
 Workstation& Workstation::OutsideCodePage(const std::string& path, bool withShortName) {
     FileNode* node = Find(path);
     if (!node) throw std::logic_error("OutsideCodePage: no such file " + path);

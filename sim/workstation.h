@@ -49,6 +49,9 @@ struct FileNode {
     // ANSI listing shows a "?" for each, a name no ANSI call can open.
     bool outsideCodePage = false;
     bool noShortName = false;  // the volume made no 8.3 name for it
+    // A folder link (a junction, or a Unix link under Wine): every path
+    // through it reaches this folder instead. It must outlive the link.
+    FileNode* link = nullptr;
     // Another process holds this file open, granting only these sharing rights.
     bool held = false;
     DWORD heldShare = 0;
@@ -201,12 +204,12 @@ struct Scanner {
 // ---- handles -------------------------------------------------------------
 
 enum class HandleKind {
-    Free, File, Search, Token, Process, Snapshot, Key, ScManager, Service, Device, Event
+    Free, File, Folder, Search, Token, Process, Snapshot, Key, ScManager, Service, Device, Event
 };
 
 struct HandleEntry {
     HandleKind kind = HandleKind::Free;
-    FileNode* node = nullptr;     // File, Search (the directory)
+    FileNode* node = nullptr;     // File, Folder, Search (the directory)
     DWORD access = 0;             // File, Key
     DWORD share = 0;              // File
     uint64_t position = 0;        // File; Search and Snapshot: next index
@@ -261,6 +264,11 @@ public:
     Workstation& Hold(const std::string& path, DWORD shareGranted);  // held by a helper process
     Workstation& Release(const std::string& path);
     Workstation& Unlistable(const std::string& path);
+    // A folder link at `path` that leads to the folder `target` (made when
+    // missing); a junction carries the reparse-point attribute, a Unix link
+    // under Wine does not.
+    Workstation& FolderLink(const std::string& path, const std::string& target,
+                            bool reparsePoint = true);
     // The file or folder's name has letters outside the ANSI code page; with
     // or without an 8.3 name beside it.
     Workstation& OutsideCodePage(const std::string& path, bool withShortName = true);

@@ -195,7 +195,9 @@ TEST_F(DiskSweep, UnlistableFolderIsPassedOver) {
 }
 
 struct AllocationCase {
-    int callsToSkip;  // levels that get their buffer before one does not
+    // Allocations before the one that fails: the root's level buffer, then
+    // the table of walked folders, then one level buffer per folder.
+    int callsToSkip;
     std::vector<std::string> seen;
 };
 
@@ -218,8 +220,8 @@ TEST_P(DiskSweepAllocation, FailedLevelBufferEndsTheWholeSweepWithOne) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, DiskSweepAllocation,
                          ::testing::Values(AllocationCase{0, {}},
-                                           AllocationCase{1, {"C:\\Tools"}},
-                                           AllocationCase{2, {"C:\\Tools", "C:\\Tools\\Sub"}}));
+                                           AllocationCase{2, {"C:\\Tools"}},
+                                           AllocationCase{3, {"C:\\Tools", "C:\\Tools\\Sub"}}));
 
 // The ANSI calls take no path of MAX_PATH (260) characters or more: a file
 // whose path is that long could never be opened, and a folder whose listing
@@ -285,6 +287,106 @@ TEST_F(DiskSweep, NamesOutsideTheCodePage) {
     }
 }
 
+// Junctions and links: every real folder is entered once, by the first road
+// the walk comes to, so a link back up the tree closes no loop and every file
+// is seen once; the walk reports its entries in the same order as ever.
+TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> links;
+        std::vector<std::string> seen;
+        std::string log;  // every line, levels 1 and 4
+        int failures;
+    };
+    const std::string kLog = "C:\\WINDOWS\\Kurrelfix.log";  // the run's own log
+    const std::string again = " leads to one walked already, not entered again\r\n";
+    const std::vector<std::string> plain = {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt",
+                                            "C:\\Tools", "C:\\WINDOWS", kLog};
+    const Case cases[] = {
+        {"a junction back to the root",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\"); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\A\\Up\\" + again, 0},
+        {"a Unix link back to the root, which Wine shows as a plain folder",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\", false); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\A\\Up\\" + again, 0},
+        {"two links back up the tree",
+         [](sim::Workstation& ws) {
+             ws.FolderLink("C:\\A\\Up", "C:\\", false).FolderLink("C:\\B\\ToA", "C:\\A", false);
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToA", "C:\\Tools",
+          "C:\\WINDOWS", kLog},
+         "Folder C:\\A\\Up\\" + again + "Folder C:\\B\\ToA\\" + again, 0},
+        {"a link to a later folder: walked through the link, not again by its own path",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\ToB", "C:\\B"); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\ToB", "C:\\A\\ToB\\b.txt", "C:\\B", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\B\\" + again, 0},
+        {"a link to a folder of another fixed drive",
+         [](sim::Workstation& ws) {
+             ws.AddDrive('E', DRIVE_FIXED).File("E:\\Stuff\\e.txt", "e").FolderLink("C:\\B\\ToE", "E:\\Stuff");
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToE", "C:\\B\\ToE\\e.txt",
+          "C:\\Tools", "C:\\WINDOWS", kLog, "E:\\Stuff"},
+         "Folder E:\\Stuff\\" + again, 0},
+        {"a junction whose folder cannot be named is not entered, and counts",
+         [](sim::Workstation& ws) {
+             ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100);
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Cannot look into folder C:\\A\\Up\\, error=1\r\n", 1},
+        {"a junction refused to us is passed over, as a refused folder is",
+         // CreateFileA: C:\ (0), C:\A\ (1), C:\A\Up\ (2)
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("CreateFileA", ERROR_ACCESS_DENIED, 2); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Cannot look into folder C:\\A\\Up\\, error=5\r\n", 0},
+        {"plain folders whose identity cannot be read are walked as ever (Windows 9x opens none)",
+         [](sim::Workstation& ws) { ws.FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100); },
+         plain, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_seen.clear();
+        sim::Workstation ws;
+        ws.File("C:\\A\\a.txt", "a").File("C:\\B\\b.txt", "b");
+        std::string log = RunLogged(ws, TraceInfo, [&] {
+            c.links(ws);
+            EXPECT_EQ(SweepFixedDisks(Record), 0);
+        });
+        EXPECT_EQ(Paths(), c.seen);
+        EXPECT_EQ(log, c.log);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
+// A worm copy that two roads lead to is found and deleted once; a tree of
+// many folders with a loop in it ends, and sees each of its files once.
+TEST_F(DiskSweep, LinksNeitherHideTheWormNorShowItTwice) {
+    sim::Workstation ws;
+    ws.FileBytes("C:\\Users\\Ann\\kurrel.exe", Worm())
+        .FolderLink("C:\\Documents and Settings", "C:\\Users")
+        .FolderLink("C:\\Users\\Ann\\Loop", "C:\\");
+    const int kFolders = 1500;  // more than the walked-folder table first holds
+    for (int i = 0; i < kFolders; ++i) ws.File("C:\\Many\\F" + std::to_string(i) + "\\f.txt", "f");
+
+    std::string log = RunLogged(ws, TraceInfo, [] { SweepFixedDisks(DeleteIfInfected); });
+
+    EXPECT_FALSE(ws.Exists("C:\\Users\\Ann\\kurrel.exe"));
+    std::vector<std::string> lines = Lines(log, "\r\n");
+    EXPECT_EQ(CountOf(lines, "Found infection"), 1) << log;
+    EXPECT_EQ(CountOf(lines, "Found infection \"C:\\Documents and Settings\\Ann\\kurrel.exe\""), 1) << log;
+    EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
+    EXPECT_EQ(g_removalOutcome.failureCount, 0);
+
+    g_seen.clear();
+    EXPECT_EQ(SweepFixedDisks(Record), 0);
+    int files = 0;
+    for (const Seen& seen : g_seen) files += seen.isDirectory ? 0 : 1;
+    EXPECT_EQ(files, kFolders + 1);  // and the run's own log
+    EXPECT_EQ(ws.OpenHandles(), 0);
+}
+
 // What the sweep cannot look at is a failure; a folder refused for lack of
 // access is normal (Windows keeps such folders) and only said at level 4.
 TEST_F(DiskSweep, PlacesTheSweepCannotLookAt) {
@@ -300,8 +402,10 @@ TEST_F(DiskSweep, PlacesTheSweepCannotLookAt) {
          "Cannot read the list of drives, error=8", TraceError, 1},
         {"a root that cannot be listed", [](sim::Workstation& ws) { ws.FailCall("FindFirstFileA", ERROR_ACCESS_DENIED); },
          "Cannot look into folder C:\\, error=5", TraceError, 1},
-        {"a folder level without its buffer", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
+        {"a folder level without its buffer", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 2); },
          "Cannot look into folder C:\\Data\\, error=8", TraceError, 1},
+        {"no room to remember the folders walked", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
+         "Cannot look into folder C:\\, error=8", TraceError, 1},
         {"a listing cut short", [](sim::Workstation& ws) { ws.FailCall("FindNextFileA", ERROR_NOT_READY, 2); },
          "Listing of folder C:\\Data\\ ended early, error=21", TraceError, 1},
         {"a folder refused for lack of access", [](sim::Workstation& ws) { ws.Unlistable("C:\\Data\\Private"); },

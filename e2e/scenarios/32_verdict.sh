@@ -5,6 +5,8 @@
 # families. A copy whose name is in Cyrillic letters, which the ANSI code
 # page lacks, is reached through its 8.3 name and deleted. A copy in a folder too deep for the ANSI calls (316 characters)
 # cannot be looked at: the run says so in the log and ends with 3, never 0.
+# Two folder links that lead back up the tree (Unix links, which Wine shows
+# as folders) close no loop: the run ends at once and finds each copy once.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -58,4 +60,35 @@ check "the run does not say 'not found': exit code 3" [ "$TOOL_RC" -eq 3 ]
 check "the log names the folder it could not look into, at its limit" \
     bash -c "tr -d '\\r' <'$(log_file)' | grep -Eq '^Cannot look into folder C:.Deep.*, error=206$'"
 check "the copy is still there, as the log says" [ -e "$(unix_path "$deep\\worm copy.exe")" ]
+
+folder_loops() {  # folder_loops nt|win98
+    echo "-- two folder links back up the tree ($1)"
+    if [ "$1" = win98 ]; then new_prefix win98; else new_prefix; fi
+    local loops
+    loops="$(unix_path 'C:\Loops')"
+    mkdir -p "$loops/A" "$loops/B/Deeper"
+    "$SAMPLE" make "$loops/A/worm copy.exe" 12000 F0BC4217 >/dev/null
+    "$SAMPLE" make "$loops/B/Deeper/kurrel.exe" 12000 F0BC4217 >/dev/null
+    ln -s ../.. "$loops/A/Up"             # C:\Loops\A\Up is C:\
+    ln -s ../.. "$loops/B/Deeper/Back"    # C:\Loops\B\Deeper\Back is C:\Loops
+    check "$1: Wine shows the links as folders" \
+        bash -c "wine cmd /c dir /b /ad 'C:\Loops\A' 2>/dev/null | tr -d '\r' | grep -qx Up"
+    # Without the fix this run went on for more than fifteen minutes.
+    E2E_TOOL_TIMEOUT=300 run_tool /SILENT
+    check "$1: the run ended by itself" [ "$TOOL_RC" -ne 124 ]
+    check "$1: exit code 1" [ "$TOOL_RC" -eq 1 ]
+    check "$1: both copies are gone" \
+        bash -c "[ ! -e '$loops/A/worm copy.exe' ] && [ ! -e '$loops/B/Deeper/kurrel.exe' ]"
+    check "$1: each copy was found once" \
+        bash -c "[ \"\$(tr -d '\r' <'$(log_file)' | grep -c '^Found infection ')\" -eq 2 ]"
+    check "$1: the first link is not entered" \
+        log_has 'Folder C:\Loops\A\Up\ leads to one walked already, not entered again'
+    check "$1: nor the second" \
+        log_has 'Folder C:\Loops\B\Deeper\Back\ leads to one walked already, not entered again'
+    check "$1: the links themselves are still there" \
+        bash -c "[ -L '$loops/A/Up' ] && [ -L '$loops/B/Deeper/Back' ]"
+}
+
+folder_loops nt
+folder_loops win98
 finish

@@ -247,8 +247,11 @@ void RunChild(const FaultRun& fault, FILE* out) {
     if (code < 0 || code > 3) checks.Add("exit-range", "exit code " + std::to_string(code));
     if (handles != 0) {
         std::string kinds;
-        const char* names[] = {"free",    "file",     "search",    "token",   "process", "snapshot",
-                               "key",     "scmanager", "service",  "device",  "event"};
+        // In the order of sim::HandleKind.
+        const char* names[] = {"free",    "file",    "folder",    "search",  "token", "process",
+                               "snapshot", "key",    "scmanager", "service", "device", "event"};
+        static_assert(sizeof(names) / sizeof(names[0]) == static_cast<int>(sim::HandleKind::Event) + 1,
+                      "a name for every kind of handle");
         for (int k = 1; k <= static_cast<int>(sim::HandleKind::Event); ++k) {
             int n = ws.OpenHandles(static_cast<sim::HandleKind>(k));
             if (n) kinds += std::string(kinds.empty() ? "" : ", ") + std::to_string(n) + " " + names[k];

@@ -49,7 +49,10 @@ const std::vector<WorkstationKind>& Workstations() {
 void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std::string>* wormFiles) {
     std::string run = kind.infected ? kWormRun : "";
     if (kind.nt) {
-        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run);
+        // A junction back to the drive's root, which the disk sweep must
+        // not go round.
+        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run)
+            .FolderLink("C:\\My Documents\\All of C", "C:\\");
     } else {
         ws.Win9x();
     }
