@@ -159,10 +159,12 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    // A descriptor applies only to a file that the call makes.
-    bool existed = Current().Exists(Current().Absolute(path));
+    // A descriptor applies only to a file that the call makes. (Find, which
+    // makes no copy of an absolute path: the benchmark counts allocations.)
+    sim::FileNode* existing = Current().Find(path);
+    bool existed = existing != nullptr;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    sim::FileNode* folder = Current().Find(path);
+    sim::FileNode* folder = existing;
     if (folder && folder->directory && (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
         Current().platformId == VER_PLATFORM_WIN32_NT && disposition == OPEN_EXISTING) {
         // NT opens a folder itself, to read what it is; Windows 9x opens none.
