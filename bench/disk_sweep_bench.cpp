@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cleanup/disk_sweep.h"
+#include "cleanup/walked_folders.h"
 #include "sim/workstation.h"
 
 // ---- counting every heap allocation of the process ------------------------
@@ -178,8 +179,8 @@ void BM_DiskSweep(benchmark::State& state) {
 
     // One sweep with every allocation counted. Each folder level may have its
     // 64000-byte path buffer (the drive root too), and the table of walked
-    // folders its buffers: 1024 slots at first, doubled whenever it would be
-    // more than half full. Anything beyond that is spent on files.
+    // folders its buffers, doubled whenever it would be more than half full.
+    // Anything beyond that is spent on files.
     g_allocations = 0;
     g_counting = true;
     Sweep();
@@ -188,7 +189,7 @@ void BM_DiskSweep(benchmark::State& state) {
     long tableBuffers = 0;
     for (long slots = 0, walked = 1; walked <= pathBuffers; ++walked) {
         if (walked * 2 > slots) {
-            slots = slots ? slots * 2 : 1024;
+            slots = slots ? slots * 2 : static_cast<long>(WalkedFoldersFirstCapacity);
             ++tableBuffers;
         }
     }

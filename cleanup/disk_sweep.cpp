@@ -223,18 +223,19 @@ int SweepFixedDisks(DirectoryCallback callback) {
         return 0;
     }
 
-    // One set for every drive: a link may lead from one drive to another.
-    WalkedFolders walked = {nullptr, 0, 0};
     int result = 0;
     size_t at = 0;
     while (result == 0 && at < sizeof(drives) && drives[at]) {
         const char* root = drives + at;
         size_t length = strnlen(root, sizeof(drives) - at);
         if (at + length >= sizeof(drives)) break;  // an unterminated last root
-        if (GetDriveTypeA(root) == DRIVE_FIXED) result = Walk(root, 0, callback, &walked);
+        // Each drive starts afresh. A volume's serial number need not be
+        // unique (a cloned disk keeps its source's), and its folders would
+        // then pass for folders of the other one, walked already. A folder
+        // that a link from another drive led to is walked again here.
+        if (GetDriveTypeA(root) == DRIVE_FIXED) result = WalkDirectory(root, callback);
         at += length + 1;
     }
-    ForgetWalkedFolders(&walked);
     return result;
 }
 

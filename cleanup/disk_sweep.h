@@ -19,15 +19,15 @@ const size_t WalkPathBufferSize = 64000;
 // GetLogicalDriveStringsA's answer is read into this many bytes.
 const DWORD DriveListBufferSize = 256;
 
-// Walks every fixed drive from its root. 0 when all were walked to the end
-// (or no drive list could be read), else the first non-zero value of a walk;
-// the drives after it are not visited.
+// Walks every fixed drive from its root, each as WalkDirectory does. 0 when
+// all were walked to the end (or no drive list could be read), else the first
+// non-zero value of a walk; the drives after it are not visited.
 int SweepFixedDisks(DirectoryCallback callback);
 
 // Walks the folder and everything below it, each folder reported before its
 // contents. A folder that a junction or link leads to is entered only the
 // first time the walk comes to it (it is still reported each time), so a link
-// back up the tree closes no loop; one sweep keeps the folders of every drive.
+// back up the tree closes no loop.
 // The path ends with a backslash ("C:\" or "C:\dir\"). 0 when the
 // walk ended, the callback's non-zero value when it stopped it, 1 when a
 // level's path buffer could not be allocated. With no callback it only

@@ -8,9 +8,6 @@ struct WalkedFolderSlot {
     DWORD used;
 };
 
-// Enough for a small disk without growing; 16 bytes a slot.
-static const size_t FirstCapacity = 1024;
-
 static size_t SlotOf(const FolderId& id, size_t capacity) {
     // File indexes of one volume are close together: mix every bit in.
     uint32_t hash = 2166136261u;
@@ -43,7 +40,7 @@ int HasWalked(const WalkedFolders* set, const FolderId& id) {
 }
 
 static int Grow(WalkedFolders* set) {
-    size_t capacity = set->capacity ? set->capacity * 2 : FirstCapacity;
+    size_t capacity = set->capacity ? set->capacity * 2 : WalkedFoldersFirstCapacity;
     if (capacity > ((size_t)-1) / sizeof(WalkedFolderSlot)) return 0;
     WalkedFolderSlot* slots =
         static_cast<WalkedFolderSlot*>(AllocBuffer(capacity * sizeof(WalkedFolderSlot)));

@@ -15,6 +15,10 @@ struct FolderId {
 
 struct WalkedFolderSlot;
 
+// Slots of the table when the first folder comes; it doubles whenever it
+// would be more than half full.
+const size_t WalkedFoldersFirstCapacity = 1024;
+
 // An open-addressed table in one heap buffer, grown by doubling. All zero is
 // the empty set; ForgetWalkedFolders releases the buffer.
 struct WalkedFolders {

@@ -201,18 +201,16 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const sim::FileNode* node = entry->node;
+    sim::FileNode* node = entry->node;
     const sim::FileNode* root = node;
     while (root->parent) root = root->parent;
+    sim::Drive& drive = ws.drives[root->name[0]];
+    if (node->fileIndex == 0) node->fileIndex = drive.nextFileIndex++;
     memset(information, 0, sizeof(*information));
     information->dwFileAttributes =
         node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
-    // One serial per drive letter, and the node's address as its file index:
-    // unique while the node lives, as an index is while its file does.
-    information->dwVolumeSerialNumber = 0x4B460000u | static_cast<unsigned char>(root->name[0]);
-    uint64_t index = reinterpret_cast<uintptr_t>(node);
-    information->nFileIndexHigh = static_cast<DWORD>(index >> 32);
-    information->nFileIndexLow = static_cast<DWORD>(index & 0xFFFFFFFF);
+    information->dwVolumeSerialNumber = drive.serial;
+    information->nFileIndexLow = node->fileIndex;
     uint64_t size = node->directory ? 0 : node->data.size();
     information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
@@ -546,12 +544,13 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     size_t cut = text.find_last_of("\\/");
     std::string_view dirPath = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut + 1);
     std::string_view mask = cut == std::string_view::npos ? text : text.substr(cut + 1);
-    sim::FileNode* dir = dirPath.empty() ? ws.Find(ws.currentDirectory) : ws.Find(dirPath);
+    const sim::FileNode* link = nullptr;
+    sim::FileNode* dir = dirPath.empty() ? ws.Find(ws.currentDirectory) : ws.Find(dirPath, &link);
     if (!dir || !dir->directory) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    if (dir->unlistable) {
+    if (dir->unlistable || (link && link->unlistable)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }

@@ -88,7 +88,10 @@ std::string Workstation::Absolute(std::string_view path) const {
 
 // Resolves without allocating when the path is absolute, since the disk sweep
 // and the matcher resolve a path for every file.
-FileNode* Workstation::Find(std::string_view path) {
+FileNode* Workstation::Find(std::string_view path) { return Find(path, nullptr); }
+
+FileNode* Workstation::Find(std::string_view path, const FileNode** lastLink) {
+    if (lastLink) *lastLink = nullptr;
     std::string storage;
     bool simple = path.size() >= 3 && path[1] == ':' && IsSeparator(path[2]) &&
                   !HasDotComponent(path.substr(2));
@@ -114,10 +117,12 @@ FileNode* Workstation::Find(std::string_view path) {
                     break;
                 }
             }
+            if (lastLink) *lastLink = alias && alias->link ? alias : nullptr;
             node = alias && alias->link ? alias->link : alias;
             return node != nullptr;
         }
         node = it->second.get();
+        if (lastLink) *lastLink = node->link ? node : nullptr;
         if (node->link) node = node->link;
         return true;
     });

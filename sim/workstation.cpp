@@ -100,7 +100,16 @@ Workstation& Workstation::AddDrive(char letter, UINT type) {
         drive.root->directory = true;
         drive.root->attributes = FILE_ATTRIBUTE_DIRECTORY;
         drive.root->name = std::string(1, Upper(letter)) + ":";
+        drive.root->fileIndex = 5;
+        drive.serial = 0x4B460000u | static_cast<unsigned char>(Upper(letter));
     }
+    return *this;
+}
+
+Workstation& Workstation::VolumeSerial(char letter, DWORD serial) {
+    auto drive = drives.find(Upper(letter));
+    if (drive == drives.end()) throw std::logic_error("VolumeSerial: no drive");
+    drive->second.serial = serial;
     return *this;
 }
 
@@ -160,7 +169,7 @@ Workstation& Workstation::Unlistable(const std::string& path) {
 }
 
 Workstation& Workstation::FolderLink(const std::string& path, const std::string& target,
-                                     bool reparsePoint) {
+                                     bool reparsePoint, bool refusesListing) {
     FileNode* to = MakeDirs(Absolute(target));
     std::string full = Absolute(path);
     size_t cut = full.find_last_of('\\');
@@ -173,6 +182,7 @@ Workstation& Workstation::FolderLink(const std::string& path, const std::string&
     slot->directory = true;
     slot->attributes = FILE_ATTRIBUTE_DIRECTORY | (reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
     slot->link = to;
+    slot->unlistable = refusesListing;
     return *this;
 }
 

@@ -52,6 +52,7 @@ struct FileNode {
     // A folder link (a junction, or a Unix link under Wine): every path
     // through it reaches this folder instead. It must outlive the link.
     FileNode* link = nullptr;
+    DWORD fileIndex = 0;  // 0 until GetFileInformationByHandle first asks
     // Another process holds this file open, granting only these sharing rights.
     bool held = false;
     DWORD heldShare = 0;
@@ -68,6 +69,11 @@ struct FileNode {
 struct Drive {
     UINT type = DRIVE_FIXED;
     std::unique_ptr<FileNode> root;
+    DWORD serial = 0;  // the volume's serial number; AddDrive makes one from the letter
+    // File indexes are handed out in the order they are first asked for, from
+    // here on (the root has 5, as on NTFS): two drives built and walked alike
+    // give the same indexes, as a cloned disk does.
+    DWORD nextFileIndex = 16;
 };
 
 // ---- registry ----------------------------------------------------------
@@ -255,6 +261,7 @@ public:
     Workstation& ModulePath(const std::string& path);
     Workstation& CurrentDirectory(const std::string& path);
     Workstation& AddDrive(char letter, UINT type);
+    Workstation& VolumeSerial(char letter, DWORD serial);  // as a cloned disk keeps it
     Workstation& Dir(const std::string& path);
     Workstation& File(const std::string& path, const std::string& bytes,
                       DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
@@ -265,10 +272,12 @@ public:
     Workstation& Release(const std::string& path);
     Workstation& Unlistable(const std::string& path);
     // A folder link at `path` that leads to the folder `target` (made when
-    // missing); a junction carries the reparse-point attribute, a Unix link
-    // under Wine does not.
+    // missing). A junction carries the reparse-point attribute; without it,
+    // the link is one that the listing does not mark, which the walk can know
+    // only by where it leads. A junction may refuse to be listed itself, as
+    // "Documents and Settings" does from Windows Vista on.
     Workstation& FolderLink(const std::string& path, const std::string& target,
-                            bool reparsePoint = true);
+                            bool reparsePoint = true, bool refusesListing = false);
     // The file or folder's name has letters outside the ANSI code page; with
     // or without an 8.3 name beside it.
     Workstation& OutsideCodePage(const std::string& path, bool withShortName = true);
@@ -308,6 +317,9 @@ public:
 
     // ---- looking at the machine: sim/paths.cpp ----
     FileNode* Find(std::string_view path);  // nullptr when absent
+    // The same, and the folder link that the last name of the path is, or
+    // nullptr when it is none.
+    FileNode* Find(std::string_view path, const FileNode** lastLink);
     bool Exists(std::string_view path) { return Find(path) != nullptr; }
     std::string Read(std::string_view path);  // bytes of a file, "" when absent
     RegKey* FindKey(HKEY root, std::string_view path);

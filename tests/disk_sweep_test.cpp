@@ -307,7 +307,7 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\"); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\A\\Up\\" + again, 0},
-        {"a Unix link back to the root, which Wine shows as a plain folder",
+        {"a link back to the root that the listing does not mark as one",
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\", false); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\A\\Up\\" + again, 0},
@@ -322,13 +322,25 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\ToB", "C:\\B"); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\ToB", "C:\\A\\ToB\\b.txt", "C:\\B", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\B\\" + again, 0},
-        {"a link to a folder of another fixed drive",
+        {"a link to another fixed drive: each drive is walked whole on its own",
          [](sim::Workstation& ws) {
              ws.AddDrive('E', DRIVE_FIXED).File("E:\\Stuff\\e.txt", "e").FolderLink("C:\\B\\ToE", "E:\\Stuff");
          },
          {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToE", "C:\\B\\ToE\\e.txt",
-          "C:\\Tools", "C:\\WINDOWS", kLog, "E:\\Stuff"},
-         "Folder E:\\Stuff\\" + again, 0},
+          "C:\\Tools", "C:\\WINDOWS", kLog, "E:\\Stuff", "E:\\Stuff\\e.txt"},
+         "", 0},
+        {"a drive cloned from C: (its serial number and file indexes) is walked whole",
+         [](sim::Workstation& ws) {
+             ws.AddDrive('E', DRIVE_FIXED).File("E:\\Data\\e.txt", "e");
+             ws.VolumeSerial('C', 0x1234ABCD).VolumeSerial('E', 0x1234ABCD);
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog,
+          "E:\\Data", "E:\\Data\\e.txt"},
+         "", 0},
+        {"a junction refused to us (as Documents and Settings) does not keep its folder from being walked",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Docs", "C:\\B", true, true); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Docs", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Cannot look into folder C:\\A\\Docs\\, error=5\r\n", 0},
         {"a junction whose folder cannot be named is not entered, and counts",
          [](sim::Workstation& ws) {
              ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100);
@@ -340,9 +352,10 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("CreateFileA", ERROR_ACCESS_DENIED, 2); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Cannot look into folder C:\\A\\Up\\, error=5\r\n", 0},
-        {"plain folders whose identity cannot be read are walked as ever (Windows 9x opens none)",
+        {"plain folders whose identity cannot be read are walked as ever",
          [](sim::Workstation& ws) { ws.FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100); },
          plain, "", 0},
+        {"Windows 9x opens no folder, and walks as ever", [](sim::Workstation& ws) { ws.Win9x(); }, plain, "", 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -376,6 +389,8 @@ TEST_F(DiskSweep, LinksNeitherHideTheWormNorShowItTwice) {
     std::vector<std::string> lines = Lines(log, "\r\n");
     EXPECT_EQ(CountOf(lines, "Found infection"), 1) << log;
     EXPECT_EQ(CountOf(lines, "Found infection \"C:\\Documents and Settings\\Ann\\kurrel.exe\""), 1) << log;
+    // The real folder, after the table of walked folders has grown twice.
+    EXPECT_EQ(CountOf(lines, "Folder C:\\Users\\ leads to one walked already, not entered again"), 1) << log;
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
     EXPECT_EQ(g_removalOutcome.failureCount, 0);
 

@@ -61,6 +61,13 @@ check "the log names the folder it could not look into, at its limit" \
     bash -c "tr -d '\\r' <'$(log_file)' | grep -Eq '^Cannot look into folder C:.Deep.*, error=206$'"
 check "the copy is still there, as the log says" [ -e "$(unix_path "$deep\\worm copy.exe")" ]
 
+links_not_entered() {
+    check "$1: the first link is not entered" \
+        log_has 'Folder C:\Loops\A\Up\ leads to one walked already, not entered again'
+    check "$1: nor the second" \
+        log_has 'Folder C:\Loops\B\Deeper\Back\ leads to one walked already, not entered again'
+}
+
 folder_loops() {  # folder_loops nt|win98
     echo "-- two folder links back up the tree ($1)"
     if [ "$1" = win98 ]; then new_prefix win98; else new_prefix; fi
@@ -73,7 +80,8 @@ folder_loops() {  # folder_loops nt|win98
     ln -s ../.. "$loops/B/Deeper/Back"    # C:\Loops\B\Deeper\Back is C:\Loops
     check "$1: Wine shows the links as folders" \
         bash -c "wine cmd /c dir /b /ad 'C:\Loops\A' 2>/dev/null | tr -d '\r' | grep -qx Up"
-    # Without the fix this run went on for more than fifteen minutes.
+    # A walk that follows the links round does not end (more than fifteen
+    # minutes under Wine), hence the bound.
     E2E_TOOL_TIMEOUT=300 run_tool /SILENT
     check "$1: the run ended by itself" [ "$TOOL_RC" -ne 124 ]
     check "$1: exit code 1" [ "$TOOL_RC" -eq 1 ]
@@ -81,10 +89,12 @@ folder_loops() {  # folder_loops nt|win98
         bash -c "[ ! -e '$loops/A/worm copy.exe' ] && [ ! -e '$loops/B/Deeper/kurrel.exe' ]"
     check "$1: each copy was found once" \
         bash -c "[ \"\$(tr -d '\r' <'$(log_file)' | grep -c '^Found infection ')\" -eq 2 ]"
-    check "$1: the first link is not entered" \
-        log_has 'Folder C:\Loops\A\Up\ leads to one walked already, not entered again'
-    check "$1: nor the second" \
-        log_has 'Folder C:\Loops\B\Deeper\Back\ leads to one walked already, not entered again'
+    if [ "$1" = nt ]; then
+        links_not_entered nt
+    else
+        wine_differs "Wine opens folders in its win98 mode; Windows 9x opens none, and has no links" \
+            links_not_entered win98
+    fi
     check "$1: the links themselves are still there" \
         bash -c "[ -L '$loops/A/Up' ] && [ -L '$loops/B/Deeper/Back' ]"
 }
