@@ -27,14 +27,19 @@ static void ReportUnlooked(const char* format, const char* path, DWORD error) {
     CountFailure();
 }
 
+static const char UnlookedFolder[] = "Cannot look into folder %s, error=%ld\n";
+
 // A folder that is not ours to look into, as Windows keeps "System Volume
-// Information", or one that went away since it was listed: said, and passed.
-static void ReportPassedOver(const char* path, DWORD error) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cannot look into folder %s, error=%ld\n", path,
-             (long)error);
+// Information", or one that went away since it was listed.
+static int IsPassedOver(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND ||
+           error == ERROR_PATH_NOT_FOUND;
 }
 
-static const char UnlookedFolder[] = "Cannot look into folder %s, error=%ld\n";
+// Such a folder is said, and passed.
+static void ReportPassedOver(const char* path, DWORD error) {
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, UnlookedFolder, path, (long)error);
+}
 
 static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
                 WalkedFolders* walked);
@@ -149,8 +154,7 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
     // loop, so it is not entered. One that leads nowhere, or is refused to
     // us, would not list either.
     if (!known && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        if (idError == ERROR_ACCESS_DENIED || idError == ERROR_FILE_NOT_FOUND ||
-            idError == ERROR_PATH_NOT_FOUND) {
+        if (IsPassedOver(idError)) {
             ReportPassedOver(path, idError);
         } else {
             ReportUnlooked(UnlookedFolder, path, idError);
@@ -167,8 +171,7 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
         bool root = end == 3 && path[1] == ':';
         if (root && (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES)) {
             // nothing there
-        } else if (!root && (error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND ||
-                             error == ERROR_PATH_NOT_FOUND)) {
+        } else if (!root && IsPassedOver(error)) {
             ReportPassedOver(path, error);
         } else {
             ReportUnlooked(UnlookedFolder, path, error);

@@ -37,7 +37,10 @@ console_has() { tr -d '\r' <"$TOOL_RAW" | grep -qxF -- "$1"; }
 tool_log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
 
 tool_shares_scenario() {
-    local family="$1" deleted ignored refused refused_word user_shares ipc_line name
+    local family="$1" deleted ignored refused refused_word user_shares ipc_line name file
+    for file in "$KURRELFIX_EXE" "$SHARE_TOOL" "$E2E_HOST_BIN/kurrel_sample"; do
+        [ -e "$file" ] || { echo "  FAIL missing $file"; exit 1; }
+    done
     if [ "$family" = 9x ]; then
         new_prefix win98
         deleted=deleted ignored=ignored refused=PUBLIC refused_word='not deleted, error'

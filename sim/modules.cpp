@@ -37,6 +37,18 @@ sim::Module* ModuleOf(sim::Workstation& ws, HMODULE handle) {
     return nullptr;
 }
 
+// LoadLibraryA and LoadLibraryW alike: a library that this family has.
+HMODULE Load(sim::Workstation& ws, const char* name) {
+    auto it = ws.modules.find(ModuleKey(name));
+    if (it == ws.modules.end() || !it->second.loadable ||
+        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    ++it->second.loadCount;
+    return HandleOf(it->second);
+}
+
 }  // namespace
 
 namespace sim {
@@ -78,19 +90,11 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     SIM_FAILABLE(nullptr);
-    sim::Workstation& ws = Current();
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    auto it = ws.modules.find(ModuleKey(name));
-    if (it == ws.modules.end() || !it->second.loadable ||
-        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    ++it->second.loadCount;
-    return HandleOf(it->second);
+    return Load(Current(), name);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
@@ -130,13 +134,5 @@ HMODULE WINAPI LoadLibraryW(const WCHAR* name) {
     }
     std::string narrow;
     for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
-    sim::Workstation& ws = Current();
-    auto it = ws.modules.find(ModuleKey(narrow.c_str()));
-    if (it == ws.modules.end() || !it->second.loadable ||
-        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return nullptr;
-    }
-    ++it->second.loadCount;
-    return HandleOf(it->second);
+    return Load(Current(), narrow.c_str());
 }

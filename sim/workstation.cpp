@@ -123,21 +123,30 @@ Workstation& Workstation::File(const std::string& path, const std::string& bytes
     return FileBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.end()), attributes);
 }
 
-Workstation& Workstation::FileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
-                                    DWORD attributes) {
-    std::string full = Absolute(path);
+// The node at the path, its folders made; a new one when there was none
+// (`*made` says which).
+static FileNode* Place(Workstation& ws, const std::string& path, bool* made) {
+    std::string full = ws.Absolute(path);
     size_t cut = full.find_last_of('\\');
-    FileNode* parent = MakeDirs(full.substr(0, cut));
+    FileNode* parent = ws.MakeDirs(full.substr(0, cut));
     std::string leaf = full.substr(cut + 1);
     auto& slot = parent->children[leaf];
+    *made = !slot;
     if (!slot) {
         slot = std::make_unique<FileNode>();
         slot->name = leaf;
         slot->parent = parent;
     }
-    slot->directory = false;
-    slot->attributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
-    slot->data = bytes;
+    return slot.get();
+}
+
+Workstation& Workstation::FileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
+                                    DWORD attributes) {
+    bool made = false;
+    FileNode* node = Place(*this, path, &made);
+    node->directory = false;
+    node->attributes = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY);
+    node->data = bytes;
     return *this;
 }
 
@@ -171,18 +180,13 @@ Workstation& Workstation::Unlistable(const std::string& path) {
 Workstation& Workstation::FolderLink(const std::string& path, const std::string& target,
                                      bool reparsePoint, bool refusesListing) {
     FileNode* to = MakeDirs(Absolute(target));
-    std::string full = Absolute(path);
-    size_t cut = full.find_last_of('\\');
-    FileNode* parent = MakeDirs(full.substr(0, cut));
-    auto& slot = parent->children[full.substr(cut + 1)];
-    if (slot) throw std::logic_error("FolderLink: something is already at " + full);
-    slot = std::make_unique<FileNode>();
-    slot->name = full.substr(cut + 1);
-    slot->parent = parent;
-    slot->directory = true;
-    slot->attributes = FILE_ATTRIBUTE_DIRECTORY | (reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
-    slot->link = to;
-    slot->unlistable = refusesListing;
+    bool made = false;
+    FileNode* node = Place(*this, path, &made);
+    if (!made) throw std::logic_error("FolderLink: something is already at " + path);
+    node->directory = true;
+    node->attributes = FILE_ATTRIBUTE_DIRECTORY | (reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    node->link = to;
+    node->unlistable = refusesListing;
     return *this;
 }
 
