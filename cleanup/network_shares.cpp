@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "cleanup/share_journal.h"
+#include "support/system_library.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
@@ -12,13 +13,21 @@ KF_PROCESS_STATE ShareBufferSlot ShareBuffer;
 // The UTF-16 name of an NT share as 8-bit text: the size the log lines take.
 static const size_t NameBufferSize = 256;
 
-// GetProcAddress hands out one function type for every entry point; the cast
-// through void(*)(void) is the one the compiler lets pass between unrelated
-// function types.
+HMODULE LoadShareLibrary(int nt) {
+    HMODULE library = nt ? LoadSystemLibraryWide("netapi32.dll") : LoadSystemLibrary("svrapi.dll");
+    if (!library) {
+        PrintAndLog("%s %ld", nt ? "cannot load netapi32.dll library" : "cannot load svrapi.dll library",
+                    (long)GetLastError());
+    }
+    return library;
+}
+
+// One function of the share library, or the line that says it is missing.
 template <typename Function>
-static Function BindEntryPoint(HMODULE module, const char* name) {
-    FARPROC address = GetProcAddress(module, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
+static int Bind(HMODULE library, const char* name, const char* missing, Function* function) {
+    *function = BindFunction<Function>(library, name);
+    if (!*function) PrintAndLog("%s %ld", missing, (long)GetLastError());
+    return *function != nullptr;
 }
 
 // IPC$ carries the machine's own remote administration and stays.
@@ -104,19 +113,11 @@ int DeleteShares9x(ShareFilterFunction filter, ShareBufferSlot* slot) {
     slot->entries[0] = 0;
     slot->count = 1;
 
-    HMODULE library = LoadLibraryA("svrapi.dll");
-    if (!library) {
-        PrintAndLog("%s %ld", "cannot load svrapi.dll library", (long)GetLastError());
-        return 0;
-    }
-    NetShareEnum9xFunction shareEnum = BindEntryPoint<NetShareEnum9xFunction>(library, "NetShareEnum");
-    if (!shareEnum) {
-        PrintAndLog("%s %ld", "there is no funWin95NetShareEnum", (long)GetLastError());
-        return 0;
-    }
-    NetShareDel9xFunction shareDel = BindEntryPoint<NetShareDel9xFunction>(library, "NetShareDel");
-    if (!shareDel) {
-        PrintAndLog("%s %ld", "there is no NetShareDel", (long)GetLastError());
+    HMODULE library = LoadShareLibrary(0);
+    NetShareEnum9xFunction shareEnum;
+    NetShareDel9xFunction shareDel;
+    if (!library || !Bind(library, "NetShareEnum", "there is no funWin95NetShareEnum", &shareEnum) ||
+        !Bind(library, "NetShareDel", "there is no NetShareDel", &shareDel)) {
         return 0;
     }
     unsigned short entriesRead = 0;
@@ -148,25 +149,13 @@ int DeleteShares9x(ShareFilterFunction filter, ShareBufferSlot* slot) {
 }
 
 int DeleteSharesNT(ShareFilterFunction filter, ShareBufferSlot* slot) {
-    HMODULE library = LoadLibraryW(NetapiDllName);
-    if (!library) {
-        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
-        return 0;
-    }
-    NetShareEnumNTFunction shareEnum = BindEntryPoint<NetShareEnumNTFunction>(library, "NetShareEnum");
-    if (!shareEnum) {
-        PrintAndLog("%s %ld", "there is no funcNetShareEnum", (long)GetLastError());
-        return 0;
-    }
-    NetApiBufferFreeFunction bufferFree =
-        BindEntryPoint<NetApiBufferFreeFunction>(library, "NetApiBufferFree");
-    if (!bufferFree) {
-        PrintAndLog("%s %ld", "there is no NetApiBufferFree", (long)GetLastError());
-        return 0;
-    }
-    NetShareDelNTFunction shareDel = BindEntryPoint<NetShareDelNTFunction>(library, "NetShareDel");
-    if (!shareDel) {
-        PrintAndLog("%s %ld", "there is no NetShareDel", (long)GetLastError());
+    HMODULE library = LoadShareLibrary(1);
+    NetShareEnumNTFunction shareEnum;
+    NetApiBufferFreeFunction bufferFree;
+    NetShareDelNTFunction shareDel;
+    if (!library || !Bind(library, "NetShareEnum", "there is no funcNetShareEnum", &shareEnum) ||
+        !Bind(library, "NetApiBufferFree", "there is no NetApiBufferFree", &bufferFree) ||
+        !Bind(library, "NetShareDel", "there is no NetShareDel", &shareDel)) {
         return 0;
     }
 
@@ -232,16 +221,9 @@ int RemoveShares(FILE* stream) {
 }
 
 int AddShare9x(void* record, long* status) {
-    HMODULE library = LoadLibraryA("svrapi.dll");
-    if (!library) {
-        PrintAndLog("%s %ld", "cannot load svrapi.dll library", (long)GetLastError());
-        return 0;
-    }
-    NetShareAdd9xFunction shareAdd = BindEntryPoint<NetShareAdd9xFunction>(library, "NetShareAdd");
-    if (!shareAdd) {
-        PrintAndLog("%s %ld", "there is no funcNetShareAdd", (long)GetLastError());
-        return 0;
-    }
+    HMODULE library = LoadShareLibrary(0);
+    NetShareAdd9xFunction shareAdd;
+    if (!library || !Bind(library, "NetShareAdd", "there is no funcNetShareAdd", &shareAdd)) return 0;
     unsigned result = shareAdd(nullptr, 50, static_cast<const char*>(record), sizeof(share_info_50));
     char name[sizeof(static_cast<share_info_50*>(record)->shi50_netname) + 1];
     Name9x(static_cast<share_info_50*>(record), name);
@@ -252,16 +234,9 @@ int AddShare9x(void* record, long* status) {
 }
 
 int AddShareNT(void* record, long* status) {
-    HMODULE library = LoadLibraryW(NetapiDllName);
-    if (!library) {
-        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
-        return 0;
-    }
-    NetShareAddNTFunction shareAdd = BindEntryPoint<NetShareAddNTFunction>(library, "NetShareAdd");
-    if (!shareAdd) {
-        PrintAndLog("%s %ld", "there is no funcNetShareAdd", (long)GetLastError());
-        return 0;
-    }
+    HMODULE library = LoadShareLibrary(1);
+    NetShareAddNTFunction shareAdd;
+    if (!library || !Bind(library, "NetShareAdd", "there is no funcNetShareAdd", &shareAdd)) return 0;
     DWORD parameterError = 0;
     NET_API_STATUS result = shareAdd(nullptr, 502, static_cast<LPBYTE>(record), &parameterError);
     char name[NameBufferSize];
@@ -272,17 +247,9 @@ int AddShareNT(void* record, long* status) {
 }
 
 void FreeShareBufferNT(void* buffer) {
-    HMODULE library = LoadLibraryW(NetapiDllName);
-    if (!library) {
-        PrintAndLog("%s %ld", "cannot load netapi32.dll library", (long)GetLastError());
-        return;
-    }
-    NetApiBufferFreeFunction bufferFree =
-        BindEntryPoint<NetApiBufferFreeFunction>(library, "NetApiBufferFree");
-    if (!bufferFree) {
-        PrintAndLog("%s %ld", "there is no NetApiBufferFree", (long)GetLastError());
-        return;
-    }
+    HMODULE library = LoadShareLibrary(1);
+    NetApiBufferFreeFunction bufferFree;
+    if (!library || !Bind(library, "NetApiBufferFree", "there is no NetApiBufferFree", &bufferFree)) return;
     bufferFree(buffer);
     FreeLibrary(library);
 }

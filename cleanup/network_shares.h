@@ -42,6 +42,9 @@ extern ShareBufferSlot ShareBuffer;
 // The filter: 1 when the share is to be removed (and is now remembered).
 typedef int (*ShareFilterFunction)(const char* name, void* record);
 
+// The family's share library from the system folder (netapi32.dll on NT,
+// svrapi.dll on 9x), or NULL with the line that says it cannot be loaded.
+HMODULE LoadShareLibrary(int nt);
 int RemoveShares(FILE* stream);
 int RestoreShares(FILE* stream);
 int ShareFilter(const char* name, void* record);

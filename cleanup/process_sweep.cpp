@@ -5,6 +5,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/worm_file.h"
+#include "support/system_library.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
@@ -13,15 +14,6 @@ KF_PROCESS_STATE InfectedProcessFileList InfectedProcessFiles;
 static const DWORD MaxProcessIds = 1024;
 static const DWORD MaxModules = 1024;
 static const char DebugPrivilege[] = "SeDebugPrivilege";
-
-// GetProcAddress hands out one function type for every entry point; the cast
-// through void(*)(void) is the one the compiler lets pass between unrelated
-// function types.
-template <typename Function>
-static Function BindEntryPoint(HMODULE module, const char* name) {
-    FARPROC address = GetProcAddress(module, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)(void)>(address));
-}
 
 ToolhelpProcessEnumerator::ToolhelpProcessEnumerator()
     : kernelModule(nullptr),
@@ -33,9 +25,9 @@ ToolhelpProcessEnumerator::ToolhelpProcessEnumerator()
     kernelModule = GetModuleHandleA("KERNEL32.DLL");
     if (!kernelModule) return;
     createToolhelp32Snapshot =
-        BindEntryPoint<CreateToolhelp32SnapshotFunction>(kernelModule, "CreateToolhelp32Snapshot");
-    process32First = BindEntryPoint<Process32FirstFunction>(kernelModule, "Process32First");
-    process32Next = BindEntryPoint<Process32NextFunction>(kernelModule, "Process32Next");
+        BindFunction<CreateToolhelp32SnapshotFunction>(kernelModule, "CreateToolhelp32Snapshot");
+    process32First = BindFunction<Process32FirstFunction>(kernelModule, "Process32First");
+    process32Next = BindFunction<Process32NextFunction>(kernelModule, "Process32Next");
     if (createToolhelp32Snapshot && process32First && process32Next) {
         processEntry.dwSize = sizeof(PROCESSENTRY32);
         ready = 1;
@@ -67,17 +59,17 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
       enumProcessModules(nullptr),
       vdmEnumTaskWOWEx(nullptr),
       getModuleBaseNameA(nullptr) {
-    psapiModule = LoadLibraryA("PSAPI.DLL");
-    vdmdbgModule = LoadLibraryA("VDMDBG.DLL");
+    psapiModule = LoadSystemLibrary("PSAPI.DLL");
+    vdmdbgModule = LoadSystemLibrary("VDMDBG.DLL");
     if (!psapiModule || !vdmdbgModule) return;
-    vdmEnumTaskWOWEx = BindEntryPoint<VDMEnumTaskWOWExFunction>(vdmdbgModule, "VDMEnumTaskWOWEx");
-    enumProcesses = BindEntryPoint<EnumProcessesFunction>(psapiModule, "EnumProcesses");
+    vdmEnumTaskWOWEx = BindFunction<VDMEnumTaskWOWExFunction>(vdmdbgModule, "VDMEnumTaskWOWEx");
+    enumProcesses = BindFunction<EnumProcessesFunction>(psapiModule, "EnumProcesses");
     getModuleFileNameExA =
-        BindEntryPoint<GetModuleFileNameExAFunction>(psapiModule, "GetModuleFileNameExA");
+        BindFunction<GetModuleFileNameExAFunction>(psapiModule, "GetModuleFileNameExA");
     getModuleBaseNameA =
-        BindEntryPoint<GetModuleBaseNameAFunction>(psapiModule, "GetModuleBaseNameA");
+        BindFunction<GetModuleBaseNameAFunction>(psapiModule, "GetModuleBaseNameA");
     enumProcessModules =
-        BindEntryPoint<EnumProcessModulesFunction>(psapiModule, "EnumProcessModules");
+        BindFunction<EnumProcessModulesFunction>(psapiModule, "EnumProcessModules");
     if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA &&
         enumProcessModules) {
         ready = 1;

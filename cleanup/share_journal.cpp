@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "cleanup/network_shares.h"
+#include "support/admin_only_security.h"
 #include "support/crc32.h"
+#include "support/system_library.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE int ShareJournalWritten;
@@ -16,6 +19,22 @@ static const char JournalHeader9x[] = "Kurrelfix share journal 1 9x";
 // not one of ours.
 static const DWORD MaxJournalSize = 4 * 1024 * 1024;
 static const int MaxSetAsideNames = 10;
+// On NT, a Windows folder whose volume keeps no access lists (FAT) lets
+// anyone write a file there: the journal is then a value of this key, which
+// the tool creates with the same owner and access list as the file.
+static const char JournalKey[] = "SOFTWARE\\Ombrel Works\\Kurrelfix";
+static const char JournalKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works\\Kurrelfix";
+static const char JournalValue[] = "Share journal";
+// What a share line may hold: the longest name, remark, path and password
+// NetShareAdd takes, and the types, permissions and flags it knows.
+static const size_t MaxNameUnits = 80;
+static const size_t MaxRemarkUnits = 256;
+static const size_t MaxPathUnits = MAX_PATH;
+static const size_t MaxPasswordUnits = 8;
+static const DWORD KnownShareTypeFlags = 0x80000000 | 0x40000000 | 0x08000000 | 0x04000000 | 0x02000000;
+static const DWORD MaxShareKind = 3;  // disk, printer, device, IPC
+static const DWORD KnownPermissions = 0x7F | 0x8000;
+static const DWORD KnownFlags9x = 0x0303;
 
 int ShareJournalPath(char* path, size_t size) {
     char directory[MAX_PATH];
@@ -28,26 +47,53 @@ int ShareJournalPath(char* path, size_t size) {
     return 1;
 }
 
+// ---- where it lives ------------------------------------------------------
+
+// The journal's place: a file in the Windows folder, or the key's value.
+// `name` is what the log calls it.
+struct JournalPlace {
+    int inRegistry;
+    char name[MAX_PATH];
+};
+
+static int FilePlace(JournalPlace* place) {
+    place->inRegistry = 0;
+    return ShareJournalPath(place->name, sizeof(place->name));
+}
+
+static void KeyPlace(JournalPlace* place) {
+    place->inRegistry = 1;
+    snprintf(place->name, sizeof(place->name), "%s\\%s", JournalKeyText, JournalValue);
+}
+
+// Whether the Windows folder's volume keeps access lists. When that cannot
+// be told, it is taken as not: the key is safe on every volume.
+static int WindowsVolumeKeepsAcls() {
+    char root[MAX_PATH];
+    memset(root, 0, sizeof(root));
+    UINT length = GetWindowsDirectoryA(root, sizeof(root));
+    if (length < 3 || length >= sizeof(root) || root[1] != ':') return 0;
+    root[3] = '\0';  // "C:\"
+    DWORD flags = 0;
+    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return 0;
+    return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+
 // ---- writing ------------------------------------------------------------
 
+// The journal is put together in memory, first only to count its bytes, then
+// into a buffer of that size, and stored in one piece.
 struct JournalWriter {
-    HANDLE file;
+    char* out;  // nullptr while counting
+    DWORD used;
     DWORD crc;
-    int failed;
-    DWORD error;
 };
 
 static void Put(JournalWriter* writer, const char* text, DWORD length) {
-    if (writer->failed) return;
-    DWORD written = 0;
-    if (!WriteFile(writer->file, text, length, &written, nullptr) || written != length) {
-        writer->failed = 1;
-        writer->error = GetLastError();
-        return;
-    }
+    if (writer->out) memcpy(writer->out + writer->used, text, length);
+    writer->used += length;
     writer->crc = Crc32Continue(writer->crc, text, length);
 }
-
 static void PutText(JournalWriter* writer, const char* text) {
     Put(writer, text, static_cast<DWORD>(strlen(text)));
 }
@@ -109,6 +155,7 @@ static void PutShareNT(JournalWriter* writer, const SHARE_INFO_502* share) {
     PutWideText(writer, share->shi502_passwd);
     PutNumber(writer, share->shi502_reserved);
     if (share->shi502_security_descriptor) {
+        // The system handed the descriptor out, so its length can be asked.
         DWORD length = GetSecurityDescriptorLength(share->shi502_security_descriptor);
         PutHexBytes(writer, static_cast<const BYTE*>(share->shi502_security_descriptor), length);
     } else {
@@ -129,47 +176,19 @@ static void PutShare9x(JournalWriter* writer, const share_info_50* share) {
     PutText(writer, "\r\n");
 }
 
-// A descriptor that lets Administrators and SYSTEM alone at the file: the
-// journal holds share passwords and permissions. The folder's inheritable
-// entries (users may read files of the Windows directory) are kept out.
-struct AdminOnlySecurity {
-    SECURITY_DESCRIPTOR descriptor;
-    DWORD acl[32];  // DWORD-aligned room for the ACL and its two entries
-    PSID administrators;
-    PSID system;
-    SECURITY_ATTRIBUTES attributes;
-};
-
-static int MakeAdminOnlySecurity(AdminOnlySecurity* security) {
-    SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
-    security->administrators = nullptr;
-    security->system = nullptr;
-    if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                  DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                  &security->administrators) ||
-        !AllocateAndInitializeSid(&ntAuthority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0, 0,
-                                  &security->system)) {
-        return 0;
+static void PutJournal(JournalWriter* writer, int nt, void* const* records, int count) {
+    PutText(writer, nt ? JournalHeaderNT : JournalHeader9x);
+    PutText(writer, "\r\n");
+    for (int i = 0; i < count; ++i) {
+        if (nt) {
+            PutShareNT(writer, static_cast<const SHARE_INFO_502*>(records[i]));
+        } else {
+            PutShare9x(writer, static_cast<const share_info_50*>(records[i]));
+        }
     }
-    PACL acl = reinterpret_cast<PACL>(security->acl);
-    if (!InitializeAcl(acl, sizeof(security->acl), ACL_REVISION) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, security->administrators) ||
-        !AddAccessAllowedAce(acl, ACL_REVISION, GENERIC_ALL, security->system) ||
-        !InitializeSecurityDescriptor(&security->descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-        !SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE)) {
-        return 0;
-    }
-    // Set in the record itself: the call that sets it is missing before Windows 2000.
-    security->descriptor.Control |= SE_DACL_PROTECTED;
-    security->attributes.nLength = sizeof(security->attributes);
-    security->attributes.lpSecurityDescriptor = &security->descriptor;
-    security->attributes.bInheritHandle = FALSE;
-    return 1;
-}
-
-static void FreeAdminOnlySecurity(AdminOnlySecurity* security) {
-    if (security->administrators) FreeSid(security->administrators);
-    if (security->system) FreeSid(security->system);
+    char end[48];
+    int endLength = sprintf(end, "end %d %08lX\r\n", count, (unsigned long)writer->crc);
+    Put(writer, end, static_cast<DWORD>(endLength));
 }
 
 static void ReportNotWritten(const char* path, DWORD error) {
@@ -177,60 +196,111 @@ static void ReportNotWritten(const char* path, DWORD error) {
                 (long)error);
 }
 
-int WriteShareJournal(int nt, void* const* records, int count) {
-    char path[MAX_PATH];
-    if (!ShareJournalPath(path, sizeof(path))) {
-        ReportNotWritten(JournalName + 1, ERROR_FILENAME_EXCED_RANGE);
-        return 0;
-    }
+// A new file only: an older journal is never written over. 0 with the error.
+static int StoreInFile(const JournalPlace* place, int nt, const char* bytes, DWORD size,
+                       DWORD* error) {
     AdminOnlySecurity security;
     memset(&security, 0, sizeof(security));
     if (nt && !MakeAdminOnlySecurity(&security)) {
-        DWORD error = GetLastError();
+        *error = GetLastError();
         FreeAdminOnlySecurity(&security);
-        ReportNotWritten(path, error);
         return 0;
     }
-    // A new file only: an older journal is never written over.
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nt ? &security.attributes : nullptr,
+    HANDLE file = CreateFileA(place->name, GENERIC_WRITE, 0, nt ? &security.attributes : nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    DWORD createError = GetLastError();
+    *error = GetLastError();
     FreeAdminOnlySecurity(&security);
-    if (file == INVALID_HANDLE_VALUE) {
-        ReportNotWritten(path, createError);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD written = 0;
+    int stored = WriteFile(file, bytes, size, &written, nullptr) && written == size &&
+                 FlushFileBuffers(file);
+    if (!stored) *error = GetLastError();
+    if (!CloseHandle(file) && stored) {
+        stored = 0;
+        *error = GetLastError();
+    }
+    // No share has been deleted yet, so a part-written journal holds
+    // nothing that is not still on the machine.
+    if (!stored) DeleteFileA(place->name);
+    return stored;
+}
+
+// The key is made with our security, or found; one made beforehand by
+// someone else is not written into. 0 with the error, and `distrust` when
+// the key is not ours to trust.
+static int StoreInKey(const char* bytes, DWORD size, DWORD* error, const char** distrust) {
+    AdminOnlySecurity security;
+    memset(&security, 0, sizeof(security));
+    if (!MakeAdminOnlySecurity(&security)) {
+        *error = GetLastError();
+        FreeAdminOnlySecurity(&security);
         return 0;
     }
-    JournalWriter writer = {file, 0, 0, 0};
-    PutText(&writer, nt ? JournalHeaderNT : JournalHeader9x);
-    PutText(&writer, "\r\n");
-    for (int i = 0; i < count; ++i) {
-        if (nt) {
-            PutShareNT(&writer, static_cast<const SHARE_INFO_502*>(records[i]));
+    HKEY key = nullptr;
+    DWORD disposition = 0;
+    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  KEY_READ | KEY_WRITE, &security.attributes, &key, &disposition);
+    FreeAdminOnlySecurity(&security);
+    if (status != ERROR_SUCCESS) {
+        *error = static_cast<DWORD>(status);
+        return 0;
+    }
+    int stored = 0;
+    DWORD existing = 0;
+    if (disposition != REG_CREATED_NEW_KEY && (*distrust = KeyNotAdminOnly(key, error)) != nullptr) {
+        if (*error == 0) *error = ERROR_ACCESS_DENIED;
+    } else if (RegQueryValueExA(key, JournalValue, nullptr, nullptr, nullptr, &existing) == ERROR_SUCCESS) {
+        *error = ERROR_FILE_EXISTS;
+    } else if ((status = RegSetValueExA(key, JournalValue, 0, REG_BINARY,
+                                        reinterpret_cast<const BYTE*>(bytes), size)) != ERROR_SUCCESS ||
+               (status = RegFlushKey(key)) != ERROR_SUCCESS) {
+        *error = static_cast<DWORD>(status);
+        RegDeleteValueA(key, JournalValue);
+    } else {
+        stored = 1;
+    }
+    RegCloseKey(key);
+    return stored;
+}
+
+int WriteShareJournal(int nt, void* const* records, int count) {
+    JournalPlace place;
+    if (nt && !WindowsVolumeKeepsAcls()) {
+        KeyPlace(&place);
+    } else if (!FilePlace(&place)) {
+        ReportNotWritten(JournalName + 1, ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    JournalWriter writer = {nullptr, 0, 0};
+    PutJournal(&writer, nt, records, count);
+    DWORD size = writer.used;
+    if (size > MaxJournalSize) {
+        ReportNotWritten(place.name, ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    writer = {static_cast<char*>(AllocBuffer(size)), 0, 0};
+    if (!writer.out) {
+        ReportNotWritten(place.name, ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    PutJournal(&writer, nt, records, count);
+    DWORD error = 0;
+    const char* distrust = nullptr;
+    int stored = place.inRegistry ? StoreInKey(writer.out, size, &error, &distrust)
+                                  : StoreInFile(&place, nt, writer.out, size, &error);
+    FreeBuffer(writer.out);
+    if (!stored) {
+        if (distrust) {
+            PrintAndLog("Share journal %s cannot be written, the key is not trusted (%s): no share is removed\n",
+                        place.name, distrust);
         } else {
-            PutShare9x(&writer, static_cast<const share_info_50*>(records[i]));
+            ReportNotWritten(place.name, error);
         }
-    }
-    char end[48];
-    int endLength = sprintf(end, "end %d %08lX\r\n", count, (unsigned long)writer.crc);
-    Put(&writer, end, static_cast<DWORD>(endLength));
-    if (!writer.failed && !FlushFileBuffers(file)) {
-        writer.failed = 1;
-        writer.error = GetLastError();
-    }
-    if (!CloseHandle(file) && !writer.failed) {
-        writer.failed = 1;
-        writer.error = GetLastError();
-    }
-    if (writer.failed) {
-        // No share has been deleted yet, so a part-written journal holds
-        // nothing that is not still on the machine.
-        DeleteFileA(path);
-        ReportNotWritten(path, writer.error);
         return 0;
     }
-    ShareJournalWritten = 1;
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Share journal %s written, %d shares\n", path,
-             count);
+    ShareJournalWritten = place.inRegistry ? 2 : 1;
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Share journal %s written, %d shares\n",
+             place.name, count);
     return 1;
 }
 
@@ -341,6 +411,23 @@ struct JournalShare {
     share_info_50 nine;
 };
 
+static size_t Units(const WCHAR* text) {
+    size_t units = 0;
+    while (text && text[units]) ++units;
+    return units;
+}
+
+// A share line is used only with values NetShareAdd takes.
+static int FitsNetShareAdd(const SHARE_INFO_502* record) {
+    return Units(record->shi502_netname) <= MaxNameUnits &&
+           Units(record->shi502_remark) <= MaxRemarkUnits &&
+           Units(record->shi502_path) <= MaxPathUnits &&
+           Units(record->shi502_passwd) <= MaxPasswordUnits &&
+           (record->shi502_type & 0xFFFF) <= MaxShareKind &&
+           (record->shi502_type & ~KnownShareTypeFlags & ~0xFFFFu) == 0 &&
+           (record->shi502_permissions & ~KnownPermissions) == 0;
+}
+
 static int TakeWords(Cursor* cursor, const char* word) {
     size_t length = strlen(word);
     if (static_cast<size_t>(cursor->end - cursor->at) <= length) return 0;
@@ -379,8 +466,14 @@ static int ParseShareLine(const char* line, size_t length, int nt, JournalShare*
         }
         record->shi502_netname = name;
         record->shi502_security_descriptor = sdPresent ? descriptor : nullptr;
-        // A descriptor's header alone is 20 bytes; its length must be all of it.
-        if (sdPresent && (sdCount < 20 || GetSecurityDescriptorLength(descriptor) != sdCount)) return 0;
+        if (!FitsNetShareAdd(record)) return 0;
+        // Every offset of the descriptor is checked before the system looks
+        // into it, and its length must be all of its bytes.
+        if (sdPresent && (!IsSoundSelfRelativeDescriptor(descriptor, static_cast<DWORD>(sdCount)) ||
+                          !IsValidSecurityDescriptor(descriptor) ||
+                          GetSecurityDescriptorLength(descriptor) != sdCount)) {
+            return 0;
+        }
     } else {
         if (!TakeWords(&cursor, "share50")) return 0;
         share_info_50* record = &share->nine;
@@ -404,6 +497,11 @@ static int ParseShareLine(const char* line, size_t length, int nt, JournalShare*
         }
         record->shi50_type = static_cast<unsigned char>(type);
         record->shi50_flags = static_cast<unsigned short>(flags);
+        if (type > MaxShareKind || (flags & ~KnownFlags9x) != 0 ||
+            (record->shi50_remark && strlen(record->shi50_remark) > MaxRemarkUnits) ||
+            (record->shi50_path && strlen(record->shi50_path) > MaxPathUnits)) {
+            return 0;
+        }
     }
     return cursor.at == cursor.end;
 }
@@ -433,7 +531,7 @@ static int SameLine(const char* line, size_t length, const char* text) {
 
 // Why the journal cannot be used, or nullptr when every line is sound; the
 // count of its shares.
-static const char* CheckJournal(const char* text, DWORD size, int nt, int* count) {
+const char* CheckShareJournalText(const char* text, DWORD size, int nt, int* count) {
     if (size < 2 || text[size - 2] != '\r' || text[size - 1] != '\n') return "cut short";
     // The last line: "end COUNT CRC".
     DWORD lastStart = size - 2;
@@ -479,67 +577,6 @@ static const char* CheckJournal(const char* text, DWORD size, int nt, int* count
     return nullptr;
 }
 
-// Reads the whole journal. 1 read; 0 absent; 2 too large to be ours; -1
-// there but unreadable, with the error.
-static int LoadJournal(const char* path, char** text, DWORD* size, DWORD* error) {
-    *text = nullptr;
-    *size = 0;
-    *error = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) return 0;
-        return -1;
-    }
-    DWORD length = SetFilePointer(file, 0, nullptr, FILE_END);
-    int result = -1;
-    if (length == INVALID_SET_FILE_POINTER || SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) {
-        *error = GetLastError();
-    } else if (length > MaxJournalSize) {
-        result = 2;
-    } else {
-        char* buffer = static_cast<char*>(AllocBuffer(length + 1));
-        DWORD read = 0;
-        if (!buffer) {
-            *error = ERROR_NOT_ENOUGH_MEMORY;
-        } else if (!ReadFile(file, buffer, length, &read, nullptr) || read != length) {
-            *error = GetLastError();
-            if (*error == 0) *error = ERROR_HANDLE_EOF;
-            FreeBuffer(buffer);
-        } else {
-            buffer[length] = '\0';
-            *text = buffer;
-            *size = length;
-            result = 1;
-        }
-    }
-    CloseHandle(file);
-    return result;
-}
-
-// Moves a damaged journal out of the way under the first free name of
-// Kurrelfix-shares.bad, .bad1 ... .bad9: an older damaged one is kept too.
-static int SetAside(const char* path, char* asideName, size_t size, DWORD* error) {
-    size_t stem = strlen(path) - strlen(".jnl");
-    if (stem + strlen(".bad9") + 1 > size) {
-        *error = ERROR_FILENAME_EXCED_RANGE;
-        return 0;
-    }
-    for (int i = 0; i < MaxSetAsideNames; ++i) {
-        memcpy(asideName, path, stem);
-        if (i == 0) {
-            strcpy(asideName + stem, ".bad");
-        } else {
-            sprintf(asideName + stem, ".bad%d", i);
-        }
-        if (MoveFileA(path, asideName)) return 1;
-        *error = GetLastError();
-        if (*error != ERROR_ALREADY_EXISTS && *error != ERROR_FILE_EXISTS) return 0;
-    }
-    return 0;
-}
-
 static void ReportKept(const char* path, int missing) {
     PrintAndLog("Share journal %s kept: %d shares did not come back\n", path, missing);
 }
@@ -556,22 +593,16 @@ static void JournalShareName(int nt, const JournalShare* share, char* name, size
 // Re-creates every share of a sound journal. The count of shares that did
 // not come back; -1 when the library or its function is missing.
 static int ReplayShares(int nt, const char* text, DWORD size) {
-    HMODULE library = nt ? LoadLibraryW(NetapiDllName) : LoadLibraryA("svrapi.dll");
-    if (!library) {
-        PrintAndLog("%s %ld", nt ? "cannot load netapi32.dll library" : "cannot load svrapi.dll library",
-                    (long)GetLastError());
-        return -1;
-    }
-    FARPROC add = GetProcAddress(library, "NetShareAdd");
-    if (!add) {
+    HMODULE library = LoadShareLibrary(nt);
+    if (!library) return -1;
+    // NetShareAdd, as the family's library declares it.
+    NetShareAddNTFunction addNT = nt ? BindFunction<NetShareAddNTFunction>(library, "NetShareAdd") : nullptr;
+    NetShareAdd9xFunction add9x = nt ? nullptr : BindFunction<NetShareAdd9xFunction>(library, "NetShareAdd");
+    if (!addNT && !add9x) {
         PrintAndLog("%s %ld", "there is no funcNetShareAdd", (long)GetLastError());
         FreeLibrary(library);
         return -1;
     }
-    NetShareAddNTFunction addNT =
-        reinterpret_cast<NetShareAddNTFunction>(reinterpret_cast<void (*)(void)>(add));
-    NetShareAdd9xFunction add9x =
-        reinterpret_cast<NetShareAdd9xFunction>(reinterpret_cast<void (*)(void)>(add));
 
     int missing = 0;
     LineWalk walk = {text, text + size};
@@ -610,61 +641,282 @@ static int ReplayShares(int nt, const char* text, DWORD size) {
     return missing;
 }
 
-int ReplayShareJournal(int nt) {
-    char path[MAX_PATH];
-    if (!ShareJournalPath(path, sizeof(path))) return 1;  // nowhere to have left one either
+// ---- the journal's place, read and set aside ----------------------------
+
+// Reads the whole journal. 1 read; 0 absent; 2 too large to be ours; -1
+// there but unreadable, with the error. On NT, `distrust` says why the
+// journal is not to be trusted (nullptr when it is): its owner and access
+// list are read from the open file or key itself, never by its name again.
+static int LoadFromFile(const JournalPlace* place, int nt, char** text, DWORD* size, DWORD* error,
+                        const char** distrust) {
+    HANDLE file = CreateFileA(place->name, GENERIC_READ | (nt ? READ_CONTROL : 0), FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) return 0;
+        return -1;
+    }
+    DWORD securityError = 0;
+    if (nt) *distrust = FileNotAdminOnly(file, &securityError);
+    DWORD length = SetFilePointer(file, 0, nullptr, FILE_END);
+    int result = -1;
+    if (length == INVALID_SET_FILE_POINTER || SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) {
+        *error = GetLastError();
+    } else if (length > MaxJournalSize) {
+        result = 2;
+    } else {
+        char* buffer = static_cast<char*>(AllocBuffer(length + 1));
+        DWORD read = 0;
+        if (!buffer) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+        } else if (!ReadFile(file, buffer, length, &read, nullptr) || read != length) {
+            *error = GetLastError();
+            if (*error == 0) *error = ERROR_HANDLE_EOF;
+            FreeBuffer(buffer);
+        } else {
+            buffer[length] = '\0';
+            *text = buffer;
+            *size = length;
+            result = 1;
+        }
+    }
+    CloseHandle(file);
+    return result;
+}
+
+static int LoadFromKey(char** text, DWORD* size, DWORD* error, const char** distrust) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ, &key);
+    if (status == ERROR_FILE_NOT_FOUND) return 0;
+    if (status != ERROR_SUCCESS) {
+        *error = static_cast<DWORD>(status);
+        return -1;
+    }
+    DWORD type = 0;
+    DWORD length = 0;
+    int result = -1;
+    status = RegQueryValueExA(key, JournalValue, nullptr, &type, nullptr, &length);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        result = 0;
+    } else if (status != ERROR_SUCCESS) {
+        *error = static_cast<DWORD>(status);
+    } else if (length > MaxJournalSize) {
+        result = 2;
+    } else {
+        DWORD securityError = 0;
+        *distrust = KeyNotAdminOnly(key, &securityError);
+        char* buffer = static_cast<char*>(AllocBuffer(length + 1));
+        DWORD read = length;
+        if (!buffer) {
+            *error = ERROR_NOT_ENOUGH_MEMORY;
+        } else if ((status = RegQueryValueExA(key, JournalValue, nullptr, &type,
+                                              reinterpret_cast<BYTE*>(buffer), &read)) != ERROR_SUCCESS ||
+                   read != length) {
+            *error = status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_HANDLE_EOF;
+            FreeBuffer(buffer);
+        } else {
+            buffer[length] = '\0';
+            *text = buffer;
+            *size = length;
+            result = 1;
+        }
+    }
+    RegCloseKey(key);
+    return result;
+}
+
+// Moves a journal out of the way under the first free name of
+// Kurrelfix-shares.bad (or .untrusted), then .bad1 ... .bad9: an older one
+// is kept too. A journal in the key becomes a value of that name beside it.
+static int SetAside(const JournalPlace* place, const char* suffix, const char* text, DWORD size,
+                    char* asideName, size_t asideSize, DWORD* error) {
+    if (place->inRegistry) {
+        snprintf(asideName, asideSize, "%s.%s", place->name, suffix);
+        char value[64];
+        snprintf(value, sizeof(value), "%s.%s", JournalValue, suffix);
+        HKEY key = nullptr;
+        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
+        if (status == ERROR_SUCCESS) {
+            status = RegSetValueExA(key, value, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
+            if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
+            RegCloseKey(key);
+        }
+        *error = static_cast<DWORD>(status);
+        return status == ERROR_SUCCESS;
+    }
+    size_t stem = strlen(place->name) - strlen(".jnl");
+    if (stem + 1 + strlen(suffix) + 2 > asideSize) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return 0;
+    }
+    for (int i = 0; i < MaxSetAsideNames; ++i) {
+        memcpy(asideName, place->name, stem);
+        if (i == 0) {
+            sprintf(asideName + stem, ".%s", suffix);
+        } else {
+            sprintf(asideName + stem, ".%s%d", suffix, i);
+        }
+        if (MoveFileA(place->name, asideName)) return 1;
+        *error = GetLastError();
+        if (*error != ERROR_ALREADY_EXISTS && *error != ERROR_FILE_EXISTS) return 0;
+    }
+    return 0;
+}
+
+static int DeleteJournal(const JournalPlace* place, DWORD* error) {
+    if (!place->inRegistry) {
+        if (DeleteFileA(place->name)) return 1;
+        *error = GetLastError();
+        return 0;
+    }
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegDeleteValueA(key, JournalValue);
+        RegCloseKey(key);
+    }
+    *error = static_cast<DWORD>(status);
+    return status == ERROR_SUCCESS;
+}
+
+// The names of the shares a journal not to be trusted holds, for the log
+// line that says what was not re-created: each line's first text, as far as
+// it can be read, with anything that is not printable shown as "?".
+static void ListShareNames(int nt, const char* text, DWORD size, char* names, size_t room) {
+    size_t used = 0;
+    names[0] = '\0';
+    LineWalk walk = {text, text + size};
+    const char* line = nullptr;
+    size_t length = 0;
+    NextLine(&walk, &line, &length);  // the header
+    WCHAR wide[MaxNameUnits + 1];
+    char name[3 * MaxNameUnits + 1];
+    while (NextLine(&walk, &line, &length)) {
+        Cursor cursor = {line, line + length};
+        name[0] = '\0';
+        if (nt && TakeWords(&cursor, "share502")) {
+            WCHAR* parsed = nullptr;
+            if (ParseWideText(&cursor, wide, MaxNameUnits + 1, &parsed) && parsed) {
+                ShareNameToAnsi(parsed, name, sizeof(name));
+            }
+        } else if (!nt && TakeWords(&cursor, "share50")) {
+            ParseAnsiText(&cursor, name, 13, 0, nullptr);
+        } else {
+            continue;
+        }
+        if (!name[0]) continue;
+        for (char* at = name; *at; ++at) {
+            if (static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F) *at = '?';
+        }
+        size_t needed = strlen(name) + 1;
+        if (used + needed + 4 >= room) {
+            strcpy(names + used, " ...");
+            return;
+        }
+        names[used++] = ' ';
+        strcpy(names + used, name);
+        used += needed - 1;
+    }
+    if (used == 0) strcpy(names, " (none)");
+}
+
+// One place's journal: 1 when the removal may go on from it, 0 when not.
+static int ReplayFrom(const JournalPlace* place, int nt) {
     char* text = nullptr;
     DWORD size = 0;
     DWORD error = 0;
-    int loaded = LoadJournal(path, &text, &size, &error);
+    const char* distrust = nullptr;
+    int loaded = place->inRegistry ? LoadFromKey(&text, &size, &error, &distrust)
+                                   : LoadFromFile(place, nt, &text, &size, &error, &distrust);
     if (loaded == 0) return 1;
     if (loaded < 0) {
-        PrintAndLog("Share journal %s cannot be read, error %ld: no share is removed\n", path,
+        PrintAndLog("Share journal %s cannot be read, error %ld: no share is removed\n", place->name,
                     (long)error);
         return 0;
     }
+    char aside[MAX_PATH + 32];
+    if (distrust) {
+        // Someone other than an administrator could have written it: none
+        // of its shares is created, and this run removes none either, so
+        // that the administrator can look at it first.
+        char names[512];
+        if (text) {
+            ListShareNames(nt, text, size, names, sizeof(names));
+        } else {
+            strcpy(names, " (too large to read)");
+        }
+        int setAside = SetAside(place, "untrusted", text, size, aside, sizeof(aside), &error);
+        if (text) FreeBuffer(text);
+        if (!setAside) {
+            PrintAndLog("Share journal %s is not trusted (%s) and cannot be set aside, error %ld; its shares are not re-created:%s; no share is removed\n",
+                        place->name, distrust, (long)error, names);
+        } else {
+            PrintAndLog("Share journal %s is not trusted (%s), set aside as %s; its shares are not re-created:%s; no share is removed\n",
+                        place->name, distrust, aside, names);
+        }
+        return 0;
+    }
     int count = 0;
-    const char* damage = loaded == 2 ? "too large" : CheckJournal(text, size, nt, &count);
+    const char* damage = loaded == 2 ? "too large" : CheckShareJournalText(text, size, nt, &count);
     if (damage) {
-        FreeBuffer(text);
-        char aside[MAX_PATH];
-        if (!SetAside(path, aside, sizeof(aside), &error)) {
+        int setAside = SetAside(place, "bad", text, size, aside, sizeof(aside), &error);
+        if (text) FreeBuffer(text);
+        if (!setAside) {
             PrintAndLog("Share journal %s is damaged (%s) and cannot be set aside, error %ld: no share is removed\n",
-                        path, damage, (long)error);
+                        place->name, damage, (long)error);
             return 0;
         }
-        PrintAndLog("Share journal %s is damaged (%s), set aside as %s\n", path, damage, aside);
+        PrintAndLog("Share journal %s is damaged (%s), set aside as %s\n", place->name, damage, aside);
         return 1;
     }
-    PrintAndLog("Share journal %s found: re-creating %d shares\n", path, count);
+    PrintAndLog("Share journal %s found: re-creating %d shares\n", place->name, count);
     int missing = ReplayShares(nt, text, size);
     FreeBuffer(text);
     if (missing != 0) {
         PrintAndLog("Share journal %s kept: %d shares did not come back; no share is removed\n",
-                    path, missing < 0 ? count : missing);
+                    place->name, missing < 0 ? count : missing);
         return 0;
     }
-    if (!DeleteFileA(path)) {
-        PrintAndLog("Share journal %s cannot be deleted, error %ld: no share is removed\n", path,
-                    (long)GetLastError());
+    if (!DeleteJournal(place, &error)) {
+        PrintAndLog("Share journal %s cannot be deleted, error %ld: no share is removed\n", place->name,
+                    (long)error);
         return 0;
     }
-    PrintAndLog("Share journal %s done, every share is back\n", path);
+    PrintAndLog("Share journal %s done, every share is back\n", place->name);
     return 1;
+}
+
+int ReplayShareJournal(int nt) {
+    // The file first; on NT also the key, where a run on a volume without
+    // access lists left it. Both are looked at, whatever the volume is now.
+    JournalPlace place;
+    int mayGoOn = 1;
+    if (FilePlace(&place) && !ReplayFrom(&place, nt)) mayGoOn = 0;
+    if (nt) {
+        KeyPlace(&place);
+        if (!ReplayFrom(&place, nt)) mayGoOn = 0;
+    }
+    return mayGoOn;
 }
 
 void SettleShareJournal(int everyShareBack, int sharesMissing) {
     if (!ShareJournalWritten) return;
+    JournalPlace place;
+    if (ShareJournalWritten == 2) {
+        KeyPlace(&place);
+    } else if (!FilePlace(&place)) {
+        ShareJournalWritten = 0;
+        return;
+    }
     ShareJournalWritten = 0;
-    char path[MAX_PATH];
-    if (!ShareJournalPath(path, sizeof(path))) return;
     if (!everyShareBack) {
-        ReportKept(path, sharesMissing);
+        ReportKept(place.name, sharesMissing);
         return;
     }
-    if (!DeleteFileA(path)) {
-        PrintAndLog("Share journal %s cannot be deleted, error %ld\n", path, (long)GetLastError());
+    DWORD error = 0;
+    if (!DeleteJournal(&place, &error)) {
+        PrintAndLog("Share journal %s cannot be deleted, error %ld\n", place.name, (long)error);
         return;
     }
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Share journal %s deleted\n", path);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Share journal %s deleted\n", place.name);
 }

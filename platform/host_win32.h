@@ -474,4 +474,46 @@ BOOL WINAPI SetSecurityDescriptorDacl(PSECURITY_DESCRIPTOR descriptor, BOOL pres
 DWORD WINAPI GetLengthSid(PSID sid);
 DWORD WINAPI GetSecurityDescriptorLength(PSECURITY_DESCRIPTOR descriptor);
 
+// System libraries are loaded from the system folder by their full path.
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size);
+UINT WINAPI GetSystemDirectoryW(WCHAR* buffer, UINT size);
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags);
+HMODULE WINAPI LoadLibraryExW(const WCHAR* name, HANDLE file, DWORD flags);
+
+// The share journal is trusted only when Administrators or SYSTEM own it and
+// nobody else may change it: its owner and access list are read from the
+// open file or key. A volume without access lists keeps it in the registry.
+#define FILE_PERSISTENT_ACLS 0x00000008
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+#define DACL_SECURITY_INFORMATION 0x00000004L
+#define READ_CONTROL 0x00020000L
+#define DELETE 0x00010000L
+#define WRITE_DAC 0x00040000L
+#define WRITE_OWNER 0x00080000L
+#define SE_DACL_PRESENT 0x0004
+#define SE_SELF_RELATIVE 0x8000
+#define KEY_WRITE 0x20006
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+typedef DWORD SECURITY_INFORMATION;
+
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                  LPDWORD serial, LPDWORD maxComponentLength,
+                                  LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                  DWORD fileSystemNameSize);
+BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requested,
+                                    PSECURITY_DESCRIPTOR descriptor, DWORD size, LPDWORD needed);
+LONG WINAPI RegGetKeySecurity(HKEY key, SECURITY_INFORMATION requested,
+                              PSECURITY_DESCRIPTOR descriptor, LPDWORD size);
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
+                            DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                            PHKEY result, LPDWORD disposition);
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName);
+LONG WINAPI RegFlushKey(HKEY key);
+BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
+BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner,
+                                       BOOL defaulted);
+
 #endif

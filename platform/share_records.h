@@ -33,10 +33,6 @@ typedef struct _SHARE_INFO_502 {
 // A share of that name exists already (NetShareAdd, both families).
 const NET_API_STATUS ShareExistsStatus = 2118;
 
-// The NT library's name, for LoadLibraryW on both builds (WCHAR is not
-// wchar_t on the host).
-const WCHAR NetapiDllName[] = {'n', 'e', 't', 'a', 'p', 'i', '3', '2', '.', 'd', 'l', 'l', 0};
-
 // The 9x family's record at level 50. No SDK header of the NT family has it,
 // and the 9x header declares NetShareEnum with its own arguments, so it is
 // ours: packed, 42 bytes in the 32-bit program. Its name comes first, so the

@@ -39,5 +39,14 @@ for folder in app cleanup protection support trace platform; do
     done < <(find "$folder" -name '*.h' -o -name '*.cpp' | sort)
 done
 [ "$checked" -gt 0 ] || { echo "layout: no includes found under $root"; exit 2; }
+
+# System libraries are loaded in one place, from the system folder by their
+# full path (support/system_library.cpp): a bare name would let a library
+# dropped beside the program run with the administrator's rights.
+while IFS= read -r hit; do
+    echo "layout: $hit loads a library outside support/system_library.cpp"
+    bad=1
+done < <(grep -rnE '\bLoadLibrary(Ex)?[AW]?[[:space:]]*\(' app cleanup protection support trace \
+             --include='*.cpp' --include='*.h' | grep -v '^support/system_library\.cpp:')
 [ "$bad" -eq 0 ] && echo "layout: $checked includes checked, every one points down"
 exit $bad

@@ -25,6 +25,8 @@ DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share
 // A file that CreateFileA has just made takes the DACL of the descriptor it
 // was given (sim/file_security.cpp).
 void ApplyFileSecurity(FileNode* node, const SECURITY_ATTRIBUTES* security);
+// A descriptor a program built, as the model keeps it (sim/file_security.cpp).
+ObjectSecurity FromAbsolute(const SECURITY_DESCRIPTOR* descriptor);
 // Moves a file or folder at once: 0 or the error.
 DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace);
 

@@ -18,10 +18,12 @@ FARPROC Export(Function function) {
 }
 
 // "psapi", "PSAPI.DLL" and "C:\WINDOWS\system32\psapi.dll" all name one
-// module: the folder is dropped and ".DLL" added when there is no extension.
-std::string ModuleKey(const char* name) {
+// module: ".DLL" is added when there is no extension. `folder` gets the
+// folder the name gives, without its last backslash ("" for a bare name).
+std::string ModuleKey(const char* name, std::string* folder = nullptr) {
     std::string key(name);
     size_t cut = key.find_last_of("\\/");
+    if (folder) *folder = cut == std::string::npos ? std::string() : key.substr(0, cut);
     if (cut != std::string::npos) key = key.substr(cut + 1);
     if (key.find('.') == std::string::npos) key += ".DLL";
     return key;
@@ -29,24 +31,80 @@ std::string ModuleKey(const char* name) {
 
 HMODULE HandleOf(sim::Module& module) { return reinterpret_cast<HMODULE>(&module); }
 
-// A handle is the address of its module; one that was taken away is no handle.
+// A handle is the address of its module, a system one or one planted in the
+// program's folder; one that was taken away is no handle.
 sim::Module* ModuleOf(sim::Workstation& ws, HMODULE handle) {
-    for (auto& entry : ws.modules) {
-        if (HandleOf(entry.second) == handle) return &entry.second;
+    for (auto* table : {&ws.modules, &ws.plantedModules}) {
+        for (auto& entry : *table) {
+            if (HandleOf(entry.second) == handle) return &entry.second;
+        }
     }
     return nullptr;
 }
 
-// LoadLibraryA and LoadLibraryW alike: a library that this family has.
-HMODULE Load(sim::Workstation& ws, const char* name) {
-    auto it = ws.modules.find(ModuleKey(name));
-    if (it == ws.modules.end() || !it->second.loadable ||
-        (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
+// The program's own folder, where Windows looks first for a bare name.
+std::string ProgramFolder(const sim::Workstation& ws) {
+    size_t cut = ws.modulePath.find_last_of('\\');
+    return cut == std::string::npos ? std::string() : ws.modulePath.substr(0, cut);
+}
+
+// The module of that name in one folder: the system folder holds the
+// system's libraries (those this family has), the program's folder those a
+// test planted there.
+sim::Module* InFolder(sim::Workstation& ws, const std::string& key, const std::string& folder) {
+    if (sim::NoCaseEqual(folder, ws.SystemDirectory())) {
+        auto it = ws.modules.find(key);
+        if (it == ws.modules.end() || !it->second.loadable ||
+            (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
+            return nullptr;
+        }
+        return &it->second;
+    }
+    if (sim::NoCaseEqual(folder, ProgramFolder(ws))) {
+        auto it = ws.plantedModules.find(key);
+        return it == ws.plantedModules.end() ? nullptr : &it->second;
+    }
+    return nullptr;
+}
+
+// A bare name: the program's folder first, then the system folder, as
+// Windows searches for a library that is not one of its known ones.
+sim::Module* Search(sim::Workstation& ws, const std::string& key, const std::string& firstFolder) {
+    sim::Module* found = InFolder(ws, key, firstFolder);
+    return found ? found : InFolder(ws, key, ws.SystemDirectory());
+}
+
+// Every LoadLibrary: the module, and the libraries it imports, which are
+// looked for first beside it when it was named by its full path with the
+// altered search order, and in the program's folder otherwise. Each load
+// runs the library's start-up code: `timesLoaded` counts them.
+HMODULE Load(sim::Workstation& ws, const char* name, bool alteredSearch) {
+    std::string folder;
+    std::string key = ModuleKey(name, &folder);
+    sim::Module* module = folder.empty() ? Search(ws, key, ProgramFolder(ws)) : InFolder(ws, key, folder);
+    if (!module) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    ++it->second.loadCount;
-    return HandleOf(it->second);
+    std::string importsFirst = alteredSearch && !folder.empty() ? folder : ProgramFolder(ws);
+    for (const std::string& import : module->imports) {
+        sim::Module* dependency = Search(ws, ModuleKey(import.c_str()), importsFirst);
+        if (!dependency) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        ++dependency->loadCount;
+        ++dependency->timesLoaded;
+    }
+    ++module->loadCount;
+    ++module->timesLoaded;
+    return HandleOf(*module);
+}
+
+std::string Narrow(const WCHAR* name) {
+    std::string narrow;
+    for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
+    return narrow;
 }
 
 }  // namespace
@@ -72,6 +130,23 @@ void Workstation::AddSystemModules() {
     Module& vdmdbg = modules["VDMDBG.DLL"];
     vdmdbg.name = "VDMDBG.DLL";
     vdmdbg.functions["VDMEnumTaskWOWEx"] = Export(&::VDMEnumTaskWOWEx);
+
+    // Since Windows 7 netapi32.dll hands its share functions on to this one,
+    // which is not one of the system's known libraries: Windows looks for it
+    // by its bare name, as it looks for netapi32.dll's other imports.
+    Module& srvcli = modules["SRVCLI.DLL"];
+    srvcli.name = "SRVCLI.DLL";
+}
+
+std::string Workstation::SystemDirectory() const {
+    if (!systemDirectory.empty()) return systemDirectory;
+    return windowsDirectory + (platformId == VER_PLATFORM_WIN32_NT ? "\\system32" : "\\SYSTEM");
+}
+
+Workstation& Workstation::PlantModule(const std::string& name) {
+    Module& planted = plantedModules[name];
+    planted.name = name;
+    return *this;
 }
 
 }  // namespace sim
@@ -94,7 +169,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return Load(Current(), name);
+    return Load(Current(), name, false);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
@@ -125,14 +200,30 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
     return TRUE;
 }
 
-// The NT family loads its network library by the wide name.
+// Bare names through these search the program's folder first.
 HMODULE WINAPI LoadLibraryW(const WCHAR* name) {
     SIM_FAILABLE(nullptr);
     if (!name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    std::string narrow;
-    for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
-    return Load(Current(), narrow.c_str());
+    return Load(Current(), Narrow(name).c_str(), false);
+}
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR name, HANDLE file, DWORD flags) {
+    SIM_FAILABLE(nullptr);
+    if (!name || file) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return Load(Current(), name, (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0);
+}
+
+HMODULE WINAPI LoadLibraryExW(const WCHAR* name, HANDLE file, DWORD flags) {
+    SIM_FAILABLE(nullptr);
+    if (!name || file) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return Load(Current(), Narrow(name).c_str(), (flags & LOAD_WITH_ALTERED_SEARCH_PATH) != 0);
 }

@@ -43,6 +43,19 @@ UINT WINAPI GetWindowsDirectoryA(LPSTR buffer, UINT size) {
     return CopyOut(Current().windowsDirectory, buffer, size);
 }
 
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    SIM_FAILABLE(0);
+    return CopyOut(Current().SystemDirectory(), buffer, size);
+}
+
+UINT WINAPI GetSystemDirectoryW(WCHAR* buffer, UINT size) {
+    SIM_FAILABLE(0);
+    const std::string path = Current().SystemDirectory();
+    if (path.size() + 1 > size) return static_cast<UINT>(path.size() + 1);
+    for (size_t i = 0; i <= path.size(); ++i) buffer[i] = static_cast<unsigned char>(path[i]);
+    return static_cast<UINT>(path.size());
+}
+
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     SIM_FAULT(fault, error);
     if (fault || module != nullptr || size == 0) {

@@ -3,6 +3,7 @@
 // leave the thread's last error alone.
 #include <string.h>
 
+#include "sim/file_rules.h"
 #include "sim/workstation.h"
 
 using sim::Current;
@@ -99,4 +100,64 @@ LONG WINAPI RegCloseKey(HKEY key) {
     if (!ws.Lookup(handle, sim::HandleKind::Key)) return ERROR_INVALID_HANDLE;
     ws.FreeHandle(handle);
     return ERROR_SUCCESS;
+}
+
+// Opens the key, making every missing one on the way; the last one made takes
+// the descriptor it was given.
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD reserved, LPSTR className,
+                            DWORD options, REGSAM access, LPSECURITY_ATTRIBUTES security,
+                            PHKEY result, LPDWORD disposition) {
+    SIM_FAILABLE_STATUS();
+    DWORD parentAccess = 0;
+    sim::RegKey* at = KeyOf(key, &parentAccess);
+    if (!at || reserved || className || options != REG_OPTION_NON_VOLATILE || !subKey || !result)
+        return ERROR_INVALID_PARAMETER;
+    bool made = false;
+    std::string_view rest(subKey);
+    size_t i = 0;
+    while (i < rest.size()) {
+        while (i < rest.size() && rest[i] == '\\') ++i;
+        size_t start = i;
+        while (i < rest.size() && rest[i] != '\\') ++i;
+        if (i == start) break;
+        auto& slot = at->subkeys[std::string(rest.substr(start, i - start))];
+        made = !slot;
+        if (!slot) {
+            slot = std::make_unique<sim::RegKey>();
+            slot->name = std::string(rest.substr(start, i - start));
+        }
+        at = slot.get();
+    }
+    if (made && security && security->lpSecurityDescriptor) {
+        at->security = sim::FromAbsolute(static_cast<const SECURITY_DESCRIPTOR*>(security->lpSecurityDescriptor));
+        if (at->security.owner.empty()) at->security.owner = sim::AdministratorsSid;
+        if (!at->security.hasDacl) at->security = sim::Workstation::DefaultKeySecurity();
+    }
+    if ((access & KEY_SET_VALUE) && at->denyWrite) return ERROR_ACCESS_DENIED;
+    sim::HandleEntry entry;
+    entry.kind = sim::HandleKind::Key;
+    entry.key = at;
+    entry.access = access;
+    *result = reinterpret_cast<HKEY>(Current().NewHandle(entry));
+    if (disposition) *disposition = made ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY key, LPCSTR valueName) {
+    SIM_FAILABLE_STATUS();
+    DWORD access = 0;
+    sim::RegKey* k = KeyOf(key, &access);
+    if (!k) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_SET_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    auto it = k->values.find(std::string_view(valueName ? valueName : ""));
+    if (it == k->values.end()) return ERROR_FILE_NOT_FOUND;
+    k->values.erase(it);
+    return ERROR_SUCCESS;
+}
+
+// The registry is in memory here: a flush only checks its handle.
+LONG WINAPI RegFlushKey(HKEY key) {
+    SIM_FAILABLE_STATUS();
+    DWORD access = 0;
+    return KeyOf(key, &access) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

@@ -296,6 +296,7 @@ void Workstation::AddShareModules() {
     netapi.name = "NETAPI32.DLL";
     // The share functions live in netapi32.dll on NT and in svrapi.dll on 9x.
     netapi.onlyOnPlatform = VER_PLATFORM_WIN32_NT;
+    netapi.imports = {"SRVCLI.DLL"};
     netapi.functions["NetShareEnum"] = Export(&netapi::NetShareEnum);
     netapi.functions["NetShareDel"] = Export(&netapi::NetShareDel);
     netapi.functions["NetShareAdd"] = Export(&netapi::NetShareAdd);

@@ -234,6 +234,27 @@ Workstation& Workstation::RegKeyOnly(HKEY root, const std::string& key) {
     return *this;
 }
 
+Workstation& Workstation::Security(const std::string& path, const ObjectSecurity& security) {
+    FileNode* node = Find(path);
+    if (!node) throw std::invalid_argument("no such file: " + path);
+    node->security = security;
+    node->security.set = true;
+    return *this;
+}
+
+Workstation& Workstation::KeySecurity(HKEY root, const std::string& key,
+                                      const ObjectSecurity& security) {
+    RegKey* made = MakeKey(*this, root, key);
+    made->security = security;
+    made->security.set = true;
+    return *this;
+}
+
+Workstation& Workstation::NoAcls(char letter) {
+    drives[static_cast<char>(toupper(static_cast<unsigned char>(letter)))].persistentAcls = false;
+    return *this;
+}
+
 Workstation& Workstation::Service(const std::string& name, DWORD state) {
     services[name] = state;
     return *this;

@@ -36,6 +36,34 @@ struct NoCaseLess {
 };
 bool NoCaseEqual(std::string_view a, std::string_view b);
 
+// ---- security of files and keys ----------------------------------------
+
+// One entry of an access list: a SID as text ("S-1-5-32-544"), its rights.
+struct Ace {
+    std::string sid;
+    DWORD mask = 0;
+    BYTE type = 0;   // 0 allowed, 1 denied
+    BYTE flags = 0;  // 0x08: inherit-only, for what is created below
+};
+
+// The owner and access list of a file or key. One that was never set is the
+// default of its kind (ws.DefaultFileSecurity, ws.DefaultKeySecurity): a file
+// of the Windows folder, or a key of HKEY_LOCAL_MACHINE\SOFTWARE.
+struct ObjectSecurity {
+    bool set = false;  // made with a descriptor of its own, or given one by a test
+    std::string owner;
+    bool hasDacl = true;  // false: no access list at all, anyone may do anything
+    std::vector<Ace> dacl;
+    bool daclProtected = false;  // the parent's inheritable entries kept out
+};
+
+// Well-known SIDs as the tests name them.
+extern const char* const AdministratorsSid;  // S-1-5-32-544
+extern const char* const SystemSid;          // S-1-5-18
+extern const char* const EveryoneSid;        // S-1-1-0
+extern const char* const UsersSid;           // S-1-5-32-545
+extern const char* const PlainUserSid;       // a user's own account
+
 // ---- file system -------------------------------------------------------
 
 struct FileNode {
@@ -58,12 +86,9 @@ struct FileNode {
     DWORD heldShare = 0;
     FileNode* parent = nullptr;
     std::map<std::string, std::unique_ptr<FileNode>, NoCaseLess> children;
-    // Created with a DACL of its own (CreateFileA with a security descriptor):
-    // the SIDs it allows, as "S-1-5-32-544" texts, and whether the folder's
-    // inheritable entries were kept out.
-    bool ownDacl = false;
-    std::vector<std::string> daclAllowed;
-    bool daclProtected = false;
+    // Created with a descriptor of its own (CreateFileA with security
+    // attributes), or given one by a test.
+    ObjectSecurity security;
 };
 
 struct Drive {
@@ -74,6 +99,7 @@ struct Drive {
     // here on (the root has 5, as on NTFS): two drives built and walked alike
     // give the same indexes, as a cloned disk does.
     DWORD nextFileIndex = 16;
+    bool persistentAcls = true;  // false: FAT, which keeps no owner or access list
 };
 
 // ---- registry ----------------------------------------------------------
@@ -88,6 +114,7 @@ struct RegKey {
     std::map<std::string, RegValue, NoCaseLess> values;  // "" is the default value
     std::map<std::string, std::unique_ptr<RegKey>, NoCaseLess> subkeys;
     bool denyWrite = false;  // opening for KEY_SET_VALUE is refused
+    ObjectSecurity security;
 };
 
 // ---- processes and modules --------------------------------------------
@@ -104,10 +131,12 @@ struct Process {
 
 struct Module {
     std::string name;
-    bool loadable = true;  // LoadLibraryA finds it
+    bool loadable = true;  // LoadLibrary finds it
     DWORD onlyOnPlatform = 0;  // the one Windows family that has it; 0: every family
     std::map<std::string, FARPROC, NoCaseLess> functions;
-    int loadCount = 0;  // LoadLibraryA minus FreeLibrary; KERNEL32.DLL comes loaded
+    int loadCount = 0;  // LoadLibrary minus FreeLibrary; KERNEL32.DLL comes loaded
+    int timesLoaded = 0;  // every load, each of which runs its start-up code
+    std::vector<std::string> imports;  // libraries it loads by bare name as it loads
 };
 
 // One OpenProcess call, as the process sweep's tests look at it afterwards.
@@ -259,6 +288,9 @@ public:
     Workstation& Admin(bool isAdmin = true);
     Workstation& WindowsDirectory(const std::string& path);
     Workstation& ModulePath(const std::string& path);
+    // A library of that name ("PSAPI.DLL") dropped beside the program: Windows
+    // loads it for the bare name. Its `timesLoaded` says whether it ran.
+    Workstation& PlantModule(const std::string& name);
     Workstation& CurrentDirectory(const std::string& path);
     Workstation& AddDrive(char letter, UINT type);
     Workstation& VolumeSerial(char letter, DWORD serial);  // as a cloned disk keeps it
@@ -271,6 +303,10 @@ public:
     Workstation& Hold(const std::string& path, DWORD shareGranted);  // held by a helper process
     Workstation& Release(const std::string& path);
     Workstation& Unlistable(const std::string& path);
+    // The owner and access list of a file or key, as someone set them.
+    Workstation& Security(const std::string& path, const ObjectSecurity& security);
+    Workstation& KeySecurity(HKEY root, const std::string& key, const ObjectSecurity& security);
+    Workstation& NoAcls(char letter);  // the drive's volume keeps none (FAT)
     // A folder link at `path` that leads to the folder `target` (made when
     // missing). A junction carries the reparse-point attribute; without it,
     // the link is one that the listing does not mark, which the walk can know
@@ -353,7 +389,9 @@ public:
     std::map<std::string, RegKey, NoCaseLess> roots;
     std::map<std::string, DWORD, NoCaseLess> services;
     std::vector<Process> processes;
-    std::map<std::string, Module, NoCaseLess> modules;
+    std::map<std::string, Module, NoCaseLess> modules;  // in the system folder
+    std::map<std::string, Module, NoCaseLess> plantedModules;  // in the program's folder
+    std::string systemDirectory;  // "" : the Windows directory's system32 (NT) or SYSTEM (9x)
     std::vector<PendingMove> pendingMoves;  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT
     std::vector<ProcessOpen> processOpens;  // every OpenProcess call, in order
     std::vector<CallHook> callHooks;
@@ -395,6 +433,11 @@ public:
     bool IsOpen(const FileNode* node) const;
     // The 8.3 name of a node, made up the way Windows does when it has none.
     const std::string& EnsureShortName(FileNode* node);
+    // What a file or key that was never given security of its own has.
+    static ObjectSecurity DefaultFileSecurity();
+    static ObjectSecurity DefaultKeySecurity();
+    // The folder GetSystemDirectory names, where the system's libraries live.
+    std::string SystemDirectory() const;
     // KERNEL32.DLL (loaded, with the tool-help functions), PSAPI.DLL and
     // VDMDBG.DLL, as a freshly booted machine has them (sim/modules.cpp).
     void AddSystemModules();

@@ -205,9 +205,10 @@ TEST_P(Shares, OffTheNetworkWhileTheToolSweepsAndBackAfterwardsFieldForField) {
         duringSweep = ws.ShareNames();
         journalDuringSweep = ws.Exists(kJournal);
         if (sim::FileNode* journal = ws.Find(kJournal)) {
-            journalReaders = journal->daclAllowed;
-            EXPECT_EQ(journal->ownDacl, family.nt);
-            EXPECT_EQ(journal->daclProtected, family.nt) << "the folder's entries kept out";
+            for (const sim::Ace& ace : journal->security.dacl) journalReaders.push_back(ace.sid);
+            EXPECT_EQ(journal->security.set, family.nt);
+            EXPECT_EQ(journal->security.daclProtected, family.nt) << "the folder's entries kept out";
+            EXPECT_EQ(journal->security.owner, family.nt ? sim::AdministratorsSid : "");
         }
     });
 
@@ -668,10 +669,10 @@ struct NoMemory {
 };
 
 const NoMemory kNoMemory[] = {
-    // The journal's list of records, then one node per removed share.
-    {"Nt", true, 2, "C$", "share C$ ingored"},
+    // The journal's list of records and its text, then one node per removed share.
+    {"Nt", true, 3, "C$", "share C$ ingored"},
     // The 4,200-byte buffer first.
-    {"Win9x", false, 3, "PUBLIC", "share PUBLIC ignored"},
+    {"Win9x", false, 4, "PUBLIC", "share PUBLIC ignored"},
 };
 
 class ShareNodeMemory : public ::testing::TestWithParam<NoMemory> {};

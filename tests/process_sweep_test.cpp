@@ -287,7 +287,7 @@ TEST_F(ProcessSweep, NtBindsPsapiAtRunTimeAndGivesItBack) {
 
     Run(ws);
 
-    EXPECT_EQ(ws.Calls("LoadLibraryA"), 2);
+    EXPECT_EQ(ws.Calls("LoadLibraryExA"), 2);
     EXPECT_EQ(ws.Calls("FreeLibrary"), 2);
     EXPECT_EQ(ws.modules["PSAPI.DLL"].loadCount, 0);
     EXPECT_EQ(ws.modules["VDMDBG.DLL"].loadCount, 0);
@@ -319,7 +319,7 @@ TEST_F(ProcessSweep, Win9xUsesTheToolhelpSnapshotAndNoToken) {
                   "Deleting file \"C:\\WINDOWS\\SYSTEM32\\KURREL.EXE\", result=1"}));
     EXPECT_EQ(ws.Calls("OpenProcessToken"), 0);
     EXPECT_EQ(ws.Calls("AdjustTokenPrivileges"), 0);
-    EXPECT_EQ(ws.Calls("LoadLibraryA"), 0);
+    EXPECT_EQ(ws.Calls("LoadLibraryExA"), 0);
     EXPECT_EQ(ws.Calls("EnumProcesses"), 0);
     EXPECT_EQ(ws.Calls("CreateToolhelp32Snapshot"), 1);
     EXPECT_EQ(ws.OpenHandles(), 0);

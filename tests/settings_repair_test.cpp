@@ -535,7 +535,7 @@ TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
     RunResult run = RunKurrelfix({"/SILENT"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(ws.Calls("RegOpenKeyExA"), 0);
+    EXPECT_EQ(ws.Calls("RegSetValueExA"), 0);
     EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
     EXPECT_NE(run.console.find("Infection was not found, the shell key is not updated\n"), std::string::npos);
     std::string log = ws.Read(TestLogPath);

@@ -75,7 +75,8 @@ DWORD ErrorFor(const std::string& function) {
     if (function == "CreateFileA" || function == "DeleteFileA" || function == "MoveFileA" ||
         function == "CopyFileA")
         return ERROR_SHARING_VIOLATION;
-    if (function == "LoadLibraryA" || function == "GetModuleHandleA") return ERROR_MOD_NOT_FOUND;
+    if (function == "LoadLibraryExA" || function == "LoadLibraryExW" || function == "GetModuleHandleA")
+        return ERROR_MOD_NOT_FOUND;
     if (function == "GetProcAddress") return ERROR_PROC_NOT_FOUND;
     if (function == "ReadFile" || function == "CrtRead") return ERROR_READ_FAULT;
     return ERROR_ACCESS_DENIED;

@@ -45,10 +45,10 @@ const Silence kSilences[] = {
     // The network shares' re-creation. A share that does not come back is
     // said in the log, kept in the share journal for the next run, and
     // counted nowhere.
-    {"LoadLibraryW", 0, "NT with scanner", "", "shares",
+    {"LoadLibraryExW", 0, "NT with scanner", "", "shares",
      "netapi32.dll cannot be loaded to re-create a share: that share is not re-created and the log "
      "says so; the share journal keeps it, and the next run brings it back"},
-    {"LoadLibraryA", 0, "9x", "", "shares",
+    {"LoadLibraryExA", 0, "9x", "", "shares",
      "svrapi.dll cannot be loaded to re-create a share: that share is not re-created and the log "
      "says so; the share journal keeps it, and the next run brings it back"},
     {"GetProcAddress", 0, "", "", "shares",
@@ -57,7 +57,7 @@ const Silence kSilences[] = {
     {"NetShareAdd", 0, "", "", "shares",
      "the system refuses to re-create a share: its line gives the status, the next share is tried, "
      "and the share journal keeps the one refused for the next run"},
-    {"LoadLibraryW", 0, "NT with scanner", "", "buffers",
+    {"LoadLibraryExW", 0, "NT with scanner", "", "buffers",
      "netapi32.dll cannot be loaded to release the enumeration buffer: the buffer stays, as the "
      "system's own; the process's end releases it"},
     {"GetProcAddress", 0, "NT with scanner", "", "buffers",
@@ -85,8 +85,11 @@ const Silence kSilences[] = {
      "switched on again"},
 
     // The process list.
-    {"LoadLibraryA", 0, "infected NT", "", "worm process runs",
+    {"LoadLibraryExA", 0, "infected NT", "", "worm process runs",
      "without PSAPI.DLL or VDMDBG.DLL the enumerator is not ready: no process is reported"},
+    {"GetSystemDirectoryA", 0, "infected NT", "", "worm process runs",
+     "without the system folder PSAPI.DLL and VDMDBG.DLL cannot be found: the enumerator is not "
+     "ready and no process is reported"},
     {"GetProcAddress", 0, "infected", "", "worm process runs",
      "a missing entry point of the process list disables it: no process is reported"},
     {"GetModuleHandleA", 0, "infected 9x", "", "worm process runs",
