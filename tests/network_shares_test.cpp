@@ -355,6 +355,34 @@ TEST_P(Shares, WithoutTheAddFunctionTheSharesWaitInTheJournal) {
     EXPECT_TRUE(ws.netBuffers.empty());
 }
 
+TEST_P(Shares, LibrariesPlantedBesideTheProgramNeverRun) {
+    const Family& family = GetParam();
+    sim::Workstation ws;
+    Describe(ws, family);
+    std::vector<std::string> before = Described(ws.shares);
+    // SRVCLI.DLL is what netapi32.dll itself loads by its bare name.
+    const char* const planted[] = {"PSAPI.DLL", "VDMDBG.DLL", "NETAPI32.DLL", "SVRAPI.DLL", "SRVCLI.DLL"};
+    for (const char* name : planted) ws.PlantModule(name);
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(Described(ws.shares), before);
+    EXPECT_EQ(ShareConsole(run.console), ExpectedCycle(family, UserShares(family)));
+    for (const char* name : planted) EXPECT_EQ(ws.plantedModules[name].timesLoaded, 0) << name << " ran";
+    EXPECT_GT(ws.modules[family.library].timesLoaded, 0) << "the system's own was used";
+    // What a bare name would have done: the program's folder comes first.
+    HMODULE bare = LoadLibraryA(family.library);
+    EXPECT_EQ(ws.plantedModules[family.library].timesLoaded, 1);
+    EXPECT_EQ(ws.plantedModules["SRVCLI.DLL"].timesLoaded, 0) << "imports are looked for beside it";
+    if (bare) FreeLibrary(bare);
+    const std::string system = ws.SystemDirectory() + "\\" + family.library;
+    HMODULE plain = LoadLibraryA(system.c_str());
+    EXPECT_EQ(ws.plantedModules["SRVCLI.DLL"].timesLoaded, family.nt ? 1 : 0)
+        << "without the altered search order its imports come from the program's folder";
+    if (plain) FreeLibrary(plain);
+}
+
 INSTANTIATE_TEST_SUITE_P(Families, Shares, ::testing::ValuesIn(kFamilies),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -370,6 +398,21 @@ const char* const k9xHeader = "Kurrelfix share journal 1 9x";
 const char* const kNtDataLine =
     "share502 x0044006100740061 0 x 0 4294967295 0 x0043003A005C0044006100740061 - 0 -";
 const char* const k9xDataLine = "share50 x44415441 0 257 x x433A5C44415441 x x";  // DATA, C:\DATA
+
+std::string Repeat(const std::string& text, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += text;
+    return out;
+}
+
+// The NT line of Data with its field number `field` (0 is "share502") replaced.
+std::string DataLineWith(size_t field, const std::string& value) {
+    std::vector<std::string> fields = Lines(kNtDataLine, " ");
+    fields.at(field) = value;
+    std::string line;
+    for (const std::string& f : fields) line += (line.empty() ? "" : " ") + f;
+    return line;
+}
 
 struct DamagedJournal {
     const char* name;
@@ -397,6 +440,24 @@ const DamagedJournal kDamagedJournals[] = {
      "a share line cannot be read"},
     {"NameTooLongFor9x", false,
      JournalText(k9xHeader, {"share50 x4141414141414141414141414141 0 0 x x x x"}), "a share line cannot be read"},
+    // Every field within what NetShareAdd takes, every descriptor offset within its bytes.
+    {"PathTooLong", true, JournalText(kNtHeader, {DataLineWith(7, "x" + Repeat("0041", 261))}),
+     "a share line cannot be read"},
+    {"UnknownShareType", true, JournalText(kNtHeader, {DataLineWith(2, "7")}), "a share line cannot be read"},
+    {"UnknownPermissions", true, JournalText(kNtHeader, {DataLineWith(4, "65536")}), "a share line cannot be read"},
+    {"UnknownFlags9x", false, JournalText(k9xHeader, {"share50 x44415441 0 4096 x x433A5C44415441 x x"}),
+     "a share line cannot be read"},
+    // Header: revision 1, control, then the owner, group, SACL and DACL offsets.
+    {"DescriptorNotSelfRelative", true,
+     JournalText(kNtHeader, {DataLineWith(10, "x0100" "0400" "00000000" "00000000" "00000000" "00000000")}),
+     "a share line cannot be read"},
+    {"DescriptorOwnerOutside", true,
+     JournalText(kNtHeader, {DataLineWith(10, "x0100" "0480" "F0000000" "00000000" "00000000" "00000000")}),
+     "a share line cannot be read"},
+    {"DescriptorAclOutside", true,
+     JournalText(kNtHeader, {DataLineWith(10, "x0100" "0480" "00000000" "00000000" "00000000" "14000000"
+                                              "02000001" "00000000")}),
+     "a share line cannot be read"},
 };
 
 class DamagedShareJournal : public ::testing::TestWithParam<DamagedJournal> {};
@@ -451,6 +512,127 @@ TEST(ShareJournal, WhileItsSharesCannotComeBackItIsKeptAndNoShareIsRemoved) {
 
 INSTANTIATE_TEST_SUITE_P(Journals, DamagedShareJournal, ::testing::ValuesIn(kDamagedJournals),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// ---- who could have written it ----------------------------------------------
+
+sim::ObjectSecurity Owned(const char* owner, std::vector<sim::Ace> extra = {}, bool hasDacl = true) {
+    sim::ObjectSecurity security;
+    security.owner = owner;
+    security.hasDacl = hasDacl;
+    security.dacl = {{sim::AdministratorsSid, GENERIC_ALL, 0, 0}, {sim::SystemSid, GENERIC_ALL, 0, 0}};
+    security.dacl.insert(security.dacl.end(), extra.begin(), extra.end());
+    return security;
+}
+
+struct JournalOwner {
+    const char* name;
+    sim::ObjectSecurity security;
+    bool fat;            // the Windows folder's volume keeps no access lists
+    const char* reason;  // why it is not trusted; nullptr: it is, and is replayed
+};
+
+const JournalOwner kJournalOwners[] = {
+    {"AsTheToolWritesIt", Owned(sim::AdministratorsSid), false, nullptr},
+    {"OwnedBySystem", Owned(sim::SystemSid), false, nullptr},
+    {"OthersMayOnlyRead", Owned(sim::AdministratorsSid, {{sim::UsersSid, 0x1200A9, 0, 0}}), false, nullptr},
+    {"EveryoneDenied", Owned(sim::AdministratorsSid, {{sim::EveryoneSid, GENERIC_ALL, 1, 0}}), false, nullptr},
+    {"OnlyForFilesBelow", Owned(sim::AdministratorsSid, {{sim::EveryoneSid, GENERIC_ALL, 0, 0x08}}), false, nullptr},
+    {"OwnedByAPlainUser", Owned(sim::PlainUserSid), false, "owned by another account"},
+    {"WritableByEveryone", Owned(sim::AdministratorsSid, {{sim::EveryoneSid, 0x0002, 0, 0}}), false,
+     "others may change it"},
+    {"AppendableByUsers", Owned(sim::AdministratorsSid, {{sim::UsersSid, 0x0004, 0, 0}}), false,
+     "others may change it"},
+    {"ModifiableByUsers", Owned(sim::AdministratorsSid, {{sim::UsersSid, 0x1301BF, 0, 0}}), false,
+     "others may change it"},
+    {"AccessListChangeableByAUser", Owned(sim::AdministratorsSid, {{sim::PlainUserSid, WRITE_DAC, 0, 0}}),
+     false, "others may change it"},
+    {"NoAccessList", Owned(sim::AdministratorsSid, {}, false), false, "anyone may change it"},
+    {"OnFat", Owned(sim::AdministratorsSid), true, "owned by another account"},
+};
+
+class JournalTrust : public ::testing::TestWithParam<JournalOwner> {};
+
+TEST_P(JournalTrust, IsReplayedOnlyWhenOnlyAdministratorsCouldHaveWrittenIt) {
+    const JournalOwner& row = GetParam();
+    sim::Workstation ws;
+    ws.Nt();
+    if (row.fat) ws.NoAcls('C');
+    ws.AddShare(MakeShare("Other", 0, "", "C:\\Other"));
+    std::string text = JournalText(kNtHeader, {kNtDataLine});
+    ws.File(kJournal, text).Security(kJournal, row.security);
+    std::vector<std::string> duringSweep;
+    ws.OnCall("EnumProcesses", 1, [&] { duringSweep = ws.ShareNames(); });
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    std::vector<std::string> console = ShareConsole(run.console);
+    if (!row.reason) {
+        EXPECT_EQ(CountOf(console, "Journal share Data created 0"), 1);
+        EXPECT_EQ(duringSweep, std::vector<std::string>{}) << "replayed, then every share removed";
+        EXPECT_EQ(ws.ShareNames(), (std::vector<std::string>{"Other", "Data"}));
+        EXPECT_FALSE(ws.Exists(kJournal));
+        return;
+    }
+    const std::string aside = "C:\\WINDOWS\\Kurrelfix-shares.untrusted";
+    std::string reported = kJournalLines + " is not trusted (" + row.reason + "), set aside as " + aside +
+                           "; its shares are not re-created: Data; no share is removed";
+    ExpectInOrder(console, {"Removing shares", reported, "Restore shares"});
+    EXPECT_EQ(CountOf(console, "Journal share"), 0);
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {reported, "Removed all network shares, success=0"});
+    EXPECT_EQ(duringSweep, std::vector<std::string>{"Other"}) << "no share removed this run";
+    EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"Other"}) << "nothing of it created";
+    EXPECT_EQ(ws.Read(aside), text) << "kept for the administrator as it was";
+    EXPECT_FALSE(ws.Exists(kJournal));
+}
+
+INSTANTIATE_TEST_SUITE_P(Owners, JournalTrust, ::testing::ValuesIn(kJournalOwners),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+const char* const kJournalKey = "SOFTWARE\\Ombrel Works\\Kurrelfix";
+
+// Where the Windows folder keeps no access lists, the NT journal is a value of
+// a key that the tool makes for Administrators and SYSTEM alone.
+TEST(ShareJournal, OnAVolumeWithoutAccessListsTheJournalIsKeptInTheRegistry) {
+    sim::Workstation ws;
+    ws.Nt().NoAcls('C');
+    ws.AddShare(MakeShare("IPC$", 0x80000003, "Remote IPC", ""));
+    ws.AddShare(MakeShare("Data", 0, "", "C:\\Data"));
+    RunKilledAt(ws, "EnumProcesses", [] {});
+    EXPECT_FALSE(ws.Exists(kJournal));
+    const sim::RegValue* value = ws.FindValue(HKEY_LOCAL_MACHINE, kJournalKey, "Share journal");
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(std::string(value->data.begin(), value->data.end()).substr(0, strlen(kNtHeader)), kNtHeader);
+    const sim::ObjectSecurity& security = ws.FindKey(HKEY_LOCAL_MACHINE, kJournalKey)->security;
+    EXPECT_EQ(security.owner, sim::AdministratorsSid);
+    ASSERT_EQ(security.dacl.size(), 2u);
+    EXPECT_TRUE(security.daclProtected);
+
+    RunResult next = RunKurrelfix({"/SILENT"});
+
+    const std::string keyLines = std::string("Share journal HKEY_LOCAL_MACHINE\\") + kJournalKey + "\\Share journal";
+    ExpectInOrder(ShareConsole(next.console),
+                  {keyLines + " found: re-creating 1 shares", "Journal share Data created 0",
+                   keyLines + " done, every share is back", "share Data Deleted", "Share Data created 0"});
+    EXPECT_EQ(ws.ShareNames(), (std::vector<std::string>{"IPC$", "Data"}));
+    EXPECT_EQ(ws.FindValue(HKEY_LOCAL_MACHINE, kJournalKey, "Share journal"), nullptr);
+}
+
+TEST(ShareJournal, AKeyMadeBeforehandBySomeoneElseIsNeitherWrittenNorTrusted) {
+    sim::Workstation ws;
+    ws.Nt().NoAcls('C');
+    ws.AddShare(MakeShare("Data", 0, "", "C:\\Data"));
+    ws.KeySecurity(HKEY_LOCAL_MACHINE, kJournalKey, Owned(sim::PlainUserSid));
+
+    RunResult run = RunKurrelfix({"/SILENT"});
+
+    ExpectInOrder(ShareConsole(run.console),
+                  {std::string("Share journal HKEY_LOCAL_MACHINE\\") + kJournalKey +
+                   "\\Share journal cannot be written, the key is not trusted (owned by another account): "
+                   "no share is removed"});
+    EXPECT_EQ(CountOf(ShareConsole(run.console), "share Data Deleted"), 0);
+    EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"Data"});
+    EXPECT_EQ(ws.FindValue(HKEY_LOCAL_MACHINE, kJournalKey, "Share journal"), nullptr);
+}
 
 TEST(ShareJournal, ASoundHandWrittenJournalIsReplayedOnBothFamilies) {
     // The journal's format, read back: the share Data with empty texts, no
