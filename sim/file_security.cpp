@@ -132,6 +132,7 @@ const char* const SystemSid = "S-1-5-18";
 const char* const EveryoneSid = "S-1-1-0";
 const char* const UsersSid = "S-1-5-32-545";
 const char* const PlainUserSid = "S-1-5-21-1004336348-1177238915-682003330-1003";
+const char* const ToolUserSid = "S-1-5-21-1111-2222-3333-500";
 
 // As a file of the Windows folder of Windows XP has it: Administrators and
 // SYSTEM may do anything, Users may read.
@@ -184,7 +185,7 @@ void ApplyFileSecurity(FileNode* node, const SECURITY_ATTRIBUTES* security) {
     ObjectSecurity made =
         FromAbsolute(static_cast<const SECURITY_DESCRIPTOR*>(security->lpSecurityDescriptor));
     // The creator owns what it makes unless the descriptor names an owner.
-    if (made.owner.empty()) made.owner = PlainUserSid;
+    if (made.owner.empty()) made.owner = ToolUserSid;
     // Without a list of its own the folder's inheritable entries apply.
     if (!made.hasDacl) made = Workstation::DefaultFileSecurity();
     node->security = made;

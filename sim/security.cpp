@@ -101,6 +101,23 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS infoClass,
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (infoClass == TokenUser) {
+        // The account the tool runs as: an administrator's own account.
+        SimSid user = MakeSid(5, {21, 1111, 2222, 3333, 500});
+        size_t needed = sizeof(SID_AND_ATTRIBUTES) + SidSize(user);
+        if (returnLength) *returnLength = static_cast<DWORD>(needed);
+        if (length < needed || !info) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        BYTE* base = static_cast<BYTE*>(info);
+        SID_AND_ATTRIBUTES* out = static_cast<SID_AND_ATTRIBUTES*>(info);
+        memcpy(base + sizeof(SID_AND_ATTRIBUTES), &user, SidSize(user));
+        out->Sid = base + sizeof(SID_AND_ATTRIBUTES);
+        out->Attributes = 0;
+        SetLastError(0);
+        return TRUE;
+    }
     if (infoClass != TokenGroups) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

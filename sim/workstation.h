@@ -63,6 +63,7 @@ extern const char* const SystemSid;          // S-1-5-18
 extern const char* const EveryoneSid;        // S-1-1-0
 extern const char* const UsersSid;           // S-1-5-32-545
 extern const char* const PlainUserSid;       // a user's own account
+extern const char* const ToolUserSid;        // the administrator's account the tool runs as
 
 // ---- file system -------------------------------------------------------
 

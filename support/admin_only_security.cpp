@@ -39,9 +39,40 @@ int IsSid(const BYTE* sid, DWORD length, const BYTE* wellKnown, DWORD wellKnownL
     return length == wellKnownLength && memcmp(sid, wellKnown, length) == 0;
 }
 
-int IsAdministratorsOrSystem(const BYTE* sid, DWORD length) {
+// Administrators, SYSTEM, or the account the tool runs as.
+int IsTrustedSid(const BYTE* sid, DWORD length, const BYTE* runningUser) {
     return IsSid(sid, length, AdministratorsSid, sizeof(AdministratorsSid)) ||
-           IsSid(sid, length, SystemSid, sizeof(SystemSid));
+           IsSid(sid, length, SystemSid, sizeof(SystemSid)) ||
+           (runningUser && IsSid(sid, length, runningUser, 8 + 4 * static_cast<DWORD>(runningUser[1])));
+}
+
+// The SID of the account this process runs as, into `sid` (room for the
+// largest SID); 0 when it cannot be read, and then only Administrators and
+// SYSTEM are trusted.
+int ReadRunningUser(BYTE* sid, DWORD size) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
+    DWORD buffer[32];  // a TOKEN_USER and its SID, aligned
+    DWORD needed = 0;
+    int read = 0;
+    if (GetTokenInformation(token, TokenUser, buffer, sizeof(buffer), &needed)) {
+        const SID_AND_ATTRIBUTES* user = reinterpret_cast<const SID_AND_ATTRIBUTES*>(buffer);
+        const BYTE* bytes = static_cast<const BYTE*>(user->Sid);
+        DWORD length = bytes ? 8 + 4 * static_cast<DWORD>(bytes[1]) : 0;
+        if (bytes && bytes[1] <= MaxSubAuthorities && length <= size) {
+            memcpy(sid, bytes, length);
+            read = 1;
+        }
+    }
+    CloseHandle(token);
+    return read;
+}
+
+// The descriptor of an object, read into `buffer` by `read`, then judged.
+const char* Judge(const BYTE* buffer, DWORD size, DWORD changeRights) {
+    BYTE runningUser[8 + 4 * MaxSubAuthorities];
+    int known = ReadRunningUser(runningUser, sizeof(runningUser));
+    return WhyNotAdminOnly(buffer, size, changeRights, known ? runningUser : nullptr);
 }
 
 // The entries of an ACL lie within its size, and its size within `end`.
@@ -115,11 +146,12 @@ int IsSoundSelfRelativeDescriptor(const BYTE* bytes, DWORD size) {
     return 1;
 }
 
-const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights) {
+const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
+                            const BYTE* runningUser) {
     if (!IsSoundSelfRelativeDescriptor(bytes, size)) return "its owner and access list cannot be read";
     DWORD owner = Read32(bytes + 4);
     DWORD ownerLength = owner ? SidLengthWithin(bytes, owner, size) : 0;
-    if (!owner || !IsAdministratorsOrSystem(bytes + owner, ownerLength)) return "owned by another account";
+    if (!owner || !IsTrustedSid(bytes + owner, ownerLength, runningUser)) return "owned by another account";
     DWORD dacl = Read32(bytes + 16);
     // No access list at all lets everyone do everything.
     if (!(Read16(bytes + 2) & SE_DACL_PRESENT) || !dacl) return "anyone may change it";
@@ -141,7 +173,7 @@ const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights) {
         // mask to someone else, unless it is the plain kind for our two.
         if (aceSize < 8 || !(Read32(acl + entry + 4) & changeRights)) continue;
         if (type == AccessAllowedAce &&
-            IsAdministratorsOrSystem(acl + entry + 8, SidLengthWithin(acl, entry + 8, entry + aceSize))) {
+            IsTrustedSid(acl + entry + 8, SidLengthWithin(acl, entry + 8, entry + aceSize), runningUser)) {
             continue;
         }
         return "others may change it";
@@ -164,7 +196,7 @@ const char* FileNotAdminOnly(HANDLE file, DWORD* error) {
         *error = GetLastError();
         why = "its owner and access list cannot be read";
     } else {
-        why = WhyNotAdminOnly(buffer, SecurityBufferSize, FileChangeRights);
+        why = Judge(buffer, SecurityBufferSize, FileChangeRights);
     }
     FreeBuffer(buffer);
     return why;
@@ -185,7 +217,7 @@ const char* KeyNotAdminOnly(HKEY key, DWORD* error) {
         *error = static_cast<DWORD>(status);
         why = "its owner and access list cannot be read";
     } else {
-        why = WhyNotAdminOnly(buffer, SecurityBufferSize, KeyChangeRights);
+        why = Judge(buffer, SecurityBufferSize, KeyChangeRights);
     }
     FreeBuffer(buffer);
     return why;

@@ -34,9 +34,12 @@ const DWORD KeyChangeRights = 0x0002 | 0x0004 | 0x0020 | DELETE | WRITE_DAC | WR
 int IsSoundSelfRelativeDescriptor(const BYTE* bytes, DWORD size);
 
 // Why the descriptor does not keep the object to administrators, or nullptr
-// when it does: its owner is Administrators or SYSTEM, and no entry that
-// applies to it grants anyone else one of `changeRights`.
-const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights);
+// when it does: its owner is Administrators, SYSTEM or `runningUser` (the
+// administrator's own account the tool runs as, which only that account can
+// have made an owner; may be nullptr), and no entry that applies to it
+// grants anyone else one of `changeRights`.
+const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
+                            const BYTE* runningUser);
 
 // The same for an open file (opened with READ_CONTROL) or registry key, its
 // owner and access list read from the handle itself; `error` is set when

@@ -534,6 +534,10 @@ struct JournalOwner {
 const JournalOwner kJournalOwners[] = {
     {"AsTheToolWritesIt", Owned(sim::AdministratorsSid), false, nullptr},
     {"OwnedBySystem", Owned(sim::SystemSid), false, nullptr},
+    // Under Wine a file is owned by the one user, an administrator: only that
+    // account can have made itself the owner.
+    {"OwnedByTheAccountRunningTheTool", Owned(sim::ToolUserSid, {{sim::ToolUserSid, GENERIC_ALL, 0, 0}}),
+     false, nullptr},
     {"OthersMayOnlyRead", Owned(sim::AdministratorsSid, {{sim::UsersSid, 0x1200A9, 0, 0}}), false, nullptr},
     {"EveryoneDenied", Owned(sim::AdministratorsSid, {{sim::EveryoneSid, GENERIC_ALL, 1, 0}}), false, nullptr},
     {"OnlyForFilesBelow", Owned(sim::AdministratorsSid, {{sim::EveryoneSid, GENERIC_ALL, 0, 0x08}}), false, nullptr},
