@@ -11,7 +11,7 @@ namespace sim {
 extern const char* const SentrelServiceName;
 
 // What the service does when it starts at boot: reads "VTSL.REN" in the
-// install directory with the tool's own reader and validity rules, renames
+// install directory with a reader of its own and the file's validity rules, renames
 // each existing path to its new path (replacing a file of that name), and
 // removes the file once it has been carried out. An invalid file changes
 // nothing. The service starts at boot when the machine is NT and the service
