@@ -53,8 +53,9 @@ for name in PC-INFECTED PC-HELD PC-WRITER PC-NOLOG; do
     copy_prefix "${prefix[$name]}"
 done
 for name in "${!prefix[@]}"; do
-    (WINEPREFIX="${prefix[$name]}" && start_as_computer "$name")
+    (WINEPREFIX="${prefix[$name]}" && start_as_computer "$name") &
 done
+wait
 
 # run_batch NAME ARGS...: the run batch on machine NAME, with N:\records
 # for the records; sets RC_<name> and OUT_<name> (console, CR removed) in
@@ -78,7 +79,7 @@ field() {
 }
 records() { [ -f "$central/records/$1.csv" ] && tr -d '\r' <"$central/records/$1.csv" | tail -n +2 | wc -l || echo 0; }
 
-echo "  -- the infected machines, side by side"
+echo "  -- the infected machines, side by side (at ${SECONDS} s)"
 p="${prefix[PC-INFECTED]}"
 "$SAMPLE" make "$p/drive_c/windows/temp/kurrelsv.exe" 24576 2E30D733 || exit 1
 "$SAMPLE" make "$p/drive_c/users/Public/holiday pictures.exe" 9000 2E30D733 || exit 1
@@ -109,7 +110,7 @@ writer=$!
 run_batch PC-WRITER &
 writing=$!
 
-echo "  -- the clean machine, meanwhile: twice, then with /ONCE"
+echo "  -- the clean machine, meanwhile: twice, then with /ONCE (at ${SECONDS} s)"
 run_batch PC-CLEAN
 show PC-CLEAN
 first_log="$(field PC-CLEAN 12)"
@@ -139,7 +140,7 @@ check "/ONCE: it says so" grep -q "^PC-CLEAN: skipped: its last run, ended .*, f
 check "/ONCE: no record is added, and the tool did not run" \
     [ "$(records PC-CLEAN)" -eq 2 -a "$(grep -c '^Kurrelfix tool exit code' "${prefix[PC-CLEAN]}/drive_c/windows/Kurrelfix.log")" -eq 2 ]
 
-echo "  -- a machine whose log cannot be written, twice with /ONCE"
+echo "  -- a machine whose log cannot be written, twice with /ONCE (at ${SECONDS} s)"
 mkdir "${prefix[PC-NOLOG]}/drive_c/windows/Kurrelfix.log"
 run_batch PC-NOLOG /ONCE
 show PC-NOLOG
@@ -157,7 +158,7 @@ touch "$stop_writer"
 wait "$writer"
 for name in PC-INFECTED PC-HELD PC-WRITER; do show "$name"; done
 
-echo "  -- what the infected machines recorded"
+echo "  -- what the infected machines recorded (at ${SECONDS} s)"
 check "infected: exit code 1" [ "$(rc_of PC-INFECTED)" -eq 1 ]
 check "infected: no restart needed" grep -qxF "PC-INFECTED: exit code 1, Kurrel was found and removed. No restart is needed." "$machines/PC-INFECTED.txt"
 check "infected: cleaned, two copies removed now" [ "$(field PC-INFECTED 4-11)" = "1,cleaned,no,2,0,0,no," ]
@@ -170,7 +171,7 @@ check "the worm's copy on the network drive is left alone" [ -f "$central/bait.e
 check "no machine's log names a file on N:" \
     bash -c "! grep -qi 'N:\\\\' '${prefix[PC-INFECTED]}/drive_c/windows/Kurrelfix.log' '${prefix[PC-HELD]}/drive_c/windows/Kurrelfix.log' '${prefix[PC-WRITER]}/drive_c/windows/Kurrelfix.log'"
 
-echo "  -- the fleet's table"
+echo "  -- the fleet's table (at ${SECONDS} s)"
 # A machine that last reported long ago, and a list naming one that never did.
 printf '%s\r\n' "$HEADER" "PC-OLD,2020-01-06 08:00:00,2020-01-06 08:05:00,0,clean,no,0,0,0,no,,PC-OLD-20200106-080000.log" \
     >"$central/records/PC-OLD.csv"
@@ -197,4 +198,5 @@ check "the machine whose last run is old" grep -qE '^  PC-OLD: [0-9]+ days, last
 check "only that one is old" [ "$(sed -n '/^Last run more than 30 days ago:/,/^[^ ]/p' <<<"$report" | grep -c '^  ')" -eq 1 ]
 check "the expected machine that never reported" same "$(sed -n '/^Expected machines that never reported:/,/^[^ ]/p' <<<"$report" | sed '$d')" \
     "Expected machines that never reported:" "  PC-GHOST"
+echo "  (ended at ${SECONDS} s)"
 finish
