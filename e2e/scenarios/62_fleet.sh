@@ -58,8 +58,8 @@ done
 wait
 
 # run_batch NAME ARGS...: the run batch on machine NAME, with N:\records
-# for the records; sets RC_<name> and OUT_<name> (console, CR removed) in
-# files, since the infected machines run in the background.
+# for the records. Its exit code and console (CR removed) are left in files
+# of $machines, since the infected machines run in the background.
 run_batch() {
     local name="$1"
     shift
@@ -70,7 +70,6 @@ run_batch() {
     tr -d '\r' <"$machines/$name.out" >"$machines/$name.txt"
 }
 rc_of() { cat "$machines/$1.rc"; }
-out_of() { cat "$machines/$1.txt"; }
 show() { sed "s/^/  | /" "$machines/$1.txt"; }
 # field NAME N [LINE]: field N of machine NAME's record, its last line or line LINE.
 field() {
