@@ -282,3 +282,44 @@ check() {
 
 # finish: the scenario's exit code.
 finish() { [ "$E2E_FAILURES" -eq 0 ]; }
+
+# copy_prefix DIR: a copy of the prefix that new_prefix made, as a second
+# machine of the same kind for the price of a file copy instead of a boot.
+# Its processes are ended and it is removed by end_prefix_copies.
+E2E_PREFIX_COPIES=()
+copy_prefix() {
+    WINEPREFIX="$E2E_PREFIX" wineserver -w
+    cp -a "$E2E_PREFIX" "$1" || { echo "  FAIL cannot copy the prefix to $1"; exit 1; }
+    E2E_PREFIX_COPIES+=("$1")
+}
+
+# end_prefix_copies: ends the processes of every copy_prefix copy, removes it.
+end_prefix_copies() {
+    local copy
+    for copy in "${E2E_PREFIX_COPIES[@]}"; do
+        [ -d "$copy" ] || continue
+        WINEPREFIX="$copy" wineserver -k >/dev/null 2>&1 || true
+        WINEPREFIX="$copy" wineserver -w >/dev/null 2>&1 || true
+        rm -rf "$copy"
+    done
+    E2E_PREFIX_COPIES=()
+}
+
+# as_computer NAME COMMAND...: runs the command with NAME as this machine's
+# host name, in a UTS namespace of its own. Wine takes the computer name
+# from the host name, not from the environment's COMPUTERNAME.
+as_computer() {
+    local name="$1"
+    shift
+    unshare --uts sh -c 'hostname "$0" && exec "$@"' "$name" "$@"
+}
+
+# start_as_computer NAME: starts the prefix's Wine session as computer NAME
+# and keeps it running until the prefix is ended. The first Wine program of
+# a session fixes the computer name for every later one, wherever it starts,
+# so that program runs under NAME and the session does not end in between.
+start_as_computer() {
+    wineserver -w
+    wineserver -p
+    as_computer "$1" wine cmd /c exit 0 >/dev/null 2>&1
+}

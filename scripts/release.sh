@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Kurrelfix.exe (32-bit) and packs the release for administrators:
 # dist/Kurrelfix-<version>.zip with the program, README-admin.txt, the batch
-# file for many workstations and SHA256SUMS.txt, and beside the zip its own
+# files for many workstations (the run and the fleet report) and SHA256SUMS.txt, and beside the zip its own
 # checksum. The version comes from app/version.h. The program's resources
 # and import table are checked before anything is packed.
 set -euo pipefail
@@ -29,7 +29,7 @@ name="Kurrelfix-$version"
 stage="build/release/$name"
 rm -rf "$stage"
 mkdir -p "$stage" dist
-cp build/windows/Kurrelfix.exe deploy/kurrelfix-run.cmd "$stage/"
+cp build/windows/Kurrelfix.exe deploy/kurrelfix-run.cmd deploy/kurrelfix-report.cmd "$stage/"
 sed -e "s/@VERSION@/$version/g" -e "s/@VERSION_LINE@/$version_line/g" deploy/README-admin.txt \
     >"$stage/README-admin.txt"
 if grep -q @ "$stage/README-admin.txt"; then
@@ -37,17 +37,18 @@ if grep -q @ "$stage/README-admin.txt"; then
     exit 1
 fi
 # Both texts are read on Windows: every line ends in CR LF.
-for text in README-admin.txt kurrelfix-run.cmd; do
+for text in README-admin.txt kurrelfix-run.cmd kurrelfix-report.cmd; do
     if LC_ALL=C grep -q $'[^\r]$\|^$' "$stage/$text"; then
         echo "release: $text has a line without CR LF"
         exit 1
     fi
 done
-(cd "$stage" && sha256sum Kurrelfix.exe README-admin.txt kurrelfix-run.cmd >SHA256SUMS.txt)
+(cd "$stage" && sha256sum Kurrelfix.exe README-admin.txt kurrelfix-run.cmd kurrelfix-report.cmd >SHA256SUMS.txt)
 
 rm -f "dist/$name.zip" "dist/$name.zip.sha256"
 # -X: no Unix owners or permissions in the archive; -j: the files at its top.
-(cd "$stage" && zip -q -X -j "../../../dist/$name.zip" Kurrelfix.exe README-admin.txt kurrelfix-run.cmd SHA256SUMS.txt)
+(cd "$stage" && zip -q -X -j "../../../dist/$name.zip" Kurrelfix.exe README-admin.txt kurrelfix-run.cmd \
+    kurrelfix-report.cmd SHA256SUMS.txt)
 (cd dist && sha256sum "$name.zip" >"$name.zip.sha256")
 
 echo "== dist/$name.zip"

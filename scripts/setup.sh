@@ -3,13 +3,14 @@
 # the host toolchain and GoogleTest, clang for the fuzzers, Google Benchmark,
 # mingw-w64 for the Windows program, and Wine (with wine32) to run it; for
 # the checks of the program's resources icoutils and libxml2-utils, for the
-# boxes on a virtual display xvfb, xdotool and imagemagick, and zip for the
-# release.
+# boxes on a virtual display xvfb, xdotool, imagemagick and Wine's own fonts
+# (without them the boxes' title bars draw their symbols as letters), and
+# zip for the release.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev mingw-w64 wine wine32 wine64
-          icoutils libxml2-utils xvfb xdotool imagemagick zip)
+          icoutils libxml2-utils xvfb xdotool imagemagick fonts-wine zip)
 
 missing=()
 for p in "${packages[@]}"; do

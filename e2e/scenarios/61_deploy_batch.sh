@@ -4,9 +4,10 @@
 # it and a folder for the logs: on a clean machine it says 0, on an infected
 # one 1, on one where something writes the worm's open command back while
 # the tool waits 2, and it does not call a run that left no finished log
-# clean; it ends with the tool's exit code each time, and copies
-# the machine's log into the folder as <computer name>.log. Without
-# Kurrelfix.exe beside it, it says so and ends with 9.
+# clean (it ends with 8 there); it ends with the tool's exit code each time
+# the log shows the run's end, adds one line to <computer name>.csv in the
+# folder and copies this run's log lines beside it. Without Kurrelfix.exe
+# beside it, it says so, records that and ends with 9.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -28,7 +29,7 @@ mkdir -p "$(c_path Deploy)"
 cp "$BATCH" "$KURRELFIX_EXE" "$(c_path Deploy)/"
 name="$(wine cmd /c echo %COMPUTERNAME% 2>/dev/null | tr -d '\r')"
 echo "  computer name: $name"
-copied="$(c_path "Logs/$name.log")"
+record="$(c_path "Logs/$name.csv")"
 
 # run_batch: runs the batch file as a startup script would; sets BATCH_RC
 # and BATCH_OUT (its console, CR removed).
@@ -47,7 +48,11 @@ expect_run() {
     check "$1: it names the log" grep -qxF "$name: log C:\\windows\\Kurrelfix.log" <<<"$BATCH_OUT"
     check "$1: nothing else on its console (the tool's own lines are hidden)" [ "$(wc -l <<<"$BATCH_OUT")" -eq 2 ]
     check "$1: the log ends with the exit code line" [ "$(tail -n 1 "$log")" = "Kurrelfix tool exit code: $1"$'\r' ]
-    check "$1: the log was copied to C:\\Logs\\$name.log" cmp -s "$log" "$copied"
+    local runlog
+    runlog="$(c_path "Logs/$(tail -n 1 "$record" | tr -d '\r' | cut -d, -f12)")"
+    check "$1: the record's last line has the exit code" [ "$(tail -n 1 "$record" | cut -d, -f1,4)" = "$name,$1" ]
+    check "$1: this run's log lines are beside it, and only they" \
+        [ "$(grep -c '^Kurrelfix v1.00.5' "$runlog")" -eq 1 -a "$(tail -n 1 "$runlog")" = "Kurrelfix tool exit code: $1"$'\r' ]
 }
 
 echo "  -- a clean machine"
@@ -59,12 +64,12 @@ echo "  -- an infected machine"
 "$SAMPLE" make "$(c_path 'users/Public/holiday pictures.exe')" 9000 2E30D733 || exit 1
 wine reg add "$SHELL_KEY" /ve /d "$WORM_COMMAND" /f >/dev/null 2>&1
 run_batch
-expect_run 1 "Kurrel was found and removed. Restart the computer when you can: files that were in use are deleted then."
+expect_run 1 "Kurrel was found and removed. No restart is needed."
 check "1: the worm's copies are gone" \
     [ ! -e "$(c_path 'windows/temp/kurrelsv.exe')" -a ! -e "$(c_path 'users/Public/holiday pictures.exe')" ]
 check "1: the open command is repaired" \
     bash -c "wine reg query '$SHELL_KEY' /ve 2>/dev/null | tr -d '\\r' | grep -qE '^ +\\(Default\\) +REG_SZ +\"%1\" %\\*\$'"
-check "1: the copied log holds both runs" [ "$(grep -c '^Kurrelfix tool exit code' "$copied")" -eq 2 ]
+check "1: the record holds both runs" [ "$(grep -c "^$name," "$record")" -eq 2 ]
 
 echo "  -- a machine where something puts the worm's open command back"
 "$SAMPLE" make "$(c_path 'windows/temp/kurrelsv.exe')" 24576 2E30D733 || exit 1
@@ -85,7 +90,7 @@ unset E2E_BACKGROUND
 timeout 60 wineserver -w
 expect_run 2 "Kurrel is still active: something wrote its open command back. Disconnect the computer from the network, restart it and run the tool again."
 check "2: the copy was deleted all the same" [ ! -e "$(c_path 'windows/temp/kurrelsv.exe')" ]
-check "2: the copied log holds all three runs" [ "$(grep -c '^Kurrelfix tool exit code' "$copied")" -eq 3 ]
+check "2: the record holds all three runs" [ "$(grep -c "^$name," "$record")" -eq 3 ]
 
 echo "  -- a machine where the run leaves no log"
 # A folder where the log should be: the tool cannot open its log, so nothing
@@ -94,9 +99,10 @@ echo "  -- a machine where the run leaves no log"
 rm -f "$(log_file)"
 mkdir "$(c_path windows/Kurrelfix.log)"
 run_batch
-check "no log: the batch file ends with exit code 0" [ "$BATCH_RC" -eq 0 ]
+check "no log: the batch file ends with exit code 8, not 0" [ "$BATCH_RC" -eq 8 ]
 check "no log: it does not claim the machine is clean" \
-    grep -qxF "$name: exit code 0, but the log does not show a finished run: most likely the tool lacked administrator rights and changed nothing. Run it as an administrator or from a startup script." <<<"$BATCH_OUT"
+    grep -qxF "$name: exit code 0, but the log does not show this run's end: most likely the tool lacked administrator rights, could not write C:\\windows\\Kurrelfix.log or was ended. Run it as an administrator or from a startup script." <<<"$BATCH_OUT"
+check "no log: recorded as unfinished" [ "$(tail -n 1 "$record" | cut -d, -f4,5)" = "0,unfinished" ]
 rmdir "$(c_path windows/Kurrelfix.log)"
 
 echo "  -- Kurrelfix.exe missing"
@@ -104,4 +110,5 @@ rm -f "$(c_path Deploy/Kurrelfix.exe)"
 run_batch
 check "without the tool it ends with 9" [ "$BATCH_RC" -eq 9 ]
 check "and says where it looked" grep -qxF "$name: Kurrelfix.exe is not in C:\\Deploy\\" <<<"$BATCH_OUT"
+check "and records it as unfinished, with 9" [ "$(tail -n 1 "$record" | cut -d, -f4,5)" = "9,unfinished" ]
 finish
