@@ -55,6 +55,7 @@ const char* const FailableCalls[] = {
     "GetWindowsDirectoryA",
     "InitializeAcl",
     "InitializeSecurityDescriptor",
+    "IsWow64Process",
     "LoadLibraryA",
     "LoadLibraryW",
     "LookupPrivilegeValueA",
@@ -81,6 +82,8 @@ const char* const FailableCalls[] = {
     "SetFilePointer",
     "SetSecurityDescriptorDacl",
     "TerminateProcess",
+    "Wow64DisableWow64FsRedirection",
+    "Wow64RevertWow64FsRedirection",
     "WriteFile",
     "WriteProfileStringA",
 };

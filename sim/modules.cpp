@@ -39,6 +39,12 @@ sim::Module* ModuleOf(sim::Workstation& ws, HMODULE handle) {
 
 // LoadLibraryA and LoadLibraryW alike: a library that this family has.
 HMODULE Load(sim::Workstation& ws, const char* name) {
+    // On 64-bit Windows with the redirection off, the system folder holds
+    // the 64-bit libraries, which a 32-bit program cannot load.
+    if (ws.wow64 && !ws.fsRedirected) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
     auto it = ws.modules.find(ModuleKey(name));
     if (it == ws.modules.end() || !it->second.loadable ||
         (it->second.onlyOnPlatform != 0 && it->second.onlyOnPlatform != ws.platformId)) {
@@ -61,6 +67,9 @@ void Workstation::AddSystemModules() {
     kernel.functions["Process32First"] = Export(&::Process32First);
     kernel.functions["Process32Next"] = Export(&::Process32Next);
     kernel.functions["CancelIo"] = Export(&::CancelIo);
+    kernel.functions["IsWow64Process"] = Export(&::IsWow64Process);
+    kernel.functions["Wow64DisableWow64FsRedirection"] = Export(&::Wow64DisableWow64FsRedirection);
+    kernel.functions["Wow64RevertWow64FsRedirection"] = Export(&::Wow64RevertWow64FsRedirection);
 
     Module& psapi = modules["PSAPI.DLL"];
     psapi.name = "PSAPI.DLL";
