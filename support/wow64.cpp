@@ -1,6 +1,7 @@
 #include "support/wow64.h"
 
-#include "support/system_queries.h"
+#include <string.h>
+
 #include "trace/trace_log.h"
 
 namespace {
@@ -9,12 +10,10 @@ typedef BOOL(WINAPI* IsWow64ProcessFunction)(HANDLE process, BOOL* wow64);
 typedef BOOL(WINAPI* Wow64DisableFunction)(PVOID* previous);
 typedef BOOL(WINAPI* Wow64RevertFunction)(PVOID previous);
 
-// KERNEL32 is in every process, so nothing is loaded to find these; a
-// KERNEL32 without them belongs to a Windows that redirects nothing.
+// KERNEL32 is in every process, so nothing is loaded to find these.
 FARPROC FindKernelFunction(const char* name) {
     HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    if (!kernel) return nullptr;
-    return GetProcAddress(kernel, name);
+    return kernel ? GetProcAddress(kernel, name) : nullptr;
 }
 
 template <typename Function>
@@ -27,17 +26,36 @@ int ReportFailure(const char* format, DWORD error) {
     return 0;
 }
 
+int CannotTell(DWORD error) {
+    ReportFailure("Cannot tell whether Windows is 64-bit, error=%ld\n", error);
+    return -1;
+}
+
 }  // namespace
 
 int IsWow64Windows() {
-    if (GetOsFamily() != OsWindowsNT) return 0;
-    IsWow64ProcessFunction isWow64Process = BindKernelFunction<IsWow64ProcessFunction>("IsWow64Process");
-    if (!isWow64Process) return 0;
-    BOOL wow64 = FALSE;
-    if (!isWow64Process(GetCurrentProcess(), &wow64)) {
-        ReportFailure("Cannot tell whether Windows is 64-bit, error=%ld\n", GetLastError());
-        return -1;
+    OSVERSIONINFOA version;
+    memset(&version, 0, sizeof(version));
+    version.dwOSVersionInfoSize = sizeof(version);
+    if (!GetVersionExA(&version))
+        return CannotTell(GetLastError());
+    if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return 0;
+    // KERNEL32 is in every process: not finding it is a failure, not an answer.
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    if (!kernel) return CannotTell(GetLastError());
+    FARPROC found = GetProcAddress(kernel, "IsWow64Process");
+    if (!found) {
+        // Only 32-bit Windows older than Vista lacks the function; every
+        // Windows from Vista on has it, and there its absence tells nothing.
+        DWORD error = GetLastError();
+        if (error == ERROR_PROC_NOT_FOUND && version.dwMajorVersion < 6) return 0;
+        return CannotTell(error);
     }
+    IsWow64ProcessFunction isWow64Process =
+        reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void (*)(void)>(found));
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(GetCurrentProcess(), &wow64))
+        return CannotTell(GetLastError());
     return wow64 ? 1 : 0;
 }
 
@@ -47,7 +65,7 @@ int SeeRealSystemFolder(int wow64, FsRedirection* state) {
     if (wow64 != 1) return 1;
     Wow64DisableFunction disable =
         BindKernelFunction<Wow64DisableFunction>("Wow64DisableWow64FsRedirection");
-    if (!disable) return ReportFailure("Cannot see the real system folder, error=%ld\n", ERROR_PROC_NOT_FOUND);
+    if (!disable) return ReportFailure("Cannot see the real system folder, error=%ld\n", GetLastError());
     if (!disable(&state->previous))
         return ReportFailure("Cannot see the real system folder, error=%ld\n", GetLastError());
     state->off = 1;
@@ -60,7 +78,7 @@ int RedirectAgain(FsRedirection* state) {
     Wow64RevertFunction revert = BindKernelFunction<Wow64RevertFunction>("Wow64RevertWow64FsRedirection");
     if (!revert)
         return ReportFailure("Cannot turn the system folder's redirection back on, error=%ld\n",
-                             ERROR_PROC_NOT_FOUND);
+                             GetLastError());
     if (!revert(state->previous))
         return ReportFailure("Cannot turn the system folder's redirection back on, error=%ld\n",
                              GetLastError());
