@@ -5,8 +5,8 @@
 
 #include "app/outcome.h"
 #include "cleanup/worm_file.h"
-#include "support/system_queries.h"
 #include "cleanup/wow64_view.h"
+#include "support/system_queries.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE InfectedProcessFileList InfectedProcessFiles;
