@@ -7,6 +7,7 @@
 #include "cleanup/signature_matcher.h"
 #include "cleanup/walked_folders.h"
 #include "cleanup/worm_file.h"
+#include "cleanup/wow64_view.h"
 #include "trace/trace_log.h"
 
 static const char SearchPattern[] = "*.*";
@@ -226,6 +227,11 @@ int SweepFixedDisks(DirectoryCallback callback) {
         return 0;
     }
 
+    // On 64-bit Windows, System32 is walked, tested and cleaned as the real
+    // folder: the worm's copies written there over the network are not
+    // redirected. Nothing in the walk loads a library.
+    FsRedirection redirection;
+    BeginRealSystemFolder(RunsOnWow64(), &redirection);
     int result = 0;
     size_t at = 0;
     while (result == 0 && at < sizeof(drives) && drives[at]) {
@@ -239,6 +245,7 @@ int SweepFixedDisks(DirectoryCallback callback) {
         if (GetDriveTypeA(root) == DRIVE_FIXED) result = WalkDirectory(root, callback);
         at += length + 1;
     }
+    EndRealSystemFolder(&redirection);
     return result;
 }
 

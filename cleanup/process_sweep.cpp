@@ -5,6 +5,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/worm_file.h"
+#include "cleanup/wow64_view.h"
 #include "support/system_library.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
@@ -164,7 +165,14 @@ void KillIfInfected(const char* path, DWORD processId, void* userData) {
     ProcessSweepStatus* status = static_cast<ProcessSweepStatus*>(userData);
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x)\n", path,
              (unsigned)processId);
-    if (!status->matcher(path)) return;
+    // A process's image is named as the system sees it: a worm started from
+    // the real System32 by a 64-bit program is named there, and only the
+    // real folder holds that file.
+    FsRedirection redirection;
+    BeginRealSystemFolder(status->wow64, &redirection);
+    int infected = status->matcher(path);
+    EndRealSystemFolder(&redirection);
+    if (!infected) return;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", path,
              (unsigned)processId);
     SetInfectionState(InfectionPresent);
@@ -207,6 +215,7 @@ int KillInfectedProcesses(FileMatcher matcher) {
     status.matcher = matcher;
     status.found = 0;
     status.terminateStatus = 1;
+    status.wow64 = RunsOnWow64();
 
     // The debug privilege opens other users' processes; it is held only for
     // the enumeration.
@@ -246,6 +255,9 @@ int KillInfectedProcesses(FileMatcher matcher) {
              "There were infected proceses, terminated with status =%s, start delete infected "
              "process files\n",
              status.terminateStatus ? "OK" : "NOT OK");
+    FsRedirection redirection;
+    BeginRealSystemFolder(status.wow64, &redirection);
     DeleteProcessFiles();
+    EndRealSystemFolder(&redirection);
     return status.terminateStatus;
 }

@@ -89,6 +89,7 @@ struct ProcessSweepStatus {
     FileMatcher matcher;
     int found;            // 1 once an infected process was remembered
     int terminateStatus;  // 1 while every termination succeeded, then 0 for good
+    int wow64;            // 64-bit Windows: images are tested with the real System32 in view
 };
 
 // One remembered executable; the path is a heap copy owned by the node.

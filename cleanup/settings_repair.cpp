@@ -5,6 +5,7 @@
 
 #include "app/outcome.h"
 #include "platform/platform.h"
+#include "cleanup/wow64_view.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -38,65 +39,108 @@ int ReadShellCommand(HKEY key, LONG* status, int* right) {
 // The registry functions report through their result and leave the thread's
 // last error as it was, so each error line carries the code that the call
 // returned: the last error would show whatever an earlier call left behind.
+//
+// On 64-bit Windows the 64-bit shell reads the 64-bit view of the classes,
+// and a 32-bit program is shown the 32-bit one. Windows XP and Vista keep the
+// two apart and copy between them only now and then, so the worm's command
+// may stand in either: both are looked at and put right, by name, and the
+// machine is clean only when both are right after the one wait. Windows 7
+// and later share the key, and the second look then meets the first's work.
+// Elsewhere there is one view, opened without a view flag: Windows 2000
+// refuses the flags.
 int RestoreShellCommand() {
     if (GetInfectionState() != InfectionPresent) {
         PrintAndLog("%s", "Infection was not found, the shell key is not updated\n");
         return 1;
     }
+    const REGSAM wow64Views[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+    const REGSAM nativeView[] = {0};
+    int wow64 = RunsOnWow64();
+    const REGSAM* views = wow64 ? wow64Views : nativeView;
+    const int viewCount = wow64 ? 2 : 1;
 
-    // First pass: look, and put the command back when it is wrong or unreadable.
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess, &key);
-    if (status != ERROR_SUCCESS) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
-        return 0;
+    // First pass: look, and put the command back where it is wrong or unreadable.
+    int present[2] = {1, 1};
+    int allRight = 1;
+    int firstResult = 1;
+    for (int view = 0; view < viewCount; ++view) {
+        HKEY key = nullptr;
+        LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess | views[view], &key);
+        // A 32-bit view without its own copy of the key holds no command to
+        // put right: no program of either kind reads one there.
+        if (status == ERROR_FILE_NOT_FOUND && view > 0) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s",
+                     "The 32-bit view of the registry has no open command of its own\n");
+            present[view] = 0;
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
+            return 0;
+        }
+        int right = 0;
+        ReadShellCommand(key, &status, &right);
+        if (!right) {
+            if (allRight) printf("Update shell key\n");
+            allRight = 0;
+            status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(ShellCommand),
+                                    ShellCommandSize);
+            if (status != ERROR_SUCCESS) {
+                TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegSetValueEx error %d\n", (int)status);
+                firstResult = 0;
+            }
+        }
+        RegCloseKey(key);
     }
-    int right = 0;
-    ReadShellCommand(key, &status, &right);
-    if (right) {
+    if (allRight) {
         printf("Workstation is not infected!\n");
         SetInfectionState(InfectionCleaned);
-        RegCloseKey(key);
         return 1;
     }
-    printf("Update shell key\n");
-    int firstResult = 1;
-    status = RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(ShellCommand),
-                            ShellCommandSize);
-    if (status != ERROR_SUCCESS) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegSetValueEx error %d\n", (int)status);
-        firstResult = 0;
-    }
-    RegCloseKey(key);
 
     // Second pass: a worm still running writes its command back; give it
-    // time, then the value decides whether the machine is clean.
-    status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess, &key);
-    if (status != ERROR_SUCCESS) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
-        return 0;
+    // time, once, then the values decide whether the machine is clean.
+    HKEY keys[2] = {nullptr, nullptr};
+    for (int view = 0; view < viewCount; ++view) {
+        if (!present[view]) continue;
+        LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, ShellKey, 0, ShellKeyAccess | views[view], &keys[view]);
+        if (status != ERROR_SUCCESS) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegOpenKeyEx error %d\n", (int)status);
+            for (int open = 0; open < view; ++open)
+                if (keys[open]) RegCloseKey(keys[open]);
+            return 0;
+        }
     }
     printf("Wait 15 sec and re-check shell key ... ");
     fflush(stdout);
     Sleep(RecheckDelayMs);
-    if (!ReadShellCommand(key, &status, &right)) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegQueryValueEx error %d\n", (int)status);
-        RegCloseKey(key);
-        return firstResult;
+    int stillWrong = 0;
+    int unread = 0;
+    for (int view = 0; view < viewCount; ++view) {
+        if (!keys[view]) continue;
+        LONG status = ERROR_SUCCESS;
+        int right = 0;
+        if (!ReadShellCommand(keys[view], &status, &right)) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegQueryValueEx error %d\n", (int)status);
+            unread = 1;
+        } else if (!right) {
+            stillWrong = 1;
+        }
     }
-    int result = 0;
-    if (right) {
+    for (int view = 0; view < viewCount; ++view)
+        if (keys[view]) RegCloseKey(keys[view]);
+    // A view found wrong again decides, even when the other could not be read.
+    if (unread && !stillWrong) return firstResult;
+    if (!stillWrong) {
         printf(" Infection is cleaned!\n");
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Infection is cleaned!\n");
         SetInfectionState(InfectionCleaned);
-        result = 1;
-    } else {
-        printf(" Infection is still avaliable!\n");
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Infection is still avaliable!\n");
-        SetInfectionState(InfectionPresent);
+        return 1;
     }
-    RegCloseKey(key);
-    return result;
+    printf(" Infection is still avaliable!\n");
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "Infection is still avaliable!\n");
+    SetInfectionState(InfectionPresent);
+    return 0;
 }
 
 void CleanWinIniRun() {

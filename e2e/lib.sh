@@ -81,6 +81,17 @@ new_prefix() {
     fi
 }
 
+# E2E_SKIPPED: the exit status of a scenario that this machine cannot run;
+# e2e/run.sh counts it as skipped, never as passed.
+E2E_SKIPPED=77
+
+# skip_scenario WHY: says that the scenario cannot run here, and why, and
+# ends it as skipped.
+skip_scenario() {
+    echo "  SKIP $1"
+    exit "$E2E_SKIPPED"
+}
+
 # end_prefix: ends the processes of the prefix that new_prefix made, and
 # removes it; nothing else.
 end_prefix() {

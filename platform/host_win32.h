@@ -79,6 +79,7 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_BAD_EXE_FORMAT 193L
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
@@ -260,6 +261,9 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 #define HKEY_USERS ((HKEY)(uintptr_t)0x80000003)
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
+// The registry view asked for by name on 64-bit Windows (Windows 2000 refuses both).
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
 #define KEY_READ 0x20019
 #define REG_NONE 0
 #define REG_SZ 1
@@ -384,6 +388,12 @@ BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD tr
                                 BOOL wait);
 // Missing from Windows 95's KERNEL32: reached only through GetProcAddress.
 BOOL WINAPI CancelIo(HANDLE file);
+// 64-bit Windows' view of a 32-bit program, and its file-system redirection
+// of the system folder, per thread. Missing before Windows XP: reached only
+// through GetProcAddress.
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64);
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* previous);
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID previous);
 
 // Profile strings (win.ini in the Windows directory).
 DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,

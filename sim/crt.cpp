@@ -179,7 +179,8 @@ FILE* CrtFopen(const char* path, const char* mode) {
     }
     // The Windows runtime opens files shared for reading and writing.
     HANDLE handle = INVALID_HANDLE_VALUE;
-    error = sim::OpenFile(ws, path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, &handle);
+    std::string redirected;
+    error = sim::OpenFile(ws, ws.SeenPath(path, &redirected), access, FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, &handle);
     if (error) {
         ws.lastError = error;
         errno = sim::ErrnoOfWin32(error);

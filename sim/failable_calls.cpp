@@ -59,6 +59,7 @@ const char* const FailableCalls[] = {
     "GetWindowsDirectoryA",
     "InitializeAcl",
     "InitializeSecurityDescriptor",
+    "IsWow64Process",
     "LoadLibraryA",
     "LoadLibraryExA",
     "LoadLibraryExW",
@@ -92,6 +93,8 @@ const char* const FailableCalls[] = {
     "SetSecurityDescriptorDacl",
     "SetSecurityDescriptorOwner",
     "TerminateProcess",
+    "Wow64DisableWow64FsRedirection",
+    "Wow64RevertWow64FsRedirection",
     "WriteFile",
     "WriteProfileStringA",
 };

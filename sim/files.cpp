@@ -161,6 +161,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     }
     // A descriptor applies only to a file that the call makes. (Find, which
     // makes no copy of an absolute path: the benchmark counts allocations.)
+    std::string redirected;
+    path = Current().SeenPath(path, &redirected).data();
     sim::FileNode* existing = Current().Find(path);
     bool existed = existing != nullptr;
     HANDLE handle = INVALID_HANDLE_VALUE;
@@ -305,6 +307,8 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
     SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
+    std::string redirected;
+    path = ws.SeenPath(path, &redirected).data();
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
@@ -323,6 +327,9 @@ namespace sim {
 
 // Moves a file or directory now; MoveFileA and the immediate MoveFileExA.
 DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace) {
+    std::string redirectedFrom, redirectedTo;
+    from = ws.SeenPath(from, &redirectedFrom);
+    to = ws.SeenPath(to, &redirectedTo);
     FileNode* node = ws.Find(from);
     if (!node) return MissingError(ws, from);
     std::string leaf;
@@ -374,6 +381,9 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
     SIM_FAILABLE(FALSE);
     DWORD error = 0;
     sim::Workstation& ws = Current();
+    std::string redirectedFrom, redirectedTo;
+    existing = ws.SeenPath(existing, &redirectedFrom).data();
+    newPath = ws.SeenPath(newPath, &redirectedTo).data();
     sim::FileNode* source = ws.Find(existing);
     if (!source) {
         SetLastError(sim::MissingError(ws, existing));
@@ -413,6 +423,8 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
     sim::Workstation& ws = Current();
+    std::string redirected;
+    path = ws.SeenPath(path, &redirected).data();
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
@@ -425,6 +437,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
     SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
+    std::string redirected;
+    path = ws.SeenPath(path, &redirected).data();
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
@@ -440,6 +454,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
 DWORD WINAPI GetShortPathNameA(LPCSTR longPath, LPSTR shortPath, DWORD size) {
     SIM_FAILABLE(0);
     sim::Workstation& ws = Current();
+    std::string redirected;
+    longPath = ws.SeenPath(longPath, &redirected).data();
     sim::FileNode* node = ws.Find(longPath);
     if (!node) {
         SetLastError(sim::MissingError(ws, longPath));
@@ -540,7 +556,8 @@ bool NextEntry(sim::Workstation& ws, sim::HandleEntry* search, LPWIN32_FIND_DATA
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     SIM_FAILABLE(INVALID_HANDLE_VALUE);
     sim::Workstation& ws = Current();
-    std::string_view text(pattern);
+    std::string redirected;
+    std::string_view text = ws.SeenPath(pattern, &redirected);
     size_t cut = text.find_last_of("\\/");
     std::string_view dirPath = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut + 1);
     std::string_view mask = cut == std::string_view::npos ? text : text.substr(cut + 1);

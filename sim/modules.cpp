@@ -79,6 +79,12 @@ sim::Module* Search(sim::Workstation& ws, const std::string& key, const std::str
 // altered search order, and in the program's folder otherwise. Each load
 // runs the library's start-up code: `timesLoaded` counts them.
 HMODULE Load(sim::Workstation& ws, const char* name, bool alteredSearch) {
+    // On 64-bit Windows with the redirection off, the system folder holds
+    // the 64-bit libraries, which a 32-bit program cannot load.
+    if (ws.wow64 && !ws.fsRedirected) {
+        SetLastError(ERROR_BAD_EXE_FORMAT);
+        return nullptr;
+    }
     std::string folder;
     std::string key = ModuleKey(name, &folder);
     sim::Module* module = folder.empty() ? Search(ws, key, ProgramFolder(ws)) : InFolder(ws, key, folder);
@@ -119,6 +125,9 @@ void Workstation::AddSystemModules() {
     kernel.functions["Process32First"] = Export(&::Process32First);
     kernel.functions["Process32Next"] = Export(&::Process32Next);
     kernel.functions["CancelIo"] = Export(&::CancelIo);
+    kernel.functions["IsWow64Process"] = Export(&::IsWow64Process);
+    kernel.functions["Wow64DisableWow64FsRedirection"] = Export(&::Wow64DisableWow64FsRedirection);
+    kernel.functions["Wow64RevertWow64FsRedirection"] = Export(&::Wow64RevertWow64FsRedirection);
 
     Module& psapi = modules["PSAPI.DLL"];
     psapi.name = "PSAPI.DLL";

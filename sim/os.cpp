@@ -166,3 +166,44 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
 }
+
+// 64-bit Windows and the tool's one thread: whether the system shows it
+// SysWOW64 for System32. The saved state is one of two markers.
+namespace {
+char g_redirectionWasOn;
+char g_redirectionWasOff;
+}  // namespace
+
+BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64) {
+    SIM_FAILABLE(FALSE);
+    if (!process || !wow64) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *wow64 = Current().wow64 ? TRUE : FALSE;
+    return TRUE;
+}
+
+// 32-bit Windows has nothing to turn off.
+BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* previous) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    if (!ws.wow64 || !previous) {
+        SetLastError(ws.wow64 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    *previous = ws.fsRedirected ? &g_redirectionWasOn : &g_redirectionWasOff;
+    ws.fsRedirected = false;
+    return TRUE;
+}
+
+BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID previous) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    if (!ws.wow64 || (previous != &g_redirectionWasOn && previous != &g_redirectionWasOff)) {
+        SetLastError(ws.wow64 ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    ws.fsRedirected = previous == &g_redirectionWasOn;
+    return TRUE;
+}

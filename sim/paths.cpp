@@ -160,6 +160,17 @@ FileNode* Workstation::MakeDirs(const std::string& absolutePath) {
     return node;
 }
 
+std::string_view Workstation::SeenPath(std::string_view path, std::string* storage) const {
+    if (!wow64 || !fsRedirected) return path;
+    std::string full = Absolute(path);
+    std::string system = windowsDirectory + "\\System32";
+    if (full.size() < system.size() || !NoCaseEqual(std::string_view(full).substr(0, system.size()), system))
+        return path;
+    if (full.size() > system.size() && full[system.size()] != '\\') return path;
+    *storage = windowsDirectory + "\\SysWOW64" + full.substr(system.size());
+    return *storage;
+}
+
 std::string Workstation::PathOf(const FileNode* node) const {
     std::vector<const FileNode*> chain;
     for (const FileNode* n = node; n; n = n->parent) chain.push_back(n);

@@ -34,9 +34,12 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags) {
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
         }
+        // Kept under the names the boot sees, which on 64-bit Windows are
+        // the ones the calling thread reaches.
+        std::string redirectedFrom, redirectedTo;
         sim::PendingMove move;
-        move.from = ws.Absolute(existing);
-        move.to = newPath && newPath[0] ? ws.Absolute(newPath) : std::string();
+        move.from = ws.Absolute(ws.SeenPath(existing, &redirectedFrom));
+        move.to = newPath && newPath[0] ? ws.Absolute(ws.SeenPath(newPath, &redirectedTo)) : std::string();
         move.replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
         ws.pendingMoves.push_back(move);
         SetLastError(0);

@@ -46,6 +46,18 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
     DWORD parentAccess = 0;
     sim::RegKey* parent = KeyOf(key, &parentAccess);
     if (!parent || options != 0) return ERROR_INVALID_HANDLE;
+    sim::Workstation& ws = Current();
+    const REGSAM views = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+    if ((access & views) && ws.platformId == VER_PLATFORM_WIN32_NT && ws.majorVersion == 5 &&
+        ws.minorVersion == 0)
+        return ERROR_INVALID_PARAMETER;  // Windows 2000 knows no registry views
+    // A 32-bit program on 64-bit Windows XP or Vista is shown the classes'
+    // own 32-bit copy, kept under Wow6432Node, unless it asks for the
+    // 64-bit view by name; Windows 7 and later share the key.
+    if (key == HKEY_CLASSES_ROOT && ws.wow64 && !ws.sharedClasses && !(access & KEY_WOW64_64KEY)) {
+        parent = Descend(parent, "Wow6432Node");
+        if (!parent) return ERROR_FILE_NOT_FOUND;
+    }
     sim::RegKey* found = Descend(parent, subKey);
     if (!found) return ERROR_FILE_NOT_FOUND;
     if ((access & KEY_SET_VALUE) && found->denyWrite) return ERROR_ACCESS_DENIED;

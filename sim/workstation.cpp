@@ -113,6 +113,15 @@ Workstation& Workstation::VolumeSerial(char letter, DWORD serial) {
     return *this;
 }
 
+Workstation& Workstation::Wow64(bool shared) {
+    wow64 = true;
+    sharedClasses = shared;
+    fsRedirected = true;
+    Dir(windowsDirectory + "\\System32");
+    Dir(windowsDirectory + "\\SysWOW64");
+    return *this;
+}
+
 Workstation& Workstation::Dir(const std::string& path) {
     MakeDirs(Absolute(path));
     return *this;

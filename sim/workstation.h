@@ -295,6 +295,13 @@ public:
     Workstation& CurrentDirectory(const std::string& path);
     Workstation& AddDrive(char letter, UINT type);
     Workstation& VolumeSerial(char letter, DWORD serial);  // as a cloned disk keeps it
+    // 64-bit Windows, the tool a 32-bit program on it: the real system folder
+    // and SysWOW64 beside it, the file-system redirection of the tool's thread
+    // on, and HKEY_CLASSES_ROOT in two views (its 32-bit copy under
+    // "HKEY_CLASSES_ROOT\Wow6432Node", as Windows XP and Vista keep it) or in
+    // one shared view (Windows 7 and later). A 9x machine with it set is an
+    // emulator answering as 64-bit Windows.
+    Workstation& Wow64(bool sharedClasses = false);
     Workstation& Dir(const std::string& path);
     Workstation& File(const std::string& path, const std::string& bytes,
                       DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
@@ -357,6 +364,10 @@ public:
     // The same, and the folder link that the last name of the path is, or
     // nullptr when it is none.
     FileNode* Find(std::string_view path, const FileNode** lastLink);
+    // The path that a call of the tool's reaches: on 64-bit Windows, while
+    // its thread's redirection is on, System32 is SysWOW64. The path itself
+    // otherwise, without a copy; `storage` holds a rewritten one.
+    std::string_view SeenPath(std::string_view path, std::string* storage) const;
     bool Exists(std::string_view path) { return Find(path) != nullptr; }
     std::string Read(std::string_view path);  // bytes of a file, "" when absent
     RegKey* FindKey(HKEY root, std::string_view path);
@@ -384,6 +395,9 @@ public:
     std::string currentDirectory = "C:\\";
     DWORD clockMs = 100000;
     DWORD oemId = 0;  // PROCESSOR_ARCHITECTURE_INTEL
+    bool wow64 = false;          // 64-bit Windows (Wow64)
+    bool sharedClasses = false;  // its HKEY_CLASSES_ROOT has one view
+    bool fsRedirected = true;    // the tool's thread sees SysWOW64 for System32
     DWORD processorType = 586;
 
     std::map<char, Drive> drives;  // upper-case letter

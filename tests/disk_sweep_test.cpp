@@ -561,4 +561,107 @@ TEST_F(DiskSweep, EveryInfectedFileIsDeletedAndTheWalkGoesOn) {
     EXPECT_EQ(g_removalOutcome.failureCount, 0);
 }
 
+// On 64-bit Windows the sweep walks the disk as it is: System32 is the real
+// folder, where the worm's copies written over the network land, and
+// SysWOW64 is walked once by its own name. The redirection is back on after
+// the sweep, whatever failed on the way.
+TEST_F(DiskSweep, SeesTheRealSystemFolderOn64BitWindows) {
+    const std::string kReal = "C:\\WINDOWS\\System32\\kurrel.exe";
+    const std::string kWow = "C:\\WINDOWS\\SysWOW64\\kurrel.exe";
+    const std::string kRoot = "C:\\kurrel.exe";
+    auto found = [](const std::string& path, int result) {
+        return std::vector<std::string>{"Found infection \"" + path + "\"",
+                                        "Deleting file \"" + path + "\", result=" + std::to_string(result)};
+    };
+    auto join = [](std::vector<std::string> a, const std::vector<std::string>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const std::string walkedAgain = "Folder C:\\WINDOWS\\SysWOW64\\ leads to one walked already, not entered again";
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> machine;
+        std::vector<std::string> log;  // the sweep's lines, levels 1 and 4
+        std::vector<std::string> gone;  // after the run and the next boot
+        std::vector<std::string> kept;
+        std::string scheduled;  // what the boot was left to delete
+        int failures;
+        int asked;      // IsWow64Process calls
+        int turnedOff;  // Wow64DisableWow64FsRedirection calls
+        bool redirectedAfter;
+    };
+    const Case cases[] = {
+        {"32-bit Windows: System32 is the one system folder",
+         [&](sim::Workstation& ws) { ws.FileBytes(kReal, Worm()); },
+         found(kReal, 1), {kReal}, {}, "", 0, 1, 0, true},
+        {"64-bit Windows: a copy in the real System32",
+         [&](sim::Workstation& ws) { ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit"); },
+         found(kReal, 1), {kReal}, {kWow}, "", 0, 1, 1, true},
+        {"64-bit Windows: a copy in SysWOW64",
+         [&](sim::Workstation& ws) { ws.Wow64().File(kReal, "MZ 64-bit").FileBytes(kWow, Worm()); },
+         found(kWow, 1), {kWow}, {kReal}, "", 0, 1, 1, true},
+        {"64-bit Windows: a copy in both",
+         [&](sim::Workstation& ws) { ws.Wow64().FileBytes(kReal, Worm()).FileBytes(kWow, Worm()); },
+         join(found(kReal, 1), found(kWow, 1)), {kReal, kWow}, {}, "", 0, 1, 1, true},
+        {"64-bit Windows: a copy held open in the real System32 is left for the boot by its real name",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit").Hold(kReal, FILE_SHARE_READ);
+         },
+         found(kReal, 2), {kReal}, {kWow}, kReal, 0, 1, 1, true},
+        {"64-bit Windows: a redirection that cannot be turned off hides System32, and counts",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit");
+             ws.FailCall("Wow64DisableWow64FsRedirection", ERROR_ACCESS_DENIED);
+         },
+         {"Cannot see the real system folder, error=5", walkedAgain}, {}, {kReal, kWow}, "", 1, 1, 1, true},
+        {"64-bit Windows: a KERNEL32 without the function is the same",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit");
+             ws.modules["KERNEL32.DLL"].functions.erase("Wow64DisableWow64FsRedirection");
+         },
+         {"Cannot see the real system folder, error=127", walkedAgain}, {}, {kReal, kWow}, "", 1, 1, 0, true},
+        {"64-bit Windows: a redirection that cannot be turned back on counts",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit");
+             ws.FailCall("Wow64RevertWow64FsRedirection", ERROR_ACCESS_DENIED);
+         },
+         join(found(kReal, 1), {"Cannot turn the system folder's redirection back on, error=5"}), {kReal},
+         {kWow}, "", 1, 1, 1, false},
+        {"64-bit Windows that cannot be told from 32-bit: counts, and nothing is turned off",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm()).File(kWow, "MZ 32-bit");
+             ws.FailCall("IsWow64Process", ERROR_ACCESS_DENIED);
+         },
+         {"Cannot tell whether Windows is 64-bit, error=5", walkedAgain}, {}, {kReal, kWow}, "", 1, 1, 0, true},
+        {"64-bit Windows without a list of drives: nothing is turned off",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, Worm());
+             ws.FailCall("GetLogicalDriveStringsA", ERROR_ACCESS_DENIED);
+         },
+         {"Cannot read the list of drives, error=5"}, {}, {kReal}, "", 1, 0, 0, true},
+        {"Windows 9x under an emulator that answers 64-bit is never asked",
+         [&](sim::Workstation& ws) { ws.Win9x().Wow64().FileBytes(kRoot, Worm()); },
+         found(kRoot, 1), {kRoot}, {}, "", 0, 0, 0, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        c.machine(ws);
+        std::string log = RunLogged(ws, TraceInfo, [&] { EXPECT_EQ(SweepFixedDisks(DeleteIfInfected), 0); });
+        EXPECT_EQ(SweepLines(log), c.log);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(ws.Calls("IsWow64Process"), c.asked);
+        EXPECT_EQ(ws.Calls("Wow64DisableWow64FsRedirection"), c.turnedOff);
+        EXPECT_EQ(ws.fsRedirected, c.redirectedAfter);
+        std::vector<std::string> scheduled;
+        for (const sim::PendingMove& move : ws.pendingMoves) scheduled.push_back(move.from);
+        EXPECT_EQ(scheduled, c.scheduled.empty() ? std::vector<std::string>{}
+                                                 : std::vector<std::string>{c.scheduled});
+        EXPECT_EQ(ws.OpenHandles(), 0);
+        ws.Reboot();
+        for (const std::string& path : c.gone) EXPECT_FALSE(ws.Exists(path)) << path;
+        for (const std::string& path : c.kept) EXPECT_TRUE(ws.Exists(path)) << path;
+    }
+}
+
 }  // namespace

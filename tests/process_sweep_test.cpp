@@ -435,4 +435,84 @@ TEST_F(ProcessSweep, NoMemoryForthePathForgetsThatProcess) {
     EXPECT_EQ(InfectedProcessFiles.head->next, nullptr);
 }
 
+// On 64-bit Windows a worm started from the real System32 (by a 64-bit
+// program, or by the system) is named there: its image is tested and deleted
+// with the real folder in view, while PSAPI is still loaded through the
+// redirection, which is back on afterwards.
+TEST_F(ProcessSweep, ImagesInTheRealSystemFolderOn64BitWindows) {
+    const std::string kReal = "C:\\WINDOWS\\System32\\kurrel.exe";
+    const std::string kWow = "C:\\WINDOWS\\SysWOW64\\kurrel.exe";
+    const std::vector<uint8_t> worm = worm_sample::MakeSample(16384, SignatureTable[2].crc);
+    auto infected = [](const std::string& path) {
+        return std::vector<std::string>{
+            "examinate process C:\\WINDOWS\\explorer.exe (PID=0x10)",
+            "examinate process " + path + " (PID=0x1a4)",
+            "Process " + path + " (PID=0x1a4) is infection",
+            "Process " + path + " terminated with status 1",
+            "There were infected proceses, terminated with status =OK, start delete infected process files",
+            "Deleting file \"" + path + "\", result=1"};
+    };
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> machine;
+        std::string image;
+        std::vector<std::string> log;
+        std::vector<std::string> gone;
+        std::vector<std::string> kept;
+        int failures;
+        bool wormRunning;
+        bool redirectedAfter;
+    };
+    const Case cases[] = {
+        {"32-bit Windows", [&](sim::Workstation& ws) { ws.FileBytes(kReal, worm); }, kReal, infected(kReal),
+         {kReal}, {}, 0, false, true},
+        {"64-bit Windows: a worm from the real System32",
+         [&](sim::Workstation& ws) { ws.Wow64().FileBytes(kReal, worm).File(kWow, "MZ 32-bit"); }, kReal,
+         infected(kReal), {kReal}, {kWow}, 0, false, true},
+        {"64-bit Windows: a worm from SysWOW64",
+         [&](sim::Workstation& ws) { ws.Wow64().File(kReal, "MZ 64-bit").FileBytes(kWow, worm); }, kWow,
+         infected(kWow), {kWow}, {kReal}, 0, false, true},
+        {"64-bit Windows: without the real folder in view the worm is missed, and that counts",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, worm).File(kWow, "MZ 32-bit");
+             ws.FailCall("Wow64DisableWow64FsRedirection", ERROR_ACCESS_DENIED, 0, 2);
+         },
+         kReal,
+         {"examinate process C:\\WINDOWS\\explorer.exe (PID=0x10)", "Cannot see the real system folder, error=5",
+          "examinate process " + kReal + " (PID=0x1a4)", "Cannot see the real system folder, error=5",
+          "No infected processes were found"},
+         {}, {kReal, kWow}, 2, true, true},
+        {"64-bit Windows: a redirection that cannot be turned back on counts",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().FileBytes(kReal, worm).File(kWow, "MZ 32-bit");
+             ws.FailCall("Wow64RevertWow64FsRedirection", ERROR_ACCESS_DENIED, 2);
+         },
+         kReal,
+         [&] {
+             std::vector<std::string> log = infected(kReal);
+             log.push_back("Cannot turn the system folder's redirection back on, error=5");
+             return log;
+         }(),
+         {kReal}, {kWow}, 1, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        StartFreshProcess();
+        sim::Workstation ws;
+        ws.File(kExplorer, "MZ explorer");
+        c.machine(ws);
+        ws.AddProcess(Proc(0x10, kExplorer)).AddProcess(Proc(0x1a4, c.image));
+
+        Sweep sweep = Run(ws);
+
+        EXPECT_EQ(sweep.log, c.log);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(ProcessWithId(ws, 0x1a4).running, c.wormRunning);
+        EXPECT_EQ(ws.fsRedirected, c.redirectedAfter);
+        EXPECT_EQ(ws.modules["PSAPI.DLL"].loadCount, 0);
+        for (const std::string& path : c.gone) EXPECT_FALSE(ws.Exists(path)) << path;
+        for (const std::string& path : c.kept) EXPECT_TRUE(ws.Exists(path)) << path;
+    }
+}
+
 }  // namespace

@@ -216,6 +216,98 @@ TEST(RestoreShellCommand, ResultsTable) {
     }
 }
 
+// On 64-bit Windows XP and Vista the 64-bit shell reads the 64-bit view of
+// the classes and the 32-bit tool is shown its own copy: the worm's command
+// in either is found and put right, with one wait. Windows 7 and later share
+// the key; Windows 2000 knows no views and refuses the flags.
+TEST(RestoreShellCommand, BothRegistryViewsOn64BitWindows) {
+    const std::string kKey32 = std::string("Wow6432Node\\") + kShellKey;
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> setUp;
+        int result;
+        InfectionState state;
+        std::string console;
+        std::string log;
+        bool waited;
+        std::string value64;  // the key the 64-bit shell reads
+        std::string value32;  // the 32-bit copy; "" where there is none
+    };
+    auto views = [](const std::string& value64, const std::string& value32) {
+        return [=](sim::Workstation& ws) {
+            ws.Wow64();
+            ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", value64);
+            ws.RegString(HKEY_CLASSES_ROOT, std::string("Wow6432Node\\") + kShellKey, "", value32);
+        };
+    };
+    const std::string repaired = "Update shell key\n" + kWait + " Infection is cleaned!\n";
+    const std::string still = "Update shell key\n" + kWait + " Infection is still avaliable!\n";
+    const Case cases[] = {
+        {"the worm's command in the 64-bit view only", views(kWorm, kRight), 1, InfectionCleaned, repaired,
+         "Infection is cleaned!\r\n", true, kRight, kRight},
+        {"the worm's command in the 32-bit view only", views(kRight, kWorm), 1, InfectionCleaned, repaired,
+         "Infection is cleaned!\r\n", true, kRight, kRight},
+        {"the worm's command in both views", views(kWorm, kWorm), 1, InfectionCleaned, repaired,
+         "Infection is cleaned!\r\n", true, kRight, kRight},
+        {"both views right", views(kRight, kRight), 1, InfectionCleaned, "Workstation is not infected!\n", "",
+         false, kRight, kRight},
+        {"the worm writes the 64-bit view back during the wait",
+         [&](sim::Workstation& ws) {
+             views(kWorm, kWorm)(ws);
+             ws.At(ws.clockMs + 5000, [&ws] { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); });
+         },
+         0, InfectionPresent, still, "Infection is still avaliable!\r\n", true, kWorm, kRight},
+        {"the 64-bit view cannot be read again: the 32-bit view wrong again still decides",
+         [&](sim::Workstation& ws) {
+             views(kWorm, kWorm)(ws);
+             ws.FailCall("RegQueryValueExA", ERROR_ACCESS_DENIED, 2);
+             ws.At(ws.clockMs + 5000, [&ws, kKey32] { ws.RegString(HKEY_CLASSES_ROOT, kKey32, "", kWorm); });
+         },
+         0, InfectionPresent, still, "RegQueryValueEx error 5\r\nInfection is still avaliable!\r\n", true,
+         kRight, kWorm},
+        {"no 32-bit copy of the key (as Wine keeps it): the 64-bit view alone",
+         [&](sim::Workstation& ws) { ws.Wow64().RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); }, 1,
+         InfectionCleaned, repaired,
+         "The 32-bit view of the registry has no open command of its own\r\nInfection is cleaned!\r\n", true,
+         kRight, ""},
+        {"no 64-bit copy of the key is an error, as ever",
+         [&](sim::Workstation& ws) {
+             ws.Wow64().RegString(HKEY_CLASSES_ROOT, kKey32, "", kWorm);
+         },
+         0, InfectionPresent, "", "RegOpenKeyEx error 2\r\n", false, "", kWorm},
+        {"Windows 7 and later: one shared key",
+         [](sim::Workstation& ws) { ws.Wow64(true).RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); }, 1,
+         InfectionCleaned, repaired, "Infection is cleaned!\r\n", true, kRight, ""},
+        {"Windows 2000: no view is named",
+         [](sim::Workstation& ws) {
+             ws.Nt().minorVersion = 0;
+             ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
+         },
+         1, InfectionCleaned, repaired, "Infection is cleaned!\r\n", true, kRight, ""},
+        {"64-bit Windows that cannot be told from 32-bit: the 32-bit view alone, and it counts",
+         [&](sim::Workstation& ws) {
+             views(kWorm, kWorm)(ws);
+             ws.FailCall("IsWow64Process", ERROR_ACCESS_DENIED);
+         },
+         1, InfectionCleaned, repaired, "Cannot tell whether Windows is 64-bit, error=5\r\nInfection is cleaned!\r\n",
+         true, kWorm, kRight},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        c.setUp(ws);
+        DWORD clock = ws.clockMs;
+        StageRun run = RunRestore(ws);
+        EXPECT_EQ(run.result, c.result);
+        EXPECT_EQ(GetInfectionState(), c.state);
+        EXPECT_EQ(run.console, c.console);
+        EXPECT_EQ(run.log, c.log);
+        EXPECT_EQ(ws.clockMs - clock, c.waited ? 15000u : 0u);
+        EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kShellKey, ""), c.value64);
+        EXPECT_EQ(ws.RegText(HKEY_CLASSES_ROOT, kKey32, ""), c.value32);
+    }
+}
+
 // The registry functions leave the thread's last error alone, so the number
 // in an error line is the code that the call returned, never a stale one.
 TEST(RestoreShellCommand, ErrorLinesCarryTheReturnedCode) {

@@ -146,6 +146,7 @@ public:
         }
 
         const std::string shell = ValueKey("HKEY_CLASSES_ROOT", kShellKey, "");
+        const std::string shell32 = ValueKey("HKEY_CLASSES_ROOT", kShellKey32, "");
         const std::string run = ValueKey("HKEY_CURRENT_USER", kNtWindowsKey, "run");
         std::set<std::string> values;
         for (const auto& value : before.values) values.insert(value.first);
@@ -157,7 +158,7 @@ public:
             bool has = is != after.values.end();
             if (had && has && was->second.type == is->second.type && was->second.data == is->second.data)
                 continue;
-            if (has && key == shell && Text(is->second.data) == kRightCommand) continue;
+            if (has && (key == shell || key == shell32) && Text(is->second.data) == kRightCommand) continue;
             if (has && key == run && kind_.nt && Text(is->second.data).empty()) continue;
             const std::string& where = has ? is->second.where : was->second.where;
             std::string how = !had ? "appeared" : !has ? "disappeared" : "changed";
@@ -290,6 +291,13 @@ void RunChild(const FaultRun& fault, FILE* out) {
         if (process.running && IsWormProcess(process, worm)) wormRuns = true;
     checks.Changes(before, afterRun, "after the run");
     std::string shellAfterRun = ws.RegText(HKEY_CLASSES_ROOT, kShellKey, "");
+    std::string shell32AfterRun = kind.wow64 ? ws.RegText(HKEY_CLASSES_ROOT, kShellKey32, "") : kRightCommand;
+    // Libraries loaded after the run's sweeps would not be found; only a run
+    // that says it had errors may leave it so.
+    if (kind.wow64 && !ws.fsRedirected && code != 3)
+        checks.Add("redirection off", "the system folder's redirection is left off, exit code " + std::to_string(code));
+    // What is on the disk is looked at as it is.
+    ws.fsRedirected = false;
     std::string runAfterRun = RunEntry(ws, kind);
 
     // The process has ended: Windows closes whatever handles it left open,
@@ -312,6 +320,8 @@ void RunChild(const FaultRun& fault, FILE* out) {
         if (wormRuns) checks.Add("worm process runs", "a worm process still runs after the run");
         if (shellAfterRun != kRightCommand)
             checks.Add("open command wrong", "the open command is \"" + shellAfterRun + "\"");
+        if (shell32AfterRun != kRightCommand)
+            checks.Add("open command wrong", "the 32-bit view's open command is \"" + shell32AfterRun + "\"");
         if (!runAfterRun.empty() && runAfterRun != "(none)")
             checks.Add("run= remains", "run= is still \"" + runAfterRun + "\"");
     }

@@ -7,7 +7,8 @@ namespace {
 // Kinds of violation (fault_sweep.cpp): "changed", "handles", "scanner",
 // "log-end", "worm file remains", "worm process runs", "open command wrong",
 // "run= remains", "1 without worm", "0 with worm", "0 before the stages",
-// "shares" (not every share back), "buffers" (share buffers not freed).
+// "shares" (not every share back), "buffers" (share buffers not freed),
+// "redirection off" (64-bit Windows: left off by a run that exits without 3).
 // Call numbers refer to the workstations of workstations.cpp.
 const Silence kSilences[] = {
     // Letting go of a handle.

@@ -6,6 +6,7 @@
 namespace fault_sweep {
 
 const char* const kShellKey = "exefile\\shell\\open\\command";
+const char* const kShellKey32 = "Wow6432Node\\exefile\\shell\\open\\command";
 const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
 const char* const kRightCommand = "\"%1\" %*";
 
@@ -20,6 +21,8 @@ const char* const kHiddenCopy = "C:\\Program Files\\Common Files\\kurrel.scr";
 const char* const kReadOnlyCopy = "C:\\WINDOWS\\Temp\\kurrel.pif";
 const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
 const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+const char* const kRealSystemCopy = "C:\\WINDOWS\\System32\\kurrelsv.exe";
+const char* const kWowNamesake = "C:\\WINDOWS\\SysWOW64\\kurrelsv.exe";
 
 std::string WinIni(const std::string& run) {
     return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
@@ -42,6 +45,7 @@ const std::vector<WorkstationKind>& Workstations() {
         {"clean NT", true, false, false},
         {"clean NT with scanner", true, false, true},
         {"clean 9x", false, false, false},
+        {"infected NT 64-bit", true, true, false, true},
     };
     return kinds;
 }
@@ -108,6 +112,18 @@ void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std
                    FILE_ATTRIBUTE_READONLY)
         .FileBytes(kNearMiss, nearMiss);
     *wormFiles = {kRunningWorm, kHeldCopy, kHiddenCopy, kReadOnlyCopy};
+    if (kind.wow64) {
+        // Written over the network into the real system folder; the 32-bit
+        // program of that name in SysWOW64 is no worm and must stay. The
+        // worm's command stands in both views of the classes.
+        ws.Wow64();
+        ws.majorVersion = 6;  // Vista: two views of the classes, and IsWow64Process for certain
+        ws.minorVersion = 0;
+        ws.FileBytes(kRealSystemCopy, worm_sample::MakeSample(9000, SignatureTable[3].crc, 6))
+            .File(kWowNamesake, "MZ 32-bit service")
+            .RegString(HKEY_CLASSES_ROOT, kShellKey32, "", kWormCommand);
+        wormFiles->push_back(kRealSystemCopy);
+    }
 }
 
 std::string RunEntry(sim::Workstation& ws, const WorkstationKind& kind) {

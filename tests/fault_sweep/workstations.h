@@ -12,6 +12,7 @@
 namespace fault_sweep {
 
 extern const char* const kShellKey;       // under HKEY_CLASSES_ROOT
+extern const char* const kShellKey32;     // its 32-bit copy on 64-bit Windows
 extern const char* const kNtWindowsKey;   // under HKEY_CURRENT_USER: win.ini's [windows] on NT
 extern const char* const kRightCommand;   // "\"%1\" %*"
 
@@ -20,6 +21,9 @@ struct WorkstationKind {
     bool nt;
     bool infected;
     bool scanner;
+    // 64-bit Windows Vista (two views of the classes), a copy in the real
+    // system folder and a clean 32-bit namesake in SysWOW64.
+    bool wow64 = false;
 };
 
 // Every workstation the sweep runs, in the order it runs them.
