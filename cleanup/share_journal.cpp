@@ -66,17 +66,16 @@ static void KeyPlace(JournalPlace* place) {
     snprintf(place->name, sizeof(place->name), "%s\\%s", JournalKeyText, JournalValue);
 }
 
-// Whether the Windows folder's volume keeps access lists. When that cannot
-// be told, it is taken as not: the key is safe on every volume.
-static int WindowsVolumeKeepsAcls() {
-    char root[MAX_PATH];
-    memset(root, 0, sizeof(root));
-    UINT length = GetWindowsDirectoryA(root, sizeof(root));
-    if (length < 3 || length >= sizeof(root) || root[1] != ':') return 0;
-    root[3] = '\0';  // "C:\"
+// Whether the volume of the journal's file keeps no access lists (FAT), so
+// that the key must hold it. When that cannot be told, the file is used: it
+// is where the journal has always been, and a run that finishes leaves
+// nothing of it behind.
+static int VolumeKeepsNoAcls(const char* path) {
+    if (strlen(path) < 3 || path[1] != ':' || path[2] != '\\') return 0;
+    char root[4] = {path[0], ':', '\\', '\0'};
     DWORD flags = 0;
     if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return 0;
-    return (flags & FILE_PERSISTENT_ACLS) != 0;
+    return (flags & FILE_PERSISTENT_ACLS) == 0;
 }
 
 // ---- writing ------------------------------------------------------------
@@ -265,12 +264,11 @@ static int StoreInKey(const char* bytes, DWORD size, DWORD* error, const char** 
 
 int WriteShareJournal(int nt, void* const* records, int count) {
     JournalPlace place;
-    if (nt && !WindowsVolumeKeepsAcls()) {
-        KeyPlace(&place);
-    } else if (!FilePlace(&place)) {
+    if (!FilePlace(&place)) {
         ReportNotWritten(JournalName + 1, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
+    if (nt && VolumeKeepsNoAcls(place.name)) KeyPlace(&place);
     JournalWriter writer = {nullptr, 0, 0};
     PutJournal(&writer, nt, records, count);
     DWORD size = writer.used;

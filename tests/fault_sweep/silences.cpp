@@ -58,6 +58,15 @@ const Silence kSilences[] = {
     {"NetShareAdd", 0, "", "", "shares",
      "the system refuses to re-create a share: its line gives the status, the next share is tried, "
      "and the share journal keeps the one refused for the next run"},
+    {"GetSystemDirectoryW", 0, "NT with scanner", "", "shares",
+     "the system folder cannot be named to load netapi32.dll from it: that share is not re-created "
+     "and the log says so; the share journal keeps it, and the next run brings it back"},
+    {"GetSystemDirectoryA", 0, "9x", "", "shares",
+     "the system folder cannot be named to load svrapi.dll from it: that share is not re-created "
+     "and the log says so; the share journal keeps it, and the next run brings it back"},
+    {"GetSystemDirectoryW", 0, "NT with scanner", "", "buffers",
+     "the system folder cannot be named to load netapi32.dll and release the enumeration buffer: "
+     "the buffer stays; the process's end releases it"},
     {"LoadLibraryExW", 0, "NT with scanner", "", "buffers",
      "netapi32.dll cannot be loaded to release the enumeration buffer: the buffer stays, as the "
      "system's own; the process's end releases it"},
