@@ -132,4 +132,37 @@ tool_shares_scenario() {
         diff "$WINEPREFIX/seeded-list.txt" <(share_list "$family")
     check "the store is the seeded one, byte for byte" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
     check "the journal is gone" [ -z "$(journal)" ]
+    [ "$family" = nt ] && journal_others_may_change
+}
+
+# A journal left by a killed run that anyone may then write to is not
+# replayed: it is set aside, nothing of it is created, and the run removes no
+# share. Wine keeps a file's access list as its Unix mode here, and reports
+# every file as owned by its one user (an administrator, the account the tool
+# runs as); so the Everyone entry goes in both through SetFileSecurity and as
+# the mode's bits for others.
+journal_others_may_change() {
+    local aside_line names
+    echo "a killed run's journal that others may change"
+    plant_worm
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    kill -KILL "$TOOL_PID"
+    wait "$TOOL_PID" 2>/dev/null
+    timeout 60 wineserver -w
+    check "the journal stayed" [ -n "$(journal)" ]
+    echo "  the journal as Wine reports it: $(wine "$E2E_BIN/file_acl.exe" show 'C:\windows\Kurrelfix-shares.jnl' | tr -d '\r' | tr '\n' ';')"
+    check "Everyone may write it now" wine "$E2E_BIN/file_acl.exe" grant-everyone 'C:\windows\Kurrelfix-shares.jnl'
+    chmod o+w "$(journal)"
+    echo "  and then: $(wine "$E2E_BIN/file_acl.exe" show 'C:\windows\Kurrelfix-shares.jnl' | tr -d '\r' | tr '\n' ';')"
+    cp "$(journal)" "$WINEPREFIX/untrusted-journal.txt"
+    run_tool /SILENT
+    names=" ADMIN\$ C\$ Public Tools"
+    aside_line="Share journal C:\\windows\\Kurrelfix-shares.jnl is not trusted (others may change it), set aside as C:\\windows\\Kurrelfix-shares.untrusted; its shares are not re-created:$names; no share is removed"
+    check "console: the journal is not trusted, set aside, its shares named" console_has "$aside_line"
+    check "log: the same line" tool_log_has "$aside_line"
+    check "log: Removed all network shares, success=0" tool_log_has "Removed all network shares, success=0"
+    check "no share was created from it" [ "$(share_list nt)" = "$ipc_line" ]
+    check "it lies aside as it was" cmp -s "$WINEPREFIX/untrusted-journal.txt" "$WINEPREFIX/drive_c/windows/Kurrelfix-shares.untrusted"
+    check "and is no journal any more" [ -z "$(journal)" ]
 }
