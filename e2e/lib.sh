@@ -101,6 +101,19 @@ unix_path() {
     echo "$WINEPREFIX/drive_c/${rest//\\//}"
 }
 
+# system_folder: the Unix path of the folder that the program under test gets
+# from GetSystemDirectory, where Windows keeps its libraries: system32 for
+# the 64-bit build; for the 32-bit one syswow64 in a 64-bit prefix (the
+# folder Windows shows a 32-bit program as its system32), else system32.
+system_folder() {
+    local windows="$WINEPREFIX/drive_c/windows"
+    if [ "$E2E_WINE_BITS" != 64 ] && [ -d "$windows/syswow64" ]; then
+        echo "$windows/syswow64"
+    else
+        echo "$windows/system32"
+    fi
+}
+
 # process_gone PID: the process has ended (a zombie not yet reaped counts as ended).
 process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 process_running() { ! process_gone "$1"; }
