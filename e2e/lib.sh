@@ -32,20 +32,38 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 E2E_FAILURES=0
 
-# new_prefix [win98]: makes and boots a fresh prefix in a temporary folder.
+# new_prefix [win98]: a fresh prefix of its own in a temporary folder, copied
+# from a ready prefix of that kind (prefix_template), with its drives other
+# than C: removed and its user-folder links made empty, checked each time.
 # The prefix is ours alone (E2E_PREFIX); a WINEPREFIX set beforehand is never touched.
 new_prefix() {
     end_prefix
+    local kind=nt template
+    [ "${1:-}" = win98 ] && kind=win98
+    template="$(prefix_template "$kind")" || { echo "  FAIL no ready $kind prefix to copy"; exit 1; }
     E2E_PREFIX="$(mktemp -d /tmp/kurrelfix-wine.XXXXXX)" || { echo "  FAIL mktemp"; exit 1; }
     WINEPREFIX="$E2E_PREFIX"
     export WINEPREFIX
     trap end_prefix EXIT
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
-    if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
-        echo "  FAIL wineboot made no prefix in $WINEPREFIX"
+    # A whole copy: its files share no inode with the ready prefix (nor with
+    # Wine's own libraries, which wineboot may have linked into it), so that
+    # what a scenario changes or replaces stays in its own prefix.
+    if ! cp -a "$template/." "$WINEPREFIX/" || [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+        echo "  FAIL could not copy the ready prefix $template to $WINEPREFIX"
         exit 1
     fi
+    confine_prefix || exit 1
+    if [ "$kind" = win98 ]; then
+        # svrapi.dll's functions are bare stubs in Wine; a 9x machine without it is closer.
+        export WINEDLLOVERRIDES="mscoree,mshtml=;svrapi=d"
+    else
+        export WINEDLLOVERRIDES="mscoree,mshtml="
+    fi
+}
+
+# confine_prefix: removes $WINEPREFIX's drives other than C: and empties the
+# links that lead out of it, then checks both; says what failed and returns 1.
+confine_prefix() {
     # Only C: stays: Wine maps the Linux root as Z:, and any other drive
     # letter would be a fixed disk outside the prefix for the sweep to walk.
     local drive
@@ -55,7 +73,7 @@ new_prefix() {
     done
     if [ -e "$WINEPREFIX/dosdevices/z:" ] || [ -L "$WINEPREFIX/dosdevices/z:" ]; then
         echo "  FAIL the Z: drive is still there"
-        exit 1
+        return 1
     fi
     # Wine links the user's folders (Desktop, Documents, ...) to this
     # machine's home folder; the sweep would walk it through C:. Each link
@@ -69,16 +87,53 @@ new_prefix() {
     done < <(find "$WINEPREFIX/drive_c" -type l -print0)
     if find "$WINEPREFIX/drive_c" -type l -exec readlink -f {} + | grep -qv "^$WINEPREFIX/"; then
         echo "  FAIL drive C: still links out of the prefix"
-        exit 1
+        return 1
     fi
-    if [ "${1:-}" = win98 ]; then
+}
+
+# make_prefix_template KIND FOLDER: boots a new prefix of KIND (nt, win98) in
+# FOLDER, the slow part that every scenario used to do itself.
+make_prefix_template() {
+    local WINEPREFIX="$2" WINEDLLOVERRIDES="mscoree,mshtml="
+    export WINEPREFIX WINEDLLOVERRIDES
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "  FAIL wineboot made no prefix in $WINEPREFIX"; return 1; }
+    if [ "$1" = win98 ]; then
         wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
-        # svrapi.dll's functions are bare stubs in Wine; a 9x machine without it is closer.
-        export WINEDLLOVERRIDES="mscoree,mshtml=;svrapi=d"
         wineserver -w
-    else
-        export WINEDLLOVERRIDES="mscoree,mshtml="
     fi
+    # The copies are confined again and checked; confining the ready prefix
+    # too keeps its own links from ever leading a copy out.
+    confine_prefix
+}
+
+# prefix_template nt|win98: prints the folder of a ready prefix of that kind,
+# made once per machine in the build folder and made again when Wine's
+# version, the bitness it runs or the steps above change. Scenarios running
+# at the same time each may make one; the first to finish is kept.
+prefix_template() {
+    local kind="$1" version key root ready made
+    version="$(wine --version 2>/dev/null)" || { echo "  FAIL wine --version" >&2; return 1; }
+    key="$(printf '%s\n' "$version" "$E2E_WINE_BITS" "$(declare -f make_prefix_template confine_prefix)" |
+        md5sum | cut -c1-12)"
+    root="$E2E_ROOT/build/wine-prefixes"
+    ready="$root/$key/$kind"
+    if [ ! -d "$ready/drive_c/windows" ]; then
+        mkdir -p "$root/$key" || return 1
+        # Ready prefixes of another Wine or of older steps are of no more use.
+        find "$root" -mindepth 1 -maxdepth 1 -type d ! -name "$key" -exec rm -rf {} + 2>/dev/null
+        made="$(mktemp -d "$root/$key/making-$kind.XXXXXX")" || return 1
+        if ! make_prefix_template "$kind" "$made" >&2; then
+            WINEPREFIX="$made" wineserver -k >/dev/null 2>&1
+            rm -rf "$made"
+            return 1
+        fi
+        # Renamed into place whole, so that a half-made prefix is never copied;
+        # when another run got there first, its prefix is as good.
+        mv -T "$made" "$ready" 2>/dev/null || rm -rf "$made"
+    fi
+    echo "$ready"
 }
 
 # E2E_SKIPPED: the exit status of a scenario that this machine cannot run;
@@ -110,6 +165,19 @@ c_path() { echo "$WINEPREFIX/drive_c/$1"; }
 unix_path() {
     local rest="${1#[Cc]:\\}"
     echo "$WINEPREFIX/drive_c/${rest//\\//}"
+}
+
+# system_folder: the Unix path of the folder that the program under test gets
+# from GetSystemDirectory, where Windows keeps its libraries: system32 for
+# the 64-bit build; for the 32-bit one syswow64 in a 64-bit prefix (the
+# folder Windows shows a 32-bit program as its system32), else system32.
+system_folder() {
+    local windows="$WINEPREFIX/drive_c/windows"
+    if [ "$E2E_WINE_BITS" != 64 ] && [ -d "$windows/syswow64" ]; then
+        echo "$windows/syswow64"
+    else
+        echo "$windows/system32"
+    fi
 }
 
 # process_gone PID: the process has ended (a zombie not yet reaped counts as ended).

@@ -1,10 +1,11 @@
 # Network shares for the Wine scenarios. Wine's own netapi32 answers "not
 # supported" to share enumeration and its svrapi functions are stubs, so the
-# scenarios put test-only stand-ins beside the program: netapi32.dll (NT
-# family) and svrapi.dll (9x family), built from e2e/shares/ and never
-# shipped. Both keep the prefix's shares in C:\windows\kurrel-shares.txt and
-# append each call they answer to C:\windows\kurrel-shares.log, a line that
-# starts with the DLL's own Windows path: Wine's builtins never write there.
+# scenarios install test-only stand-ins where Windows keeps its libraries, in
+# the system folder of the program under test: netapi32.dll (NT family) and
+# svrapi.dll (9x family), built from e2e/shares/ and never shipped. Both keep
+# the prefix's shares in C:\windows\kurrel-shares.txt and append each call
+# they answer to C:\windows\kurrel-shares.log, a line that starts with the
+# DLL's own Windows path: Wine's builtins never write there.
 # Source it after e2e/lib.sh, once new_prefix has made the prefix.
 
 SHARE_TOOL="$E2E_BIN/share_tool.exe"
@@ -17,26 +18,30 @@ SHARE_SD_TOOLS=010004800000000000000000000000001400000002001c000100000000001400f
 share_store() { echo "$WINEPREFIX/drive_c/windows/kurrel-shares.txt"; }
 share_log() { echo "$WINEPREFIX/drive_c/windows/kurrel-shares.log"; }
 
-# install_share_dlls nt|9x [FOLDER]: copies the family's stand-in (of the
-# bitness the scenarios run) and share_tool.exe into FOLDER of drive C:
-# (Tools, where run_tool puts Kurrelfix.exe), and sets WINEDLLOVERRIDES so
-# that Wine takes the file beside the program. Without netapi32=n,b Wine
-# quietly keeps its builtin netapi32 (and GetModuleFileNameW still names the
-# file beside the program), so only the call log proves which one answered.
-# svrapi=n replaces the svrapi=d that new_prefix sets for a win98 prefix: with
-# svrapi=d Wine refuses even the file beside the program (error 1157), and
-# with n it is the stand-in or nothing, never Wine's stubs.
+# install_share_dlls nt|9x [FOLDER]: puts the family's stand-in (of the
+# bitness the scenarios run) into the system folder (system_folder), in
+# place of the file Wine put there, which is unlinked first: it may be a
+# hard link to Wine's own copy, which must stay as it is. Copies
+# share_tool.exe into FOLDER of drive C: (Tools, where run_tool puts
+# Kurrelfix.exe), and sets WINEDLLOVERRIDES so that Wine takes the native
+# file. Without netapi32=n,b Wine quietly keeps its builtin netapi32 (and
+# GetModuleFileNameW still names the file in the system folder), so only the
+# call log proves which one answered. svrapi=n replaces the svrapi=d that
+# new_prefix sets for a win98 prefix: with svrapi=d Wine refuses even the
+# native file (error 1157), and with n it is the stand-in or nothing, never
+# Wine's stubs.
 install_share_dlls() {
-    local family="$1" folder="$WINEPREFIX/drive_c/${2:-Tools}"
+    local family="$1" folder="$WINEPREFIX/drive_c/${2:-Tools}" system dll
+    system="$(system_folder)"
     mkdir -p "$folder"
     cp "$SHARE_TOOL" "$folder/share_tool.exe" || return 1
     case "$family" in
         nt)
-            cp "$E2E_BIN/netapi32.dll" "$folder/netapi32.dll" || return 1
+            dll=netapi32.dll
             export WINEDLLOVERRIDES="mscoree,mshtml=;netapi32=n,b"
             ;;
         9x)
-            cp "$E2E_BIN/svrapi.dll" "$folder/svrapi.dll" || return 1
+            dll=svrapi.dll
             export WINEDLLOVERRIDES="mscoree,mshtml=;svrapi=n"
             ;;
         *)
@@ -44,11 +49,12 @@ install_share_dlls() {
             return 1
             ;;
     esac
+    rm -f "$system/$dll" && cp "$E2E_BIN/$dll" "$system/$dll"
 }
 
-# share_tool ARGS...: runs the installed share_tool.exe from C:\Tools, so that
-# it loads the stand-in beside it; prints its output with CR removed and
-# returns its exit code.
+# share_tool ARGS...: runs the installed share_tool.exe from C:\Tools, which
+# loads the stand-in from the system folder; prints its output with CR
+# removed and returns its exit code.
 share_tool() {
     (cd "$WINEPREFIX/drive_c" && wine 'C:\Tools\share_tool.exe' "$@" 2>/dev/null) | tr -d '\r'
     return "${PIPESTATUS[0]}"
@@ -97,7 +103,8 @@ share_switch() {
 }
 
 # share_answered DLL FUNCTION: the call log holds a call of FUNCTION answered
-# by the stand-in DLL in C:\Tools (DLL is netapi32.dll or svrapi.dll).
+# by the stand-in DLL in the system folder (DLL is netapi32.dll or svrapi.dll).
+# Wine may name the 32-bit system folder of a 64-bit prefix either way.
 share_answered() {
-    grep -qiF "C:\\Tools\\$1 $2 " "$(share_log)" 2>/dev/null
+    grep -qiE "^C:\\\\windows\\\\(system32|syswow64)\\\\$1 $2 " "$(share_log)" 2>/dev/null
 }

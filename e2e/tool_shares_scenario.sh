@@ -1,5 +1,5 @@
 # The tool's share stages on a prefix of either family, with the test-only
-# share libraries beside it (e2e/lib_shares.sh), shared by the scenarios 51
+# share libraries in its system folder (e2e/lib_shares.sh), shared by the scenarios 51
 # (NT) and 52 (Windows 98); source it after lib.sh and lib_shares.sh and call
 # tool_shares_scenario nt|9x.
 #

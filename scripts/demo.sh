@@ -56,7 +56,7 @@ plant_demo_workstation() {
     wine reg add "$OPEN_COMMAND" /ve /d 'C:\windows\kurrel.exe "%1" %*' /f >/dev/null 2>&1 &&
         wine reg add "$WIN_INI_WINDOWS" /v run /d 'C:\windows\kurrel.exe' /f >/dev/null 2>&1 || return 1
     # Network shares: Wine cannot share folders, so the test-only share
-    # library beside the tool keeps the workstation's shares (e2e/lib_shares.sh).
+    # library in the system folder keeps the workstation's shares (e2e/lib_shares.sh).
     install_share_dlls nt && seed_shares nt
 }
 

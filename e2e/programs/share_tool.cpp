@@ -1,6 +1,9 @@
 // Seeds, lists and exercises network shares through the share library, bound
-// the way Kurrelfix binds it: LoadLibraryW("netapi32.dll") on the NT family,
-// LoadLibraryA("svrapi.dll") on the 9x family, then GetProcAddress.
+// as a program run by an administrator must bind it: the file of that name in
+// the system folder (GetSystemDirectory), loaded by its full path with
+// LOAD_WITH_ALTERED_SEARCH_PATH, never a file of that name beside the
+// program; netapi32.dll (wide) on the NT family, svrapi.dll on the 9x family,
+// then GetProcAddress.
 //   share_tool nt list                     every share at level 502, one line each
 //   share_tool nt enum LEVEL PREFMAXLEN    each call of a paged enumeration
 //   share_tool nt add NAME PATH REMARK [key=value...]   level 502 (level=2 for 2)
@@ -42,6 +45,24 @@ Fn Bind(HMODULE module, const char* name) {
         exit(3);
     }
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
+// The system folder's file NAME, by full path; exits with 3 when it does not load.
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+    wchar_t path[MAX_PATH];
+    UINT length = GetSystemDirectoryW(path, MAX_PATH);
+    HMODULE module = nullptr;
+    if (length > 0 && length + 1 + wcslen(name) < MAX_PATH) {
+        path[length] = L'\\';
+        wcscpy(path + length + 1, name);
+        module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    if (!module) {
+        fprintf(stderr, "%s does not load: error %lu\n", Utf8FromWide(name).c_str(),
+                (unsigned long)GetLastError());
+        exit(3);
+    }
+    return module;
 }
 
 void PrintModule(HMODULE module) {
@@ -94,11 +115,7 @@ struct Nt {
 
 Nt LoadNt() {
     Nt nt;
-    nt.module = LoadLibraryW(L"netapi32.dll");
-    if (!nt.module) {
-        fprintf(stderr, "netapi32.dll does not load: error %lu\n", (unsigned long)GetLastError());
-        exit(3);
-    }
+    nt.module = LoadSystemLibrary(L"netapi32.dll");
     nt.enumerate = Bind<NetShareEnumFn>(nt.module, "NetShareEnum");
     nt.del = Bind<NetShareDelFn>(nt.module, "NetShareDel");
     nt.add = Bind<NetShareAddFn>(nt.module, "NetShareAdd");
@@ -263,11 +280,7 @@ struct Nine {
 
 Nine LoadNine() {
     Nine nine;
-    nine.module = LoadLibraryA("svrapi.dll");
-    if (!nine.module) {
-        fprintf(stderr, "svrapi.dll does not load: error %lu\n", (unsigned long)GetLastError());
-        exit(3);
-    }
+    nine.module = LoadSystemLibrary(L"svrapi.dll");
     nine.enumerate = Bind<NetShareEnum9xFn>(nine.module, "NetShareEnum");
     nine.del = Bind<NetShareDel9xFn>(nine.module, "NetShareDel");
     nine.add = Bind<NetShareAdd9xFn>(nine.module, "NetShareAdd");

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The tool's share stages on an NT prefix, with the test-only share
-# library beside it (e2e/tool_shares_scenario.sh): every share but IPC$ off
+# library in its system folder (e2e/tool_shares_scenario.sh): every share but IPC$ off
 # the network during the run and back with every field afterwards, a refused
 # deletion reported and re-added, and a run killed during its 15-second wait
 # whose journal brings the shares back in the next run.
