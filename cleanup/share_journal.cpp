@@ -723,6 +723,22 @@ static int LoadFromKey(char** text, DWORD* size, DWORD* error, const char** dist
     return result;
 }
 
+// Takes the journal's value out of the key; first, when `asideValue` is
+// given, its text goes to that value beside it. 0 with the error.
+static int ChangeJournalKey(const char* asideValue, const char* text, DWORD size, DWORD* error) {
+    HKEY key = nullptr;
+    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
+    if (status == ERROR_SUCCESS) {
+        if (asideValue) {
+            status = RegSetValueExA(key, asideValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
+        }
+        if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
+        RegCloseKey(key);
+    }
+    *error = static_cast<DWORD>(status);
+    return status == ERROR_SUCCESS;
+}
+
 // Moves a journal out of the way under the first free name of
 // Kurrelfix-shares.bad (or .untrusted), then .bad1 ... .bad9: an older one
 // is kept too. A journal in the key becomes a value of that name beside it.
@@ -732,15 +748,7 @@ static int SetAside(const JournalPlace* place, const char* suffix, const char* t
         snprintf(asideName, asideSize, "%s.%s", place->name, suffix);
         char value[64];
         snprintf(value, sizeof(value), "%s.%s", JournalValue, suffix);
-        HKEY key = nullptr;
-        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
-        if (status == ERROR_SUCCESS) {
-            status = RegSetValueExA(key, value, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
-            if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
-            RegCloseKey(key);
-        }
-        *error = static_cast<DWORD>(status);
-        return status == ERROR_SUCCESS;
+        return ChangeJournalKey(value, text, size, error);
     }
     size_t stem = strlen(place->name) - strlen(".jnl");
     if (stem + 1 + strlen(suffix) + 2 > asideSize) {
@@ -767,14 +775,7 @@ static int DeleteJournal(const JournalPlace* place, DWORD* error) {
         *error = GetLastError();
         return 0;
     }
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteValueA(key, JournalValue);
-        RegCloseKey(key);
-    }
-    *error = static_cast<DWORD>(status);
-    return status == ERROR_SUCCESS;
+    return ChangeJournalKey(nullptr, nullptr, 0, error);
 }
 
 // The names of the shares a journal not to be trusted holds, for the log

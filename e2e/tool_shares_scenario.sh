@@ -36,6 +36,17 @@ journal_sound() {
 console_has() { tr -d '\r' <"$TOOL_RAW" | grep -qxF -- "$1"; }
 tool_log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
 
+# An infected run ended from outside during its 15-second wait, after the
+# shares went and before they came back.
+killed_during_the_wait() {
+    plant_worm
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    kill -KILL "$TOOL_PID"
+    wait "$TOOL_PID" 2>/dev/null
+    timeout 60 wineserver -w
+}
+
 tool_shares_scenario() {
     local family="$1" deleted ignored refused refused_word user_shares ipc_line name file
     for file in "$KURRELFIX_EXE" "$SHARE_TOOL" "$E2E_HOST_BIN/kurrel_sample"; do
@@ -110,12 +121,7 @@ tool_shares_scenario() {
     cp "$WINEPREFIX/seeded.txt" "$(share_store)"
 
     echo "a run killed during its wait"
-    plant_worm
-    start_tool
-    check "the tool reaches its 15-second wait" wait_for_the_wait
-    kill -KILL "$TOOL_PID"
-    wait "$TOOL_PID" 2>/dev/null
-    timeout 60 wineserver -w
+    killed_during_the_wait
     check "the tool is gone" process_gone "$TOOL_PID"
     check "no share came back by itself" [ "$(share_list "$family")" = "$ipc_line" ]
     check "the journal stayed" [ -n "$(journal)" ]
@@ -144,12 +150,7 @@ tool_shares_scenario() {
 journal_others_may_change() {
     local aside_line names
     echo "a killed run's journal that others may change"
-    plant_worm
-    start_tool
-    check "the tool reaches its 15-second wait" wait_for_the_wait
-    kill -KILL "$TOOL_PID"
-    wait "$TOOL_PID" 2>/dev/null
-    timeout 60 wineserver -w
+    killed_during_the_wait
     check "the journal stayed" [ -n "$(journal)" ]
     echo "  the journal as Wine reports it: $(wine "$E2E_BIN/file_acl.exe" show 'C:\windows\Kurrelfix-shares.jnl' | tr -d '\r' | tr '\n' ';')"
     check "Everyone may write it now" wine "$E2E_BIN/file_acl.exe" grant-everyone 'C:\windows\Kurrelfix-shares.jnl'

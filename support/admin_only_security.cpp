@@ -16,8 +16,10 @@ const BYTE AccessDeniedAce = 1;
 const BYTE SystemAuditAce = 2;
 const BYTE SystemAlarmAce = 3;
 const BYTE InheritOnlyAce = 0x08;
-// Owner and access list as the check needs them; room for a long list.
+// Owner and access list as the check needs them; room for a long list. A
+// longer one cannot be read, and is not trusted.
 const DWORD SecurityBufferSize = 4096;
+const char* const Unreadable = "its owner and access list cannot be read";
 
 DWORD Read32(const BYTE* at) {
     return static_cast<DWORD>(at[0]) | static_cast<DWORD>(at[1]) << 8 |
@@ -148,7 +150,7 @@ int IsSoundSelfRelativeDescriptor(const BYTE* bytes, DWORD size) {
 
 const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
                             const BYTE* runningUser) {
-    if (!IsSoundSelfRelativeDescriptor(bytes, size)) return "its owner and access list cannot be read";
+    if (!IsSoundSelfRelativeDescriptor(bytes, size)) return Unreadable;
     DWORD owner = Read32(bytes + 4);
     DWORD ownerLength = owner ? SidLengthWithin(bytes, owner, size) : 0;
     if (!owner || !IsTrustedSid(bytes + owner, ownerLength, runningUser)) return "owned by another account";
@@ -182,43 +184,26 @@ const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
 }
 
 const char* FileNotAdminOnly(HANDLE file, DWORD* error) {
-    BYTE* buffer = static_cast<BYTE*>(AllocBuffer(SecurityBufferSize));
-    if (!buffer) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
-        return "its owner and access list cannot be read";
-    }
     // Cleared, so that nothing past what the system wrote is left over.
-    memset(buffer, 0, SecurityBufferSize);
+    DWORD buffer[SecurityBufferSize / sizeof(DWORD)];
+    memset(buffer, 0, sizeof(buffer));
     DWORD needed = 0;
-    const char* why = nullptr;
     if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                 buffer, SecurityBufferSize, &needed)) {
+                                 buffer, sizeof(buffer), &needed)) {
         *error = GetLastError();
-        why = "its owner and access list cannot be read";
-    } else {
-        why = Judge(buffer, SecurityBufferSize, FileChangeRights);
+        return Unreadable;
     }
-    FreeBuffer(buffer);
-    return why;
+    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), FileChangeRights);
 }
 
 const char* KeyNotAdminOnly(HKEY key, DWORD* error) {
-    BYTE* buffer = static_cast<BYTE*>(AllocBuffer(SecurityBufferSize));
-    if (!buffer) {
-        *error = ERROR_NOT_ENOUGH_MEMORY;
-        return "its owner and access list cannot be read";
-    }
-    memset(buffer, 0, SecurityBufferSize);
-    DWORD size = SecurityBufferSize;
-    const char* why = nullptr;
-    LONG status = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                    buffer, &size);
+    DWORD buffer[SecurityBufferSize / sizeof(DWORD)];
+    memset(buffer, 0, sizeof(buffer));
+    DWORD size = sizeof(buffer);
+    LONG status = RegGetKeySecurity(key, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, buffer, &size);
     if (status != ERROR_SUCCESS) {
         *error = static_cast<DWORD>(status);
-        why = "its owner and access list cannot be read";
-    } else {
-        why = Judge(buffer, SecurityBufferSize, KeyChangeRights);
+        return Unreadable;
     }
-    FreeBuffer(buffer);
-    return why;
+    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), KeyChangeRights);
 }
