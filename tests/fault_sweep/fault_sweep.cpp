@@ -115,7 +115,8 @@ public:
         const std::set<std::string> toolFiles = {
             FileKey(windows + "Kurrelfix.log"), FileKey("C:\\Kurrelfix.log"), FileKey(windows + "win.bak"),
             FileKey(windows + "WININIT.INI"), FileKey(windows + "WININIT.BAK"),
-            FileKey(windows + "Kurrelfix-shares.jnl"), FileKey(windows + "Kurrelfix-shares.bad")};
+            FileKey(windows + "Kurrelfix-shares.jnl"), FileKey(windows + "Kurrelfix-shares.bad"),
+            FileKey(windows + "Kurrelfix-shares.untrusted")};
         const std::string winIni = FileKey(windows + "win.ini");
         std::set<std::string> keys;
         for (const auto& file : before.files) keys.insert(file.first);

@@ -1,6 +1,9 @@
 #include "tests/fault_sweep/workstations.h"
 
+#include <stdio.h>
+
 #include "cleanup/signature_matcher.h"
+#include "support/crc32.h"
 #include "e2e/worm_sample.h"
 
 namespace fault_sweep {
@@ -23,6 +26,12 @@ const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
 const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
 const char* const kRealSystemCopy = "C:\\WINDOWS\\System32\\kurrelsv.exe";
 const char* const kWowNamesake = "C:\\WINDOWS\\SysWOW64\\kurrelsv.exe";
+const char* const kJournalPath = "C:\\WINDOWS\\Kurrelfix-shares.jnl";
+const char* const kJournalHeader = "Kurrelfix share journal 1 NT";
+// The share Documents at C:\My Documents, up to ten users.
+const char* const kJournalDocuments =
+    "share502 x0044006F00630075006D0065006E00740073 0 - 0 10 0 "
+    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 -";
 
 std::string WinIni(const std::string& run) {
     return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
@@ -43,7 +52,7 @@ const std::vector<WorkstationKind>& Workstations() {
         {"infected NT with scanner", true, true, true},
         {"infected 9x", false, true, false},
         {"clean NT", true, false, false},
-        {"clean NT with scanner", true, false, true},
+        {"clean NT with scanner", true, false, true, false, true},
         {"clean 9x", false, false, false},
         {"infected NT 64-bit", true, true, false, true},
     };
@@ -92,6 +101,18 @@ void Describe(sim::Workstation& ws, const WorkstationKind& kind, std::vector<std
             documents.readPassword = "read";
         }
         ws.AddShare(ipc).AddShare(admin).AddShare(documents);
+    }
+    if (kind.leftJournal) {
+        // As the tool writes it: owned by Administrators, for them and SYSTEM alone.
+        std::string text = std::string(kJournalHeader) + "\r\n" + kJournalDocuments + "\r\n";
+        char end[32];
+        snprintf(end, sizeof(end), "end 1 %08lX\r\n",
+                 (unsigned long)Crc32(text.data(), static_cast<DWORD>(text.size())));
+        sim::ObjectSecurity security;
+        security.owner = sim::AdministratorsSid;
+        security.dacl = {{sim::AdministratorsSid, GENERIC_ALL, 0, 0}, {sim::SystemSid, GENERIC_ALL, 0, 0}};
+        security.daclProtected = true;
+        ws.File(kJournalPath, text + end).Security(kJournalPath, security);
     }
     wormFiles->clear();
     if (!kind.infected) return;

@@ -24,6 +24,9 @@ struct WorkstationKind {
     // 64-bit Windows Vista (two views of the classes), a copy in the real
     // system folder and a clean 32-bit namesake in SysWOW64.
     bool wow64 = false;
+    // An earlier run, ended from outside, left its share journal: it names a
+    // share whose deletion had failed, so the replay finds it there.
+    bool leftJournal = false;
 };
 
 // Every workstation the sweep runs, in the order it runs them.
