@@ -6,6 +6,7 @@
 #include "app/disinfect.h"
 #include "app/outcome.h"
 #include "app/version.h"
+#include "support/ascii_text.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
 
@@ -40,15 +41,6 @@ static const char* ClosingText(int code) {
     }
 }
 
-// Whole-argument comparison, ASCII letters without regard to case.
-static bool IsSwitch(const char* argument, const char* name) {
-    for (;; ++argument, ++name) {
-        char a = (*argument >= 'a' && *argument <= 'z') ? static_cast<char>(*argument - 32) : *argument;
-        if (a != *name) return false;
-        if (!a) return true;
-    }
-}
-
 BOOL WINAPI ConsoleStopHandler(DWORD controlType) {
     (void)controlType;
     printf("you should not stop Kurrelfix!\n");
@@ -58,8 +50,8 @@ BOOL WINAPI ConsoleStopHandler(DWORD controlType) {
 
 int KurrelfixMain(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (IsSwitch(argv[i], "/SILENT")) g_silentMode = 1;
-        if (IsSwitch(argv[i], "/VER")) {
+        if (SameAsciiTextIgnoringCase(argv[i], "/SILENT")) g_silentMode = 1;
+        if (SameAsciiTextIgnoringCase(argv[i], "/VER")) {
             printf(VersionFormat, VersionMajor, VersionMinor, VersionBuild);
             return 0;
         }

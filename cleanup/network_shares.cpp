@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "cleanup/share_journal.h"
+#include "support/ascii_text.h"
 #include "support/system_library.h"
 #include "support/system_queries.h"
 #include "trace/trace_log.h"
@@ -31,15 +32,7 @@ static int Bind(HMODULE library, const char* name, const char* missing, Function
 }
 
 // IPC$ carries the machine's own remote administration and stays.
-static int IsKeptShare(const char* name) {
-    static const char kept[] = "IPC$";
-    for (size_t i = 0; i < sizeof(kept); ++i) {
-        char c = name[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != kept[i]) return 0;
-    }
-    return 1;
-}
+static int IsKeptShare(const char* name) { return SameAsciiTextIgnoringCase(name, "IPC$"); }
 
 int ShareFilter(const char* name, void* record) {
     int keep = IsKeptShare(name);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "platform/crt_seam.h"
+#include "support/ascii_text.h"
 
 static char* CopyText(const char* text) {
     if (!text) return nullptr;
@@ -17,18 +18,6 @@ static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 // The counts live in 8 signed bits: 127 blanks and one more read as -128.
 static int8_t CountOneMore(int8_t count) {
     return count == INT8_MAX ? INT8_MIN : static_cast<int8_t>(count + 1);
-}
-
-static char FoldLetter(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Only A to Z fold: names in other code page letters must be spelled alike.
-static bool NamesMatch(const char* a, const char* b) {
-    if (!a || !b) return false;
-    while (*a && FoldLetter(*a) == FoldLetter(*b)) {
-        ++a;
-        ++b;
-    }
-    return FoldLetter(*a) == FoldLetter(*b);
 }
 
 IniEntry::IniEntry(const char* key, const char* text)
@@ -58,7 +47,7 @@ IniSection::~IniSection() {
 IniSection* FindSection(IniSection* list, const char* name, IniSection** predecessor) {
     IniSection* before = nullptr;
     for (IniSection* section = list; section; section = section->next) {
-        if (NamesMatch(section->name, name)) {
+        if (SameAsciiTextIgnoringCase(section->name, name)) {
             if (predecessor) *predecessor = before;
             return section;
         }
@@ -72,7 +61,7 @@ IniEntry* FindEntry(IniEntry* list, const char* key, IniEntry** predecessor, int
     IniEntry* before = nullptr;
     int seen = 0;
     for (IniEntry* entry = list; entry; entry = entry->next) {
-        if (key && NamesMatch(entry->key, key)) {
+        if (key && SameAsciiTextIgnoringCase(entry->key, key)) {
             if (seen == occurrence) {
                 if (predecessor) *predecessor = before;
                 return entry;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "support/ascii_text.h"
 #include "trace/trace_log.h"
 
 static DWORD PlatformId(int* ok) {
@@ -148,15 +149,6 @@ static const RegistryRoot RegistryRoots[] = {
     {"HKEY_USERS", HKEY_USERS},
 };
 
-static bool AsciiNoCaseEqual(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        char x = (*a >= 'a' && *a <= 'z') ? static_cast<char>(*a - 32) : *a;
-        char y = (*b >= 'a' && *b <= 'z') ? static_cast<char>(*b - 32) : *b;
-        if (x != y) return false;
-        if (!x) return true;
-    }
-}
-
 static void TrimTrailingBlanks(char* text) {
     size_t length = strlen(text);
     while (length > 0 && text[length - 1] == ' ') text[--length] = '\0';
@@ -195,7 +187,7 @@ int ReadRegistryPath(void* buffer, DWORD bufferSize, const char* textPath) {
             TrimTrailingBlanks(valueName);
         }
         for (const RegistryRoot& entry : RegistryRoots) {
-            if (AsciiNoCaseEqual(copy, entry.name)) root = entry.key;
+            if (SameAsciiTextIgnoringCase(copy, entry.name)) root = entry.key;
         }
     }
     if (root) {
