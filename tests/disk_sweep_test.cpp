@@ -11,7 +11,7 @@
 #include "app/outcome.h"
 #include "cleanup/disk_sweep.h"
 #include "cleanup/signature_matcher.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 #include "tests/fresh_process.h"
 #include "tests/test_support.h"
 #include "trace/trace_log.h"

@@ -8,7 +8,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/settings_repair.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 #include "sim/workstation.h"
 #include "tests/test_support.h"
 #include "trace/trace_log.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "cleanup/signature_matcher.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 #include "sim/workstation.h"
 
 namespace {

@@ -9,7 +9,7 @@
 
 #include "app/outcome.h"
 #include "cleanup/signature_matcher.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 #include "tests/test_support.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 
 namespace {
 

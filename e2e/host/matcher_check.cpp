@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "e2e/matcher_report.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 #include "sim/workstation.h"
 
 namespace {

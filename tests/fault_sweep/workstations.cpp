@@ -4,7 +4,7 @@
 
 #include "cleanup/signature_matcher.h"
 #include "support/crc32.h"
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 
 namespace fault_sweep {
 

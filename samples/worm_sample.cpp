@@ -1,4 +1,4 @@
-#include "e2e/worm_sample.h"
+#include "samples/worm_sample.h"
 
 #include <stdio.h>
 

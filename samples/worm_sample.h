@@ -1,8 +1,9 @@
 // Makes files that the worm test takes for copies of the worm: bytes 4096 to
 // 8191 of a sample are forced to a chosen CRC-32 by setting four of them.
-// Plain C++, shared by the host tests and the host tools of the Wine scenarios.
-#ifndef KURRELFIX_E2E_WORM_SAMPLE_H
-#define KURRELFIX_E2E_WORM_SAMPLE_H
+// Plain C++, in a folder of its own: the host tests and the host tools of the
+// Wine scenarios both take it from here.
+#ifndef KURRELFIX_SAMPLES_WORM_SAMPLE_H
+#define KURRELFIX_SAMPLES_WORM_SAMPLE_H
 
 #include <stddef.h>
 #include <stdint.h>
