@@ -255,11 +255,11 @@ TEST(Entry, EachRunAppendsToTheLogWithCrLf) {
     std::string first = ws.Read(TestLogPath);
     RunKurrelfix({"/SILENT"});
     std::string both = ws.Read(TestLogPath);
-    EXPECT_TRUE(StartsWith(first, "Kurrelfix v1.00.5\r\n[VTSU - Disinfect_Kurrel]\r\n"));
+    EXPECT_TRUE(StartsWith(first, VersionText() + "\r\n[VTSU - Disinfect_Kurrel]\r\n"));
     EXPECT_TRUE(EndsWith(first, "Kurrelfix tool exit code: 0\r\n"));
     EXPECT_EQ(both, first + first);
     EXPECT_EQ(Count(both, "\n"), Count(both, "\r\n"));
-    EXPECT_EQ(Count(both, "Kurrelfix v1.00.5\r\n"), 2);
+    EXPECT_EQ(Count(both, VersionText() + "\r\n"), 2);
 }
 
 TEST(Entry, LogFileFollowsTheWindowsDirectory) {

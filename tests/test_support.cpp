@@ -1,7 +1,10 @@
 #include "tests/test_support.h"
 
+#include <stdio.h>
+
 #include <gtest/gtest.h>
 
+#include "app/version.h"
 #include "trace/trace_log.h"
 
 const char* const TestLogPath = "C:\\WINDOWS\\Kurrelfix.log";
@@ -73,4 +76,11 @@ int CountOf(const std::vector<std::string>& lines, const std::string& prefix) {
     int count = 0;
     for (const std::string& line : lines) count += line.compare(0, prefix.size(), prefix) == 0;
     return count;
+}
+
+std::string VersionText() {
+    char text[48];
+    snprintf(text, sizeof(text), "Kurrelfix v%d.%02d.%d", KURRELFIX_VERSION_MAJOR, KURRELFIX_VERSION_MINOR,
+             KURRELFIX_VERSION_BUILD);
+    return text;
 }

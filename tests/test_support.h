@@ -31,6 +31,11 @@ std::string RunLogged(sim::Workstation& ws, int maxLevel, const std::function<vo
 // maxLevel are kept: CR LF line ends, as the text mode writes them.
 std::string LogText(const std::vector<LogLine>& lines, int maxLevel);
 
+// The version line the tool prints and logs first, without its line end, made
+// from the numbers of app/version.h: the tests that check something else do
+// not repeat the version.
+std::string VersionText();
+
 // The text cut at each `end` ("\r\n" for the log, "\n" for the console).
 std::vector<std::string> Lines(const std::string& text, const std::string& end);
 

@@ -105,7 +105,7 @@ TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
 
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.console,
-              "Kurrelfix v1.00.5\n"
+              VersionText() + "\n"
               "Removing shares\n"
               "find and kill all Kurrel tasks in memory ... \n"
               "no Kurrel tasks in memory \n"
@@ -114,7 +114,7 @@ TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
               "Restore shares\n"
               "Kurrelfix tool exit code: 0\n");
     std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
-    ExpectInOrder(log, {"Kurrelfix v1.00.5", "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
+    ExpectInOrder(log, {VersionText(), "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
                         "No infected processes were found",
                         "Infection was not found, the shell key is not updated",
                         "Kurrelfix tool exit code: 0"});
@@ -144,13 +144,13 @@ TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
     EXPECT_EQ(codeDuringTheLook, 2);
     EXPECT_EQ(run.exitCode, 1);
     ExpectInOrder(Lines(run.console, "\n"),
-                  {"Kurrelfix v1.00.5", "find and kill all Kurrel tasks in memory ... ",
+                  {VersionText(), "find and kill all Kurrel tasks in memory ... ",
                    "found Kurrel tasks in memory ",
                    "scan all hard disks and delete all Kurrel files, it will take a while ...",
                    "Update shell key", "Wait 15 sec and re-check shell key ...  Infection is cleaned!",
                    "clean up Win.ini", "Kurrelfix tool exit code: 1"});
     std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
-    ExpectInOrder(log, {"Kurrelfix v1.00.5",
+    ExpectInOrder(log, {VersionText(),
                         "[VTSU - Disinfect_Kurrel]",
                         "examinate process C:\\WINDOWS\\explorer.exe (PID=0x5c)",
                         "examinate process C:\\WINDOWS\\SYSTEM\\kurrel.exe (PID=0x1a4)",
