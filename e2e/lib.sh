@@ -28,6 +28,10 @@ fi
 KURRELFIX_EXE="${KURRELFIX_EXE:-$E2E_BUILD/Kurrelfix.exe}"
 E2E_BIN="${E2E_BIN:-$E2E_BUILD/e2e}"
 E2E_HOST_BIN="${E2E_HOST_BIN:-$E2E_ROOT/build/host/e2e}"
+# The version line the tool prints first, made from app/version.h, for the
+# checks of something else that read past it.
+export E2E_VERSION_LINE="$(sed -n 's/^#define KURRELFIX_VERSION_\(MAJOR\|MINOR\|BUILD\) \([0-9]*\)$/\2/p' \
+    "$E2E_ROOT/app/version.h" | { read -r major; read -r minor; read -r build; printf 'Kurrelfix v%d.%02d.%d' "$major" "$minor" "$build"; })"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 E2E_FAILURES=0
@@ -301,10 +305,10 @@ check_clean_runs() {
     run_tool /SILENT
     log="$(log_file)"
     check "exit code 0" [ "$TOOL_RC" -eq 0 ]
-    check "console starts with the version line" [ "$(head -n 1 <<<"$TOOL_OUT")" = "Kurrelfix v1.00.5" ]
+    check "console starts with the version line" [ "$(head -n 1 <<<"$TOOL_OUT")" = "$E2E_VERSION_LINE" ]
     check "console ends with the exit code line" [ "$(tail -n 1 <<<"$TOOL_OUT")" = "Kurrelfix tool exit code: 0" ]
     check "the log is C:\windows\Kurrelfix.log" [ -f "$log" -a "${log##*/}" = Kurrelfix.log ]
-    check "the log starts with the version line" [ "$(head -n 1 "$log")" = $'Kurrelfix v1.00.5\r' ]
+    check "the log starts with the version line" [ "$(head -n 1 "$log")" = "$E2E_VERSION_LINE"$'\r' ]
     check "the log holds the stage sequence's line" grep -qx $'\\[VTSU - Disinfect_Kurrel\\]\r' "$log"
     check "the log ends with the exit code line" [ "$(tail -n 1 "$log")" = $'Kurrelfix tool exit code: 0\r' ]
     check "every log line ends in CR LF" crlf_only "$log"
@@ -317,7 +321,7 @@ check_clean_runs() {
         { echo "  | exit status $TOOL_RC; the console's last lines:"; tail -n 5 <<<"$TOOL_OUT" | sed 's/^/  | /'; }
     check "second run appends: the first run's lines come first" \
         cmp -s "$first" <(head -c "$(stat -c %s "$first")" "$log")
-    check "second run appends: two version lines" [ "$(grep -c '^Kurrelfix v1.00.5' "$log")" -eq 2 ]
+    check "second run appends: two version lines" [ "$(grep -c "^$E2E_VERSION_LINE" "$log")" -eq 2 ]
     check "second run appends: two exit code lines" \
         [ "$(grep -c '^Kurrelfix tool exit code: 0' "$log")" -eq 2 ]
     check "every log line still ends in CR LF" crlf_only "$log"

@@ -139,9 +139,9 @@ rc=$?
 log="$(log_file)"
 console="$(tr -d '\r' <"$work/console.txt")"
 check "OK: exit code 0 on a clean prefix" [ "$rc" -eq 0 ]
-check "OK: the console starts with the version line" [ "$(head -n 1 <<<"$console")" = "Kurrelfix v1.00.5" ]
+check "OK: the console starts with the version line" [ "$(head -n 1 <<<"$console")" = "$E2E_VERSION_LINE" ]
 check "OK: the console ends with the exit code line" [ "$(tail -n 1 <<<"$console")" = "Kurrelfix tool exit code: 0" ]
-check "OK: the log starts with the version line" [ "$(head -n 1 "$log" 2>/dev/null)" = $'Kurrelfix v1.00.5\r' ]
+check "OK: the log starts with the version line" [ "$(head -n 1 "$log" 2>/dev/null)" = "$E2E_VERSION_LINE"$'\r' ]
 check "OK: the log ends with the exit code line" [ "$(tail -n 1 "$log" 2>/dev/null)" = $'Kurrelfix tool exit code: 0\r' ]
 check "OK: no box is left" [ -z "$(caption_windows)" ]
 echo "  screenshots: $(cd "$shots" && ls *.png | tr '\n' ' ')"

@@ -52,7 +52,7 @@ expect_run() {
     runlog="$(c_path "Logs/$(tail -n 1 "$record" | tr -d '\r' | cut -d, -f12)")"
     check "$1: the record's last line has the exit code" [ "$(tail -n 1 "$record" | cut -d, -f1,4)" = "$name,$1" ]
     check "$1: this run's log lines are beside it, and only they" \
-        [ "$(grep -c '^Kurrelfix v1.00.5' "$runlog")" -eq 1 -a "$(tail -n 1 "$runlog")" = "Kurrelfix tool exit code: $1"$'\r' ]
+        [ "$(grep -c "^$E2E_VERSION_LINE" "$runlog")" -eq 1 -a "$(tail -n 1 "$runlog")" = "Kurrelfix tool exit code: $1"$'\r' ]
 }
 
 echo "  -- a clean machine"

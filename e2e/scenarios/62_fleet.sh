@@ -129,7 +129,7 @@ echo "  clean run: $start to $end"
 second_log="$central/records/$(field PC-CLEAN 12)"
 check "clean: each run has its own log file" [ "$first_log" != "$(field PC-CLEAN 12)" -a -f "$central/records/$first_log" ]
 check "clean: the run's log holds this run's lines only" \
-    [ "$(grep -c '^Kurrelfix v1.00.5' "$second_log")" -eq 1 -a "$(tail -n 1 "$second_log")" = $'Kurrelfix tool exit code: 0\r' ]
+    [ "$(grep -c "^$E2E_VERSION_LINE" "$second_log")" -eq 1 -a "$(tail -n 1 "$second_log")" = $'Kurrelfix tool exit code: 0\r' ]
 check "clean: the run's log is the end of the machine's log" \
     cmp -s "$second_log" <(tail -n "$(wc -l <"$second_log")" "${prefix[PC-CLEAN]}/drive_c/windows/Kurrelfix.log")
 run_batch PC-CLEAN /ONCE
