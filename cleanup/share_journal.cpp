@@ -190,6 +190,13 @@ static void PutJournal(JournalWriter* writer, int nt, void* const* records, int 
     Put(writer, end, static_cast<DWORD>(endLength));
 }
 
+// What someone other than an administrator may have left: on the console,
+// and in the log at level 1, since shares stay off or are not brought back.
+static void ReportError(const char* line) {
+    printf("%s", line);
+    TraceMsg(TraceModule, TraceAllTypes, TraceError, "%s", line);
+}
+
 static void ReportNotWritten(const char* path, DWORD error) {
     PrintAndLog("Share journal %s cannot be written, error %ld: no share is removed\n", path,
                 (long)error);
@@ -289,8 +296,11 @@ int WriteShareJournal(int nt, void* const* records, int count) {
     FreeBuffer(writer.out);
     if (!stored) {
         if (distrust) {
-            PrintAndLog("Share journal %s cannot be written, the key is not trusted (%s): no share is removed\n",
-                        place.name, distrust);
+            char line[MAX_PATH + 128];
+            snprintf(line, sizeof(line),
+                     "Share journal %s cannot be written, the key is not trusted (%s): no share is removed\n",
+                     place.name, distrust);
+            ReportError(line);
         } else {
             ReportNotWritten(place.name, error);
         }
@@ -846,13 +856,17 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
         }
         int setAside = SetAside(place, "untrusted", text, size, aside, sizeof(aside), &error);
         if (text) FreeBuffer(text);
+        char line[1200];
         if (!setAside) {
-            PrintAndLog("Share journal %s is not trusted (%s) and cannot be set aside, error %ld; its shares are not re-created:%s; no share is removed\n",
-                        place->name, distrust, (long)error, names);
+            snprintf(line, sizeof(line),
+                     "Share journal %s is not trusted (%s) and cannot be set aside, error %ld; its shares are not re-created:%s; no share is removed\n",
+                     place->name, distrust, (long)error, names);
         } else {
-            PrintAndLog("Share journal %s is not trusted (%s), set aside as %s; its shares are not re-created:%s; no share is removed\n",
-                        place->name, distrust, aside, names);
+            snprintf(line, sizeof(line),
+                     "Share journal %s is not trusted (%s), set aside as %s; its shares are not re-created:%s; no share is removed\n",
+                     place->name, distrust, aside, names);
         }
+        ReportError(line);
         return 0;
     }
     int count = 0;

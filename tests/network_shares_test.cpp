@@ -14,6 +14,7 @@
 #include "cleanup/network_shares.h"
 #include "support/crc32.h"
 #include "tests/test_support.h"
+#include "trace/trace_log.h"
 
 namespace {
 
@@ -587,6 +588,13 @@ TEST_P(JournalTrust, IsReplayedOnlyWhenOnlyAdministratorsCouldHaveWrittenIt) {
     EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"Other"}) << "nothing of it created";
     EXPECT_EQ(ws.Read(aside), text) << "kept for the administrator as it was";
     EXPECT_FALSE(ws.Exists(kJournal));
+
+    sim::Workstation again;
+    again.Nt();
+    if (row.fat) again.NoAcls('C');
+    again.File(kJournal, text).Security(kJournal, row.security);
+    std::string errors = RunLogged(again, TraceError, [] { RemoveShares(nullptr); });
+    EXPECT_NE(errors.find(reported), std::string::npos) << "said at level 1:\n" << errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, JournalTrust, ::testing::ValuesIn(kJournalOwners),
