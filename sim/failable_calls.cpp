@@ -92,6 +92,7 @@ const char* const FailableCalls[] = {
     "SetSecurityDescriptorDacl",
     "SetSecurityDescriptorOwner",
     "TerminateProcess",
+    "WaitForSingleObject",
     "WriteFile",
     "WriteProfileStringA",
 };

@@ -96,7 +96,7 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
         ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080);
         std::vector<uint8_t> state = {static_cast<uint8_t>('0' + on), 0};
         ASSERT_EQ(ws.scanner.requests.size(), 3u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, false);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, true);
         ExpectRequest(ws.scanner.requests[1], 1, 0x7E800, state, 0, true);
         ExpectRequest(ws.scanner.requests[2], 1, 0x7F010, {}, 2, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
@@ -104,51 +104,89 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
 }
 
 // Every answer of the NT driver that is not a plain success gives 0, with the
-// phase's line where a request failed; nothing is freed under a request still
-// in flight, and the run's outcome is not touched.
+// phase's line where a request failed; every request is waited for within
+// its bounds, nothing is freed under a request still in flight, and the
+// run's outcome is not touched.
 TEST(ProtectionControl, NtDriverAnswers) {
+    const std::string kLeftPending =
+        "Scanner request 0007F010 still pending 7000 ms after it was sent and cancelled: it is left to the "
+        "driver with its device open, and the run goes on\r\n";
     struct Case {
         const char* name;
         std::function<void(sim::Workstation&)> answer;
         int result;
         std::string log;
         std::vector<std::string> outcomes;  // of the requests, in order
+        int openHandles;     // left open: only under a request the driver kept
+        DWORD elapsedMs;     // on the virtual clock
     };
     const Case cases[] = {
-        {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}},
+        {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}, 0, 0},
         {"set refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = 31; }, 0,
-         "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}},
+         "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}, 0, 0},
         {"read-back refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7F010] = 1; }, 0,
-         "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}},
+         "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}, 0, 0},
         {"read-back writes nothing: 0xABCD stays", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::Nothing; },
-         0, "", {"done", "done", "done"}},
+         0, "", {"done", "done", "done"}, 0, 0},
         {"read-back of another state", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
-         0, "", {"done", "done", "done"}},
-        {"set left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
-         "SL communication error in first phase 000003E5\r\n", {"done", "cancelled"}},
-        {"read-back left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
-         "SL communication error in second phase 000003E5\r\n", {"done", "done", "cancelled"}},
-        {"pending, and no CancelIo in KERNEL32: waited for until finished",
+         0, "", {"done", "done", "done"}, 0, 0},
+        {"set left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
+         "SL communication error in first phase 000003E3\r\n", {"cancelled", "cancelled"}, 0, 2 * RequestBoundMs},
+        {"read-back left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
+         "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, RequestBoundMs},
+        {"read-back finished late, within the bound",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.finishAfterMs[0x7F010] = 3000;
+         },
+         1, "", {"done", "done", "finished"}, 0, 3000},
+        {"read-back finished after the bound by a driver that ignores the cancel",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.finishAfterMs[0x7F010] = RequestBoundMs + 1000;
+             ws.scanner.ignoresCancel = true;
+         },
+         1, "", {"done", "done", "finished"}, 0, RequestBoundMs + 1000},
+        {"read-back never finished, cancel ignored: left to the driver, the run goes on",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.ignoresCancel = true;
+         },
+         0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
+         RequestBoundMs + CancelBoundMs},
+        {"read-back never finished and no CancelIo in KERNEL32: left to the driver",
          [](sim::Workstation& ws) {
              ws.scanner.pend.insert(0x7F010);
              ws.modules["KERNEL32.DLL"].functions.erase("CancelIo");
          },
-         0, "SL communication error in second phase 000003E5\r\n", {"done", "done", "finished"}},
-        {"no event for the overlapped requests", [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY); },
-         0, "", {"done"}},
+         0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
+         RequestBoundMs + CancelBoundMs},
+        {"the wait itself fails: cancelled", [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE);
+         },
+         0, "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, 0},
+        {"no event for the management requests",
+         [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1); }, 0, "", {"done"}, 0, 0},
+        {"management device in use: not taken for a missing scanner",
+         [](sim::Workstation& ws) { ws.FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 1); }, 0,
+         "Cannot open SL error=32\r\n", {"done"}, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
         ws.Nt().ScannerDevices({"VTSentrelDev"});
         c.answer(ws);
+        DWORD start = ws.clockMs;
         std::string log;
         EXPECT_EQ(Switch(ws, 0, &log), c.result);
         EXPECT_EQ(log, c.log);
         std::vector<std::string> outcomes;
         for (const sim::DeviceRequest& request : ws.scanner.requests) outcomes.push_back(request.outcome);
         EXPECT_EQ(outcomes, c.outcomes);
-        EXPECT_EQ(ws.OpenHandles(), 0);
+        EXPECT_EQ(ws.OpenHandles(), c.openHandles);
+        EXPECT_EQ(ws.clockMs - start, c.elapsedMs);
+        EXPECT_EQ(ws.scanner.unboundedWaits, 0);
         EXPECT_EQ(GetOutcomeCode(), 0);
     }
 }
@@ -184,7 +222,7 @@ TEST(ProtectionControl, Windows9xDeviceNameFromTheRegistry) {
         ExpectOpen(ws.scanner.opens[0], c.device, 0, 0, 0, 0x04000000);
         ExpectOpen(ws.scanner.opens[1], kManagement9x, 0, 0, 0, 0x40000000);
         ASSERT_GE(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, false);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -216,7 +254,7 @@ TEST(ProtectionControl, Windows9xSettingRequest) {
         EXPECT_EQ(log, c.log);
         EXPECT_EQ(ws.scanner.state, c.state);
         ASSERT_EQ(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, false);
+        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
