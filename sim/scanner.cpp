@@ -21,9 +21,11 @@ DWORD OpenDevice(Workstation& ws, const char* path, DWORD access, DWORD share, D
                  DWORD flags, HANDLE* handle) {
     DeviceOpen open{path, access, share, creation, flags, false};
     bool exists = ws.scanner.devices.count(std::string_view(path + 4)) != 0;
-    open.opened = exists;
+    auto refused = ws.scanner.openRefused.find(path + 4);
+    open.opened = exists && refused == ws.scanner.openRefused.end();
     ws.scanner.opens.push_back(open);
     if (!exists) return ERROR_FILE_NOT_FOUND;
+    if (!open.opened) return refused->second;
     HandleEntry entry;
     entry.kind = HandleKind::Device;
     entry.access = access;

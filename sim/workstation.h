@@ -245,6 +245,8 @@ struct Scanner {
     // cancel.
     std::map<DWORD, DWORD> finishAfterMs;
     bool ignoresCancel = false;  // a driver without a cancel routine
+    // Devices that exist but refuse to be opened, and the error (in use: 32).
+    std::map<std::string, DWORD, NoCaseLess> openRefused;
     ReadBack readBack = ReadBack::State;
     int unboundedWaits = 0;  // waits that would never have ended
     std::vector<DeviceOpen> opens;

@@ -349,3 +349,174 @@ TEST(ProtectionControl, RunsThatEndBeforeTheStagesSendNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+const char* const kRecord = "C:\\WINDOWS\\Kurrelfix-scanner.rec";
+
+// Whole runs whose switch-on does not succeed: the run says so on the console
+// and in the log, ends with 3, and keeps the record for the next run, which
+// switches the scanner on. Each trouble begins once the scanner is off.
+TEST(ProtectionControl, WholeRunsWhoseSwitchOnFailsEndWithThreeAndKeepTheRecord) {
+    struct Case {
+        const char* name;
+        size_t family;  // index into kFamilies
+        std::function<void(sim::Workstation&)> trouble;
+        std::string line;  // the console's, after "Scanner not switched back on: "
+        std::string logLine;  // another line the log must hold, or ""
+    };
+    const std::string kept = "; record C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run";
+    const Case cases[] = {
+        {"NT: the driver refuses the switch-on", 0,
+         [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED; },
+         "request 0007E800, error 5, value read back none" + kept, ""},
+        {"NT: the read-back says off", 0,
+         [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
+         "request 0007F010, error 0, value read back 7" + kept, ""},
+        {"NT: the read-back never ends and the cancel is ignored", 0,
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.ignoresCancel = true;
+         },
+         "request 0007F010, error 258, value read back none" + kept, "Scanner request 0007F010 still pending"},
+        {"NT: the management device is in use", 0,
+         [](sim::Workstation& ws) { ws.scanner.openRefused["VTSentrelDev"] = ERROR_SHARING_VIOLATION; },
+         "request open \\\\.\\VTSentrelDev, error 32, value read back none" + kept, "Cannot open SL error=32"},
+        {"NT: the family check fails before the switch-on", 0,
+         [](sim::Workstation& ws) {
+             ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+             ws.FailCall("GetVersionExA", ERROR_NOT_ENOUGH_MEMORY, 0, 1000);
+         },
+         "request 0007E800, error 5, value read back none" + kept, ""},
+        {"9x: the setting is refused", 1,
+         [](sim::Workstation& ws) { ws.scanner.refuse[0x7C450] = ERROR_ACCESS_DENIED; },
+         "request 0007C450, error 5, value read back none" + kept, "Setting change status =0 error=5"},
+        {"9x: the management device is in use", 1,
+         [](sim::Workstation& ws) { ws.scanner.openRefused["vtsl95"] = ERROR_SHARING_VIOLATION; },
+         "request open \\\\.\\vtsl95, error 32, value read back none" + kept, "Cannot open SL error=32"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Family& family = kFamilies[c.family];
+        sim::Workstation ws;
+        Describe(ws, family);
+        int stateDuringSweep = -1;
+        bool recordDuringSweep = false;
+        DWORD switchOnFrom = 0;
+        ws.OnCall("GetLogicalDriveStringsA", 1, [&] {
+            stateDuringSweep = ws.scanner.state;
+            recordDuringSweep = ws.Exists(kRecord);
+            c.trouble(ws);
+            switchOnFrom = ws.clockMs;
+        });
+        RunResult run = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(stateDuringSweep, 0);
+        EXPECT_TRUE(recordDuringSweep);
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_NE(run.console.find("Scanner not switched back on: " + c.line + "\n"), std::string::npos) << run.console;
+        std::string log = ws.Read(TestLogPath);
+        EXPECT_NE(log.find("Scanner not switched back on: " + c.line + "\r\n"), std::string::npos) << log;
+        if (!c.logLine.empty()) {
+            EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+        }
+        EXPECT_EQ(log.find("scanner switched on"), std::string::npos);
+        EXPECT_NE(log.find("scanner switched off\r\n"), std::string::npos);
+        EXPECT_TRUE(ws.Exists(kRecord));
+        EXPECT_EQ(ws.scanner.unboundedWaits, 0);
+        // The switch-on and the rest of the run (the shell's fifteen-second
+        // look comes before it) wait within the bounds.
+        EXPECT_LE(ws.clockMs - switchOnFrom, 15000 + 3 * (RequestBoundMs + CancelBoundMs));
+
+        // The next run, with the driver answering again, switches it on first.
+        ws.faults.clear();
+        ws.scanner.refuse.clear();
+        ws.scanner.pend.clear();
+        ws.scanner.ignoresCancel = false;
+        ws.scanner.readBack = sim::ReadBack::State;
+        ws.scanner.openRefused.clear();
+        RunResult next = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(next.exitCode, 0);
+        std::string nextLog = ws.Read(TestLogPath).substr(log.size());
+        EXPECT_NE(nextLog.find("An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec): switched on\r\n"),
+                  std::string::npos)
+            << nextLog;
+        EXPECT_EQ(ws.scanner.state, 1);
+        EXPECT_FALSE(ws.Exists(kRecord));
+    }
+}
+
+// A console window closed, a logoff or a shutdown during the cleaning ends
+// the process as a kill does; the record and the share journal bring the
+// next run back to the machine as it was. A record that cannot be switched
+// on stays until a run can.
+TEST(ProtectionControl, RunEndedByTheSystemLeavesTheRecordForTheNextRun) {
+    for (const Family& family : kFamilies) {
+        for (DWORD event : {static_cast<DWORD>(CTRL_CLOSE_EVENT), static_cast<DWORD>(CTRL_LOGOFF_EVENT),
+                            static_cast<DWORD>(CTRL_SHUTDOWN_EVENT)}) {
+            SCOPED_TRACE(std::string(family.name) + ", event " + std::to_string(event));
+            sim::Workstation ws;
+            Describe(ws, family);
+            ws.OnCall("GetLogicalDriveStringsA", 1, [&ws, event] { ws.RaiseCtrlEvent(event); });
+            EXPECT_THROW(RunKurrelfix({"/SILENT"}), std::runtime_error);
+            EXPECT_EQ(ws.scanner.state, 0);
+            EXPECT_TRUE(ws.Exists(kRecord));
+            EXPECT_EQ(ws.Read(kRecord), family.platform == VER_PLATFORM_WIN32_NT
+                                            ? "Kurrelfix scanner record 1 NT\r\n"
+                                            : "Kurrelfix scanner record 1 9x\r\n");
+            size_t logBefore = ws.Read(TestLogPath).size();
+
+            // The driver refuses: the record stays, the run ends with 3.
+            const DWORD code = family.platform == VER_PLATFORM_WIN32_NT ? 0x7E800 : 0x7C450;
+            ws.scanner.refuse[code] = ERROR_ACCESS_DENIED;
+            ws.scanner.refuse[0x200] = ERROR_ACCESS_DENIED;  // 9x: the state request too
+            RunResult refused = RunKurrelfix({"/SILENT"});
+            EXPECT_EQ(refused.exitCode, 3);
+            std::string log = ws.Read(TestLogPath).substr(logBefore);
+            EXPECT_NE(log.find("An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec) "
+                               "and it cannot be switched on now"),
+                      std::string::npos)
+                << log;
+            EXPECT_TRUE(ws.Exists(kRecord));
+            EXPECT_EQ(ws.scanner.state, 0);
+
+            // It answers again: on, and the record goes.
+            ws.scanner.refuse.clear();
+            logBefore = ws.Read(TestLogPath).size();
+            RunResult next = RunKurrelfix({"/SILENT"});
+            EXPECT_EQ(next.exitCode, 0);
+            log = ws.Read(TestLogPath).substr(logBefore);
+            EXPECT_NE(log.find("scanner switched on\r\nAn earlier run ended with the scanner off"), std::string::npos)
+                << log;
+            EXPECT_EQ(ws.scanner.state, 1);
+            EXPECT_FALSE(ws.Exists(kRecord));
+            // Switched on at the start, off for the cleaning, on at the end.
+            EXPECT_EQ(CountOf(Lines(log, "\r\n"), "scanner switched on"), 2) << log;
+        }
+    }
+}
+
+// The record cannot be written: the scanner is never switched off, so no
+// run can leave it off without a record.
+TEST(ProtectionControl, NoRecordNoSwitchOff) {
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.name);
+        sim::Workstation ws;
+        Describe(ws, family);
+        ws.FailCall("WriteFile", 112);  // the record is the run's first file written
+        int stateDuringSweep = -1;
+        ws.OnCall("GetLogicalDriveStringsA", 1, [&] { stateDuringSweep = ws.scanner.state; });
+        RunResult run = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(stateDuringSweep, 1);
+        EXPECT_EQ(ws.scanner.state, 1);
+        EXPECT_TRUE(ws.scanner.requests.empty());
+        EXPECT_FALSE(ws.Exists(kRecord));
+        std::string log = ws.Read(TestLogPath);
+        EXPECT_NE(log.find("Scanner record C:\\WINDOWS\\Kurrelfix-scanner.rec cannot be written, error 112: the "
+                           "scanner is left on\r\n"),
+                  std::string::npos)
+            << log;
+    }
+}
+
+}  // namespace
