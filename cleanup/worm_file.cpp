@@ -39,7 +39,11 @@ ReplaceResult DeleteWormFile(const char* path) {
         // system says so.
         DWORD after = GetFileAttributesA(path);
         DWORD error = after == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
-        if (after != INVALID_FILE_ATTRIBUTES || (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)) {
+        if (after != INVALID_FILE_ATTRIBUTES) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                     "Worm file \"%s\" reported missing by the deletion but still there\n", path);
+            CountFailure();
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
                      "Worm file \"%s\" reported missing by the deletion but may still be there, error=%ld\n", path,
                      (long)error);

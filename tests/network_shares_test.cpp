@@ -305,6 +305,11 @@ TEST_P(Shares, AShareThatCannotBeReCreatedStaysInTheJournalForTheNextRun) {
 
     ExpectInOrder(ShareConsole(first.console),
                   {"Share " + tools + " created 5", kJournalLines + " kept: 1 shares did not come back"});
+    // Not back is a failure of the run, named in the log.
+    EXPECT_EQ(first.exitCode, 3);
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"),
+                  {"Share " + tools + " not back on the network, status 5: the share journal keeps it",
+                   "Restore shares, success=0"});
     std::vector<std::string> after = ws.ShareNames();
     EXPECT_EQ(std::count(after.begin(), after.end(), tools), 0);
     EXPECT_TRUE(ws.Exists(kJournal));
