@@ -8,6 +8,7 @@
 
 #include "app/outcome.h"
 #include "protection/protection_control.h"
+#include "protection/scanner_record.h"
 #include "tests/test_support.h"
 #include "trace/trace_log.h"
 
@@ -516,6 +517,50 @@ TEST(ProtectionControl, NoRecordNoSwitchOff) {
                            "scanner is left on\r\n"),
                   std::string::npos)
             << log;
+    }
+}
+
+// The lines an administrator must not miss are errors (level 1): a log kept
+// at level 1 alone still holds them, and not the level-4 lines of a switch.
+TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
+    struct Case {
+        const char* name;
+        bool recordBefore;  // an earlier run's record on disk
+        std::vector<std::string> lines;  // the level-1 log, line by line
+    };
+    const Case cases[] = {
+        {"switch-on refused", false,
+         {"Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+          "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
+        {"earlier run's record, switch-on refused", true,
+         {"An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec) and it cannot be "
+          "switched on now: request 0007E800, error 5, value read back none; the record stays",
+          "Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+          "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Nt().ScannerDevices({"VTSentrelDev"});
+        if (c.recordBefore) ws.File(kRecord, "Kurrelfix scanner record 1 NT\r\n");
+        int resumed = -1;
+        std::string log = RunLogged(ws, TraceError, [&] {
+            if (c.recordBefore) ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            ResumeScanningLeftOff();
+            SuspendScanning();
+            ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            resumed = ResumeScanning();
+        });
+        EXPECT_EQ(resumed, 0);
+        std::vector<std::string> lines = Lines(log, "\r\n");
+        // The record written by hand is not the administrators' own: the
+        // line says so, and the scanner is switched on all the same.
+        for (std::string& line : lines) {
+            size_t trust = line.find(", not trusted: ");
+            if (trust != std::string::npos) line.erase(trust, line.find(')', trust) - trust);
+        }
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_TRUE(ws.Exists(kRecord));
     }
 }
 
