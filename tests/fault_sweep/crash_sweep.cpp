@@ -6,7 +6,7 @@
 // not. Each pair of runs is a process of its own.
 //
 // Every call of every failable function is a stop, sampled when a function is
-// called more often than --per-function (default 6): its first two calls, its
+// called more often than --per-function (default 16): its first two calls, its
 // last two, and evenly between, so that the stops before, between and after
 // each stage's writes are all there. Ends with "N passed, M failed".
 #include <signal.h>
@@ -127,7 +127,7 @@ std::vector<Stop> Stops(const WorkstationKind& kind, int perFunction) {
 
 int main(int argc, char** argv) {
     int jobs = 2;
-    int perFunction = 6;
+    int perFunction = 16;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (strcmp(argv[i], "--jobs") == 0) jobs = std::max(1, atoi(argv[i + 1]));
         if (strcmp(argv[i], "--per-function") == 0) perFunction = std::max(5, atoi(argv[i + 1]));
