@@ -8,7 +8,7 @@
 #include "cleanup/process_sweep.h"
 #include "cleanup/signature_matcher.h"
 #include "cleanup/settings_repair.h"
-#include "protection/protection_control.h"
+#include "protection/scanner_record.h"
 #include "trace/trace_log.h"
 
 int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWORD reserved4,
@@ -32,9 +32,13 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     // No stage's result stops the sequence: every later stage runs whatever
     // an earlier one reported, and the scanner is always switched back on.
 
+    // An earlier run that died with the scanner off left its record: the
+    // scanner goes back on before anything else.
+    ResumeScanningLeftOff();
+
     // The maker's on-access scanner is off from before the first cleaning
-    // stage until after the last.
-    SetProtectionState(0);
+    // stage until after the last, and written down as off meanwhile.
+    SuspendScanning();
 
     // The shares go off the network before the sweeps, so that no other
     // machine reads or writes a worm file while the tool works on it.
@@ -60,6 +64,7 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     int sharesRestored = RestoreShares(stdout);
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Restore shares, success=%d\n", sharesRestored);
 
-    SetProtectionState(1);
+    // A scanner left off is a failure of the run: the next run switches it on.
+    if (!ResumeScanning()) CountFailure();
     return 1;
 }

@@ -41,8 +41,15 @@ static const char* ClosingText(int code) {
     }
 }
 
+// Ctrl+C and Ctrl+Break are refused while the run cleans. A closed console
+// window, a logoff or a shutdown cannot be refused: the system ends the
+// process a few seconds later whatever the handler answers, so it is left to
+// end it at once, as a kill would; the scanner record and the share journal
+// tell the next run what this one left.
 BOOL WINAPI ConsoleStopHandler(DWORD controlType) {
-    (void)controlType;
+    if (controlType == CTRL_CLOSE_EVENT || controlType == CTRL_LOGOFF_EVENT ||
+        controlType == CTRL_SHUTDOWN_EVENT)
+        return FALSE;
     printf("you should not stop Kurrelfix!\n");
     fflush(stdout);
     return TRUE;

@@ -1,7 +1,9 @@
 #include "cleanup/network_shares.h"
 
+#include <stdio.h>
 #include <string.h>
 
+#include "app/outcome.h"
 #include "cleanup/share_journal.h"
 #include "support/ascii_text.h"
 #include "support/system_library.h"
@@ -266,7 +268,18 @@ int RestoreShares(FILE* stream) {
             AddShare9x(node->record, &status);
         }
         // A share whose deletion failed is still there: the add answers 2118.
-        if (status != NERR_Success && status != static_cast<long>(ShareExistsStatus)) ++missing;
+        if (status != NERR_Success && status != static_cast<long>(ShareExistsStatus)) {
+            ++missing;
+            char name[NameBufferSize];
+            if (nt) {
+                ShareNameToAnsi(static_cast<SHARE_INFO_502*>(node->record)->shi502_netname, name, sizeof(name));
+            } else {
+                snprintf(name, sizeof(name), "%s", static_cast<share_info_50*>(node->record)->shi50_netname);
+            }
+            // -1: its library or NetShareAdd could not be had at that moment.
+            TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                     "Share %s not back on the network, status %ld: the share journal keeps it\n", name, status);
+        }
         FreeBuffer(node);
     }
     // Only now: every remembered record pointed into these buffers.
@@ -282,5 +295,8 @@ int RestoreShares(FILE* stream) {
     ShareBuffer.count = 0;
     ShareBuffer.owner = 0;
     SettleShareJournal(missing == 0, missing);
-    return 1;
+    // A share still off the network is a failure of the run, whatever the
+    // journal can do for it later.
+    if (missing) CountFailure();
+    return missing == 0 ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include "support/admin_only_security.h"
 #include "support/crc32.h"
 #include "support/system_library.h"
+#include "support/tool_record.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE int ShareJournalWritten;
@@ -19,11 +20,8 @@ static const char JournalHeader9x[] = "Kurrelfix share journal 1 9x";
 // not one of ours.
 static const DWORD MaxJournalSize = 4 * 1024 * 1024;
 static const int MaxSetAsideNames = 10;
-// On NT, a Windows folder whose volume keeps no access lists (FAT) lets
-// anyone write a file there: the journal is then a value of this key, which
-// the tool creates with the same owner and access list as the file.
-static const char JournalKey[] = "SOFTWARE\\Ombrel Works\\Kurrelfix";
-static const char JournalKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works\\Kurrelfix";
+// On NT on a volume without access lists, the journal is this value of the
+// tool's key.
 static const char JournalValue[] = "Share journal";
 // What a share line may hold: the longest name, remark, path and password
 // NetShareAdd takes, and the types, permissions and flags it knows.
@@ -50,33 +48,11 @@ int ShareJournalPath(char* path, size_t size) {
 // ---- where it lives ------------------------------------------------------
 
 // The journal's place: a file in the Windows folder, or the key's value.
-// `name` is what the log calls it.
-struct JournalPlace {
-    int inRegistry;
-    char name[MAX_PATH];
-};
+typedef ToolRecordPlace JournalPlace;
 
-static int FilePlace(JournalPlace* place) {
-    place->inRegistry = 0;
-    return ShareJournalPath(place->name, sizeof(place->name));
-}
+static int FilePlace(JournalPlace* place) { return ToolRecordFilePlace(place, JournalName); }
 
-static void KeyPlace(JournalPlace* place) {
-    place->inRegistry = 1;
-    snprintf(place->name, sizeof(place->name), "%s\\%s", JournalKeyText, JournalValue);
-}
-
-// Whether the volume of the journal's file keeps no access lists (FAT), so
-// that the key must hold it. When that cannot be told, the file is used: it
-// is where the journal has always been, and a run that finishes leaves
-// nothing of it behind.
-static int VolumeKeepsNoAcls(const char* path) {
-    if (strlen(path) < 3 || path[1] != ':' || path[2] != '\\') return 0;
-    char root[4] = {path[0], ':', '\\', '\0'};
-    DWORD flags = 0;
-    if (!GetVolumeInformationA(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return 0;
-    return (flags & FILE_PERSISTENT_ACLS) == 0;
-}
+static void KeyPlace(JournalPlace* place) { ToolRecordKeyPlace(place, JournalValue); }
 
 // ---- writing ------------------------------------------------------------
 
@@ -202,80 +178,14 @@ static void ReportNotWritten(const char* path, DWORD error) {
                 (long)error);
 }
 
-// A new file only: an older journal is never written over. 0 with the error.
-static int StoreInFile(const JournalPlace* place, int nt, const char* bytes, DWORD size,
-                       DWORD* error) {
-    AdminOnlySecurity security;
-    memset(&security, 0, sizeof(security));
-    if (nt && !MakeAdminOnlySecurity(&security)) {
-        *error = GetLastError();
-        FreeAdminOnlySecurity(&security);
-        return 0;
-    }
-    HANDLE file = CreateFileA(place->name, GENERIC_WRITE, 0, nt ? &security.attributes : nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
-    *error = GetLastError();
-    FreeAdminOnlySecurity(&security);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD written = 0;
-    int stored = WriteFile(file, bytes, size, &written, nullptr) && written == size &&
-                 FlushFileBuffers(file);
-    if (!stored) *error = GetLastError();
-    if (!CloseHandle(file) && stored) {
-        stored = 0;
-        *error = GetLastError();
-    }
-    // No share has been deleted yet, so a part-written journal holds
-    // nothing that is not still on the machine.
-    if (!stored) DeleteFileA(place->name);
-    return stored;
-}
-
-// The key is made with our security, or found; one made beforehand by
-// someone else is not written into. 0 with the error, and `distrust` when
-// the key is not ours to trust.
-static int StoreInKey(const char* bytes, DWORD size, DWORD* error, const char** distrust) {
-    AdminOnlySecurity security;
-    memset(&security, 0, sizeof(security));
-    if (!MakeAdminOnlySecurity(&security)) {
-        *error = GetLastError();
-        FreeAdminOnlySecurity(&security);
-        return 0;
-    }
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    LONG status = RegCreateKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_READ | KEY_WRITE, &security.attributes, &key, &disposition);
-    FreeAdminOnlySecurity(&security);
-    if (status != ERROR_SUCCESS) {
-        *error = static_cast<DWORD>(status);
-        return 0;
-    }
-    int stored = 0;
-    DWORD existing = 0;
-    if (disposition != REG_CREATED_NEW_KEY && (*distrust = KeyNotAdminOnly(key, error)) != nullptr) {
-        if (*error == 0) *error = ERROR_ACCESS_DENIED;
-    } else if (RegQueryValueExA(key, JournalValue, nullptr, nullptr, nullptr, &existing) == ERROR_SUCCESS) {
-        *error = ERROR_FILE_EXISTS;
-    } else if ((status = RegSetValueExA(key, JournalValue, 0, REG_BINARY,
-                                        reinterpret_cast<const BYTE*>(bytes), size)) != ERROR_SUCCESS ||
-               (status = RegFlushKey(key)) != ERROR_SUCCESS) {
-        *error = static_cast<DWORD>(status);
-        RegDeleteValueA(key, JournalValue);
-    } else {
-        stored = 1;
-    }
-    RegCloseKey(key);
-    return stored;
-}
-
 int WriteShareJournal(int nt, void* const* records, int count) {
     JournalPlace place;
-    if (!FilePlace(&place)) {
+    if (nt && WindowsVolumeKeepsNoAcls()) {
+        KeyPlace(&place);
+    } else if (!FilePlace(&place)) {
         ReportNotWritten(JournalName + 1, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    if (nt && VolumeKeepsNoAcls(place.name)) KeyPlace(&place);
     JournalWriter writer = {nullptr, 0, 0};
     PutJournal(&writer, nt, records, count);
     DWORD size = writer.used;
@@ -291,8 +201,8 @@ int WriteShareJournal(int nt, void* const* records, int count) {
     PutJournal(&writer, nt, records, count);
     DWORD error = 0;
     const char* distrust = nullptr;
-    int stored = place.inRegistry ? StoreInKey(writer.out, size, &error, &distrust)
-                                  : StoreInFile(&place, nt, writer.out, size, &error);
+    int stored = place.inRegistry ? StoreToolRecordInKey(&place, writer.out, size, &error, &distrust)
+                                  : StoreToolRecordInFile(&place, nt, writer.out, size, &error);
     FreeBuffer(writer.out);
     if (!stored) {
         if (distrust) {
@@ -651,104 +561,6 @@ static int ReplayShares(int nt, const char* text, DWORD size) {
 
 // ---- the journal's place, read and set aside ----------------------------
 
-// Reads the whole journal. 1 read; 0 absent; 2 too large to be ours; -1
-// there but unreadable, with the error. On NT, `distrust` says why the
-// journal is not to be trusted (nullptr when it is): its owner and access
-// list are read from the open file or key itself, never by its name again.
-static int LoadFromFile(const JournalPlace* place, int nt, char** text, DWORD* size, DWORD* error,
-                        const char** distrust) {
-    HANDLE file = CreateFileA(place->name, GENERIC_READ | (nt ? READ_CONTROL : 0), FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        if (*error == ERROR_FILE_NOT_FOUND || *error == ERROR_PATH_NOT_FOUND) return 0;
-        return -1;
-    }
-    DWORD securityError = 0;
-    if (nt) *distrust = FileNotAdminOnly(file, &securityError);
-    DWORD length = SetFilePointer(file, 0, nullptr, FILE_END);
-    int result = -1;
-    if (length == INVALID_SET_FILE_POINTER || SetFilePointer(file, 0, nullptr, FILE_BEGIN) != 0) {
-        *error = GetLastError();
-    } else if (length > MaxJournalSize) {
-        result = 2;
-    } else {
-        char* buffer = static_cast<char*>(AllocBuffer(length + 1));
-        DWORD read = 0;
-        if (!buffer) {
-            *error = ERROR_NOT_ENOUGH_MEMORY;
-        } else if (!ReadFile(file, buffer, length, &read, nullptr) || read != length) {
-            *error = GetLastError();
-            if (*error == 0) *error = ERROR_HANDLE_EOF;
-            FreeBuffer(buffer);
-        } else {
-            buffer[length] = '\0';
-            *text = buffer;
-            *size = length;
-            result = 1;
-        }
-    }
-    CloseHandle(file);
-    return result;
-}
-
-static int LoadFromKey(char** text, DWORD* size, DWORD* error, const char** distrust) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ, &key);
-    if (status == ERROR_FILE_NOT_FOUND) return 0;
-    if (status != ERROR_SUCCESS) {
-        *error = static_cast<DWORD>(status);
-        return -1;
-    }
-    DWORD type = 0;
-    DWORD length = 0;
-    int result = -1;
-    status = RegQueryValueExA(key, JournalValue, nullptr, &type, nullptr, &length);
-    if (status == ERROR_FILE_NOT_FOUND) {
-        result = 0;
-    } else if (status != ERROR_SUCCESS) {
-        *error = static_cast<DWORD>(status);
-    } else if (length > MaxJournalSize) {
-        result = 2;
-    } else {
-        DWORD securityError = 0;
-        *distrust = KeyNotAdminOnly(key, &securityError);
-        char* buffer = static_cast<char*>(AllocBuffer(length + 1));
-        DWORD read = length;
-        if (!buffer) {
-            *error = ERROR_NOT_ENOUGH_MEMORY;
-        } else if ((status = RegQueryValueExA(key, JournalValue, nullptr, &type,
-                                              reinterpret_cast<BYTE*>(buffer), &read)) != ERROR_SUCCESS ||
-                   read != length) {
-            *error = status != ERROR_SUCCESS ? static_cast<DWORD>(status) : ERROR_HANDLE_EOF;
-            FreeBuffer(buffer);
-        } else {
-            buffer[length] = '\0';
-            *text = buffer;
-            *size = length;
-            result = 1;
-        }
-    }
-    RegCloseKey(key);
-    return result;
-}
-
-// Takes the journal's value out of the key; first, when `asideValue` is
-// given, its text goes to that value beside it. 0 with the error.
-static int ChangeJournalKey(const char* asideValue, const char* text, DWORD size, DWORD* error) {
-    HKEY key = nullptr;
-    LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, JournalKey, 0, KEY_READ | KEY_WRITE, &key);
-    if (status == ERROR_SUCCESS) {
-        if (asideValue) {
-            status = RegSetValueExA(key, asideValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
-        }
-        if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
-        RegCloseKey(key);
-    }
-    *error = static_cast<DWORD>(status);
-    return status == ERROR_SUCCESS;
-}
-
 // Moves a journal out of the way under the first free name of
 // Kurrelfix-shares.bad (or .untrusted), then .bad1 ... .bad9: an older one
 // is kept too. A journal in the key becomes a value of that name beside it.
@@ -758,7 +570,15 @@ static int SetAside(const JournalPlace* place, const char* suffix, const char* t
         snprintf(asideName, asideSize, "%s.%s", place->name, suffix);
         char value[64];
         snprintf(value, sizeof(value), "%s.%s", JournalValue, suffix);
-        return ChangeJournalKey(value, text, size, error);
+        HKEY key = nullptr;
+        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ToolRecordKey, 0, KEY_READ | KEY_WRITE, &key);
+        if (status == ERROR_SUCCESS) {
+            status = RegSetValueExA(key, value, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
+            if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
+            RegCloseKey(key);
+        }
+        *error = static_cast<DWORD>(status);
+        return status == ERROR_SUCCESS;
     }
     size_t stem = strlen(place->name) - strlen(".jnl");
     if (stem + 1 + strlen(suffix) + 2 > asideSize) {
@@ -777,15 +597,6 @@ static int SetAside(const JournalPlace* place, const char* suffix, const char* t
         if (*error != ERROR_ALREADY_EXISTS && *error != ERROR_FILE_EXISTS) return 0;
     }
     return 0;
-}
-
-static int DeleteJournal(const JournalPlace* place, DWORD* error) {
-    if (!place->inRegistry) {
-        if (DeleteFileA(place->name)) return 1;
-        *error = GetLastError();
-        return 0;
-    }
-    return ChangeJournalKey(nullptr, nullptr, 0, error);
 }
 
 // The names of the shares a journal not to be trusted holds, for the log
@@ -835,8 +646,7 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
     DWORD size = 0;
     DWORD error = 0;
     const char* distrust = nullptr;
-    int loaded = place->inRegistry ? LoadFromKey(&text, &size, &error, &distrust)
-                                   : LoadFromFile(place, nt, &text, &size, &error, &distrust);
+    int loaded = LoadToolRecord(place, nt, MaxJournalSize, &text, &size, &error, &distrust);
     if (loaded == 0) return 1;
     if (loaded < 0) {
         PrintAndLog("Share journal %s cannot be read, error %ld: no share is removed\n", place->name,
@@ -890,7 +700,7 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
                     place->name, missing < 0 ? count : missing);
         return 0;
     }
-    if (!DeleteJournal(place, &error)) {
+    if (!DeleteToolRecord(place, &error)) {
         PrintAndLog("Share journal %s cannot be deleted, error %ld: no share is removed\n", place->name,
                     (long)error);
         return 0;
@@ -927,7 +737,7 @@ void SettleShareJournal(int everyShareBack, int sharesMissing) {
         return;
     }
     DWORD error = 0;
-    if (!DeleteJournal(&place, &error)) {
+    if (!DeleteToolRecord(&place, &error)) {
         PrintAndLog("Share journal %s cannot be deleted, error %ld\n", place.name, (long)error);
         return;
     }

@@ -33,5 +33,22 @@ ReplaceResult DeleteWormFile(const char* path) {
     // whose attributes could not be read may be.
     if (result == ReplacePartlyDone || result == ReplaceFailed || (result == ReplaceScheduled && mayBeReadOnly))
         CountFailure();
+    if (result == ReplaceNothingToDo) {
+        // The matcher has just read this file, so "does not exist" only means
+        // the existence check could not open it: gone is gone only when the
+        // system says so.
+        DWORD after = GetFileAttributesA(path);
+        DWORD error = after == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+        if (after != INVALID_FILE_ATTRIBUTES) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                     "Worm file \"%s\" reported missing by the deletion but still there\n", path);
+            CountFailure();
+        } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                     "Worm file \"%s\" reported missing by the deletion but may still be there, error=%ld\n", path,
+                     (long)error);
+            CountFailure();
+        }
+    }
     return result;
 }

@@ -158,6 +158,8 @@ void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
 #define CTRL_C_EVENT 0
 #define CTRL_BREAK_EVENT 1
 #define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
 
 typedef BOOL (WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
 
@@ -394,6 +396,11 @@ BOOL WINAPI CancelIo(HANDLE file);
 BOOL WINAPI IsWow64Process(HANDLE process, BOOL* wow64);
 BOOL WINAPI Wow64DisableWow64FsRedirection(PVOID* previous);
 BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID previous);
+#define INFINITE 0xFFFFFFFF
+#define WAIT_OBJECT_0 0x00000000L
+#define WAIT_TIMEOUT 0x00000102L
+#define WAIT_FAILED 0xFFFFFFFF
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 
 // Profile strings (win.ini in the Windows directory).
 DWORD WINAPI GetProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultText, LPSTR buffer,

@@ -18,6 +18,21 @@ const DWORD SettingBufferSize = 256;
 const DWORD SettingFlagOffset = 31;
 const WORD ReadBackUnset = 0xABCD;
 
+// One request and everything the driver may write into while it is in
+// flight, in one allocation, so that one the driver never gives back can be
+// left to it whole.
+struct ScannerRequest {
+    OVERLAPPED overlapped;
+    DWORD returned;
+    WORD state;
+    BYTE input[SettingBufferSize];
+    ScannerRequest* next;  // in the list of those left in flight
+};
+
+// Requests left to a driver that kept them past both bounds: never freed,
+// and held here so that they stay reachable for as long as the process lives.
+KF_PROCESS_STATE ScannerRequest* RequestsLeftInFlight;
+
 typedef BOOL(WINAPI* CancelIoFunction)(HANDLE file);
 
 // CancelIo is missing from Windows 95's KERNEL32, so it is found at run time.
@@ -28,26 +43,89 @@ CancelIoFunction FindCancelIo() {
     return reinterpret_cast<CancelIoFunction>(reinterpret_cast<void (*)(void)>(address));
 }
 
-// A request the driver did not complete within the call is still in flight:
-// the driver may yet write to the overlapped structure and the buffers. It is
-// cancelled, and waited for until it is over, before any of them is released.
-void EndPendingRequest(HANDLE device, OVERLAPPED* overlapped, DWORD error) {
-    if (error != ERROR_IO_PENDING) return;
-    CancelIoFunction cancelIo = FindCancelIo();
-    if (cancelIo) cancelIo(device);
-    DWORD transferred = 0;
-    GetOverlappedResult(device, overlapped, &transferred, TRUE);
-}
-
 void Log(const char* format, long value) {
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, format, value);
 }
 
-}  // namespace
+void Note(ProtectionSwitch* report, const char* step, DWORD error) {
+    if (!report) return;
+    snprintf(report->step, sizeof(report->step), "%.60s", step);
+    report->error = error;
+}
 
-HANDLE OpenProtectionDevice() {
+void NoteRequest(ProtectionSwitch* report, DWORD code, DWORD error) {
+    char step[24];
+    snprintf(step, sizeof(step), "%08X", (unsigned int)code);
+    Note(report, step, error);
+}
+
+// A cleared request with its own manual-reset event; nullptr with the last
+// error when either cannot be had.
+ScannerRequest* NewRequest() {
+    ScannerRequest* request = static_cast<ScannerRequest*>(AllocBuffer(sizeof(ScannerRequest)));
+    if (!request) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    memset(request, 0, sizeof(*request));
+    request->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!request->overlapped.hEvent) {
+        DWORD error = GetLastError();
+        FreeBuffer(request);
+        SetLastError(error);
+        return nullptr;
+    }
+    return request;
+}
+
+void FreeRequest(ScannerRequest* request) {
+    CloseHandle(request->overlapped.hEvent);
+    FreeBuffer(request);
+}
+
+// Sends one request and waits for it within the bounds. 1 when the driver
+// carried it out; 0 with the error. `leftInFlight` is set when the driver
+// still holds it after the cancel: then the request is the driver's for good
+// and the caller must neither free it nor close the device.
+int Send(HANDLE device, DWORD code, ScannerRequest* request, DWORD inputLength, DWORD outputLength,
+         DWORD* error, int* leftInFlight) {
+    *leftInFlight = 0;
+    void* output = outputLength ? &request->state : nullptr;
+    if (DeviceIoControl(device, code, inputLength ? request->input : nullptr, inputLength, output,
+                        outputLength, &request->returned, &request->overlapped)) {
+        *error = 0;
+        return 1;
+    }
+    *error = GetLastError();
+    if (*error != ERROR_IO_PENDING) return 0;
+    HANDLE event = request->overlapped.hEvent;
+    if (WaitForSingleObject(event, RequestBoundMs) != WAIT_OBJECT_0) {
+        CancelIoFunction cancelIo = FindCancelIo();
+        if (cancelIo) cancelIo(device);
+        if (WaitForSingleObject(event, CancelBoundMs) != WAIT_OBJECT_0) {
+            *error = WAIT_TIMEOUT;
+            *leftInFlight = 1;
+            request->next = RequestsLeftInFlight;
+            RequestsLeftInFlight = request;
+            TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                     "Scanner request %08X still pending %lu ms after it was sent and cancelled: it is left to the driver with its device open, and the run goes on\n",
+                     (unsigned int)code, (unsigned long)(RequestBoundMs + CancelBoundMs));
+            return 0;
+        }
+    }
+    DWORD transferred = 0;
+    if (GetOverlappedResult(device, &request->overlapped, &transferred, FALSE)) {
+        request->returned = transferred;
+        *error = 0;
+        return 1;
+    }
+    *error = GetLastError();
+    return 0;
+}
+
+HANDLE OpenProtectionDeviceOf(int nt) {
     SetLastError(0);
-    if (GetOsFamily() == OsWindowsNT) {
+    if (nt) {
         return CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     }
@@ -61,90 +139,144 @@ HANDLE OpenProtectionDevice() {
     return CreateFileA(device, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-int SendProtectionState(HANDLE device, int on) {
-    SetLastError(0);
-    char input[2];
-    DWORD returned = 0;
-    if (GetOsFamily() == OsWindowsNT) {
-        snprintf(input, sizeof(input), "%d", on ? 1 : 0);
-        DeviceIoControl(device, SentrelStateRequest, input, sizeof(input), nullptr, 0, &returned, nullptr);
-    } else {
-        input[0] = on ? '1' : '0';
-        input[1] = '\0';
-        DeviceIoControl(device, Sentrel9xStateRequest, input, sizeof(input), nullptr, 0, &returned,
-                        nullptr);
-    }
-    return GetLastError() == 0 ? 1 : 0;
-}
-
-int SwitchProtectionNT(int on) {
-    int value = on ? 1 : 0;
-    int result = 0;
-    HANDLE device = CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (device == INVALID_HANDLE_VALUE) {
-        // No scanner, nothing to switch.
-        Log("Cannot open SL error=%ld\n", (long)GetLastError());
-        return 1;
-    }
-    OVERLAPPED overlapped;
-    memset(&overlapped, 0, sizeof(overlapped));
-    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!overlapped.hEvent) {
+// 1 when the request was carried out; the device is closed unless the
+// driver kept the request.
+int SendProtectionStateOf(HANDLE device, int on, int nt) {
+    ScannerRequest* request = NewRequest();
+    if (!request) {
         CloseHandle(device);
         return 0;
     }
-    // The requests must complete within the call; the event is never waited on.
-    char input[2] = {static_cast<char>('0' + value), '\0'};
-    DWORD returned = 0;
-    WORD state = ReadBackUnset;
-    if (!DeviceIoControl(device, SentrelStateRequest, input, sizeof(input), nullptr, 0, &returned,
-                         &overlapped)) {
-        DWORD error = GetLastError();
+    request->input[0] = on ? '1' : '0';
+    request->input[1] = '\0';
+    DWORD error = 0;
+    int leftInFlight = 0;
+    int sent = Send(device, nt ? SentrelStateRequest : Sentrel9xStateRequest, request, 2, 0, &error,
+                    &leftInFlight);
+    if (leftInFlight) return 0;
+    FreeRequest(request);
+    CloseHandle(device);
+    return sent;
+}
+
+// The management device could not be opened: where it does not exist there
+// is no scanner, which is nothing to switch; any other refusal (in use,
+// denied) leaves the scanner as it is, which the run must hear of.
+int ManagementDeviceMissing(const char* name, ProtectionSwitch* report) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        Log("Cannot open SL error=%ld\n", (long)error);
+        if (report) report->noScanner = 1;
+        return 1;
+    }
+    TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot open SL error=%ld\n", (long)error);
+    char step[sizeof(report->step)];
+    snprintf(step, sizeof(step), "open %.40s", name ? name : "");
+    Note(report, step, error);
+    return 0;
+}
+
+int SwitchNT(int on, ProtectionSwitch* report) {
+    int value = on ? 1 : 0;
+    HANDLE device = CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return ManagementDeviceMissing(NtDeviceName, report);
+    ScannerRequest* request = NewRequest();
+    if (!request) {
+        Note(report, "event", GetLastError());
+        CloseHandle(device);
+        return 0;
+    }
+    DWORD error = 0;
+    int leftInFlight = 0;
+    int result = 0;
+    request->input[0] = static_cast<BYTE>('0' + value);
+    request->input[1] = '\0';
+    if (!Send(device, SentrelStateRequest, request, 2, 0, &error, &leftInFlight)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "SL communication error in first phase %08X\n",
                  (unsigned int)error);
-        EndPendingRequest(device, &overlapped, error);
-    } else if (!DeviceIoControl(device, SentrelReadBackRequest, nullptr, 0, &state, sizeof(state),
-                                &returned, &overlapped)) {
-        DWORD error = GetLastError();
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "SL communication error in second phase %08X\n",
-                 (unsigned int)error);
-        EndPendingRequest(device, &overlapped, error);
-    } else if (state == value) {
-        result = 1;
+        NoteRequest(report, SentrelStateRequest, error);
+    } else {
+        request->state = ReadBackUnset;
+        if (!Send(device, SentrelReadBackRequest, request, 0, sizeof(request->state), &error, &leftInFlight)) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "SL communication error in second phase %08X\n",
+                     (unsigned int)error);
+            NoteRequest(report, SentrelReadBackRequest, error);
+        } else {
+            if (report) report->valueRead = request->state;
+            if (request->state == value) {
+                result = 1;
+            } else {
+                NoteRequest(report, SentrelReadBackRequest, 0);
+            }
+        }
     }
-    CloseHandle(overlapped.hEvent);
+    if (leftInFlight) return 0;
+    FreeRequest(request);
     CloseHandle(device);
     return result;
 }
 
-int SwitchProtection9x(int on) {
+int Switch9x(int on, ProtectionSwitch* report) {
     HANDLE device = CreateFileA(ManagementDevice9x, 0, 0, nullptr, 0, FILE_FLAG_OVERLAPPED, nullptr);
-    if (device == INVALID_HANDLE_VALUE) {
-        Log("Cannot open SL error=%ld\n", (long)GetLastError());
-        return 1;
+    if (device == INVALID_HANDLE_VALUE) return ManagementDeviceMissing(ManagementDevice9x, report);
+    ScannerRequest* request = NewRequest();
+    if (!request) {
+        Note(report, "event", GetLastError());
+        CloseHandle(device);
+        return 0;
     }
     // The text and its terminator are the request's input; the flag follows
     // them in the same buffer, where the driver reads it.
-    unsigned char buffer[SettingBufferSize];
-    memset(buffer, 0, sizeof(buffer));
-    memcpy(buffer, SettingText, sizeof(SettingText));
+    memcpy(request->input, SettingText, sizeof(SettingText));
     DWORD flag = on ? 1 : 0;
-    for (int i = 0; i < 4; ++i) buffer[SettingFlagOffset + i] = static_cast<unsigned char>(flag >> (8 * i));
-    DWORD returned = 0;
-    BOOL result = DeviceIoControl(device, Sentrel9xSettingRequest, buffer, sizeof(SettingText), nullptr, 0,
-                                  &returned, nullptr);
-    CloseHandle(device);
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Setting change status =%d error=%ld\n", (int)result,
-             (long)GetLastError());
+    for (int i = 0; i < 4; ++i) request->input[SettingFlagOffset + i] = static_cast<BYTE>(flag >> (8 * i));
+    DWORD error = 0;
+    int leftInFlight = 0;
+    int result = Send(device, Sentrel9xSettingRequest, request, sizeof(SettingText), 0, &error, &leftInFlight);
+    if (!leftInFlight) {
+        FreeRequest(request);
+        CloseHandle(device);
+    }
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Setting change status =%d error=%ld\n", result,
+             (long)error);
+    if (!result) NoteRequest(report, Sentrel9xSettingRequest, error);
     return result;
 }
 
+}  // namespace
+
+HANDLE OpenProtectionDevice() { return OpenProtectionDeviceOf(GetOsFamily() == OsWindowsNT); }
+
+int SendProtectionState(HANDLE device, int on) {
+    ScannerRequest* request = NewRequest();
+    if (!request) return 0;
+    int nt = GetOsFamily() == OsWindowsNT;
+    request->input[0] = on ? '1' : '0';
+    request->input[1] = '\0';
+    DWORD error = 0;
+    int leftInFlight = 0;
+    int sent = Send(device, nt ? SentrelStateRequest : Sentrel9xStateRequest, request, 2, 0, &error,
+                    &leftInFlight);
+    if (!leftInFlight) FreeRequest(request);
+    return sent;
+}
+
+int SwitchProtectionNT(int on) { return SwitchNT(on, nullptr); }
+
+int SwitchProtection9x(int on) { return Switch9x(on, nullptr); }
+
+int SwitchProtection(int on, int nt, ProtectionSwitch* report) {
+    memset(report, 0, sizeof(*report));
+    report->valueRead = -1;
+    HANDLE device = OpenProtectionDeviceOf(nt);
+    // Its result is not what decides: the management step is.
+    if (device != INVALID_HANDLE_VALUE) SendProtectionStateOf(device, on, nt);
+    report->result = nt ? SwitchNT(on, report) : Switch9x(on, report);
+    return report->result;
+}
+
 int SetProtectionState(int on) {
-    HANDLE device = OpenProtectionDevice();
-    if (device != INVALID_HANDLE_VALUE) {
-        SendProtectionState(device, on);
-        CloseHandle(device);
-    }
-    return IsWindowsNT() ? SwitchProtectionNT(on) : SwitchProtection9x(on);
+    ProtectionSwitch report;
+    return SwitchProtection(on, IsWindowsNT(), &report);
 }

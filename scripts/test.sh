@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Sets up this machine, builds everything and runs every test: the host tests
 # on the simulated workstation (also once under AddressSanitizer and
-# UndefinedBehaviorSanitizer), the fault sweep, the end-to-end scenarios under
+# UndefinedBehaviorSanitizer), the fault sweep and the crash sweep, the end-to-end scenarios under
 # Wine, a bounded run of each fuzzer, and the disk sweep's benchmark for its
 # allocation goal. Exits non-zero when anything fails,
-# and ends with one line that counts the host tests, the fault sweep's runs and
-# the Wine scenarios together.
+# and ends with one line that counts the host tests, the fault and crash
+# sweeps' runs and the Wine scenarios together.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,6 +25,8 @@ grep -E 'tests passed|\((Failed|SEGFAULT|Subprocess|Timeout)' "$output/sanitize.
     tail -40 "$output/sanitize.txt"
 echo "== fault sweep (every failable call, each run a fresh process, under the sanitizers)"
 bash scripts/fault_sweep.sh | tee "$output/sweep.txt" || status=1
+echo "== crash sweep (each run stopped at a call as a kill stops it, then run again, under the sanitizers)"
+bash scripts/crash_sweep.sh | tee "$output/crash.txt" || status=1
 echo "== end-to-end under Wine"
 bash e2e/run.sh | tee "$output/e2e.txt" || status=1
 echo "== fuzzers"
@@ -44,9 +46,11 @@ e2e_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/e2
 e2e_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/e2e.txt")"
 sweep_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/sweep.txt")"
 sweep_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/sweep.txt")"
-passed=$(( ${host_total:-0} - ${host_failed:-0} + ${e2e_passed:-0} + ${sweep_passed:-0} ))
-failed=$(( ${host_failed:-0} + ${e2e_failed:-0} + ${sweep_failed:-0} ))
-[ -n "$host_total" ] && [ -n "$e2e_passed" ] && [ -n "$sweep_passed" ] || status=1
+crash_passed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p' "$output/crash.txt")"
+crash_failed="$(sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p' "$output/crash.txt")"
+passed=$(( ${host_total:-0} - ${host_failed:-0} + ${e2e_passed:-0} + ${sweep_passed:-0} + ${crash_passed:-0} ))
+failed=$(( ${host_failed:-0} + ${e2e_failed:-0} + ${sweep_failed:-0} + ${crash_failed:-0} ))
+[ -n "$host_total" ] && [ -n "$e2e_passed" ] && [ -n "$sweep_passed" ] && [ -n "$crash_passed" ] || status=1
 
 [ $status -eq 0 ] && echo "all tests passed" || echo "SOME TESTS FAILED"
 echo "total: $passed passed, $failed failed"

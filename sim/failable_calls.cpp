@@ -93,6 +93,7 @@ const char* const FailableCalls[] = {
     "SetSecurityDescriptorDacl",
     "SetSecurityDescriptorOwner",
     "TerminateProcess",
+    "WaitForSingleObject",
     "Wow64DisableWow64FsRedirection",
     "Wow64RevertWow64FsRedirection",
     "WriteFile",

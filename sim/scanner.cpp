@@ -21,9 +21,11 @@ DWORD OpenDevice(Workstation& ws, const char* path, DWORD access, DWORD share, D
                  DWORD flags, HANDLE* handle) {
     DeviceOpen open{path, access, share, creation, flags, false};
     bool exists = ws.scanner.devices.count(std::string_view(path + 4)) != 0;
-    open.opened = exists;
+    auto refused = ws.scanner.openRefused.find(path + 4);
+    open.opened = exists && refused == ws.scanner.openRefused.end();
     ws.scanner.opens.push_back(open);
     if (!exists) return ERROR_FILE_NOT_FOUND;
+    if (!open.opened) return refused->second;
     HandleEntry entry;
     entry.kind = HandleKind::Device;
     entry.access = access;
@@ -81,6 +83,32 @@ void NoteClosedInFlight(Workstation& ws, HANDLE handle) {
     }
 }
 
+void Signal(Workstation& ws, HANDLE event, bool signalled) {
+    HandleEntry* entry = event ? ws.Lookup(event, HandleKind::Event) : nullptr;
+    if (entry) entry->signalled = signalled;
+}
+
+// The pending request on the device ends: carried out by the driver, or
+// cancelled. Its event is set, as the system does when a request ends.
+void EndPending(Workstation& ws, HandleEntry* entry, bool cancelled) {
+    DeviceRequest& request = ws.scanner.requests[entry->pendingRequest];
+    if (cancelled) {
+        request.outcome = "cancelled";
+        request.completionError = ERROR_OPERATION_ABORTED;
+    } else {
+        DWORD count = 0;
+        DWORD error = Carry(ws, request, entry->pendingInput, entry->pendingOutput, &count);
+        request.outcome = error ? "refused" : "finished";
+        request.completionError = error;
+        request.transferred = count;
+    }
+    request.endedAtMs = ws.clockMs;
+    HANDLE event = entry->pendingEvent;
+    entry->pendingRequest = -1;
+    entry->pendingEvent = nullptr;
+    Signal(ws, event, true);
+}
+
 }  // namespace
 
 void CloseDeviceOrEvent(Workstation& ws, HANDLE handle) {
@@ -107,12 +135,24 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD input
     request.inputLength = inputSize;
     request.outputLength = outputSize;
     request.overlapped = overlapped != nullptr;
+    request.sentAtMs = ws.clockMs;
+    // The system clears the event when a request begins.
+    if (overlapped) sim::Signal(ws, overlapped->hEvent, false);
     auto refused = ws.scanner.refuse.find(code);
     DWORD error = 0;
     if (refused != ws.scanner.refuse.end()) {
         request.outcome = "refused";
         error = refused->second;
-    } else if (overlapped && ws.scanner.pend.count(code)) {
+    } else if (ws.scanner.pend.count(code) && !overlapped) {
+        // Sent without an overlapped structure, the call returns only when the
+        // driver is done with it: never, for one it keeps.
+        request.outcome = "stalled";
+        ++ws.scanner.unboundedWaits;
+        ws.scanner.requests.push_back(request);
+        ws.AdvanceClock(sim::UnboundedWaitMs);
+        SetLastError(ERROR_IO_PENDING);
+        return FALSE;
+    } else if (ws.scanner.pend.count(code)) {
         request.outcome = "pending";
         error = ERROR_IO_PENDING;
     }
@@ -124,6 +164,13 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD input
         entry->pendingEvent = overlapped->hEvent;
         entry->pendingInput = bytes;
         entry->pendingOutput = output;
+        auto late = ws.scanner.finishAfterMs.find(code);
+        if (late != ws.scanner.finishAfterMs.end()) {
+            ws.At(ws.clockMs + late->second, [&ws, device, index] {
+                sim::HandleEntry* now = ws.Lookup(device, sim::HandleKind::Device);
+                if (now && now->pendingRequest == index) sim::EndPending(ws, now, false);
+            });
+        }
     }
     if (error) {
         SetLastError(error);
@@ -132,11 +179,13 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID input, DWORD input
     DWORD count = 0;
     error = sim::Carry(ws, ws.scanner.requests[index], bytes, output, &count);
     ws.scanner.requests[index].outcome = error ? "refused" : "done";
+    ws.scanner.requests[index].endedAtMs = ws.clockMs;
     if (error) {
         SetLastError(error);
         return FALSE;
     }
     if (returned) *returned = count;
+    if (overlapped) sim::Signal(ws, overlapped->hEvent, true);
     return TRUE;
 }
 
@@ -145,14 +194,15 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOO
     SIM_FAILABLE(nullptr);
     (void)security;
     (void)manualReset;
-    (void)initialState;
     (void)name;
     sim::HandleEntry entry;
     entry.kind = sim::HandleKind::Event;
+    entry.signalled = initialState != FALSE;
     return Current().NewHandle(entry);
 }
 
-// Cancels the request pending on the handle, as the driver's cancel routine does.
+// Cancels the request pending on the handle, as the driver's cancel routine
+// does; a driver without one keeps it.
 BOOL WINAPI CancelIo(HANDLE file) {
     SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
@@ -161,15 +211,40 @@ BOOL WINAPI CancelIo(HANDLE file) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (entry->pendingRequest >= 0) {
-        ws.scanner.requests[entry->pendingRequest].outcome = "cancelled";
-        entry->pendingRequest = -1;
-        entry->pendingEvent = nullptr;
-    }
+    if (entry->pendingRequest >= 0 && !ws.scanner.ignoresCancel) sim::EndPending(ws, entry, true);
     return TRUE;
 }
 
-// Waiting for a pending request finishes it: the driver carries it out then.
+// Waits on the virtual clock: what is scheduled happens at its time, and the
+// wait ends when the event is set or the time is up. INFINITE on an event
+// that nothing will set would never end: it is counted, and given up after
+// a day.
+DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    SIM_FAILABLE(WAIT_FAILED);
+    sim::Workstation& ws = Current();
+    if (!ws.Lookup(handle, sim::HandleKind::Event)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    uint64_t deadline = static_cast<uint64_t>(ws.clockMs) +
+                        (milliseconds == INFINITE ? sim::UnboundedWaitMs : milliseconds);
+    for (;;) {
+        sim::HandleEntry* event = ws.Lookup(handle, sim::HandleKind::Event);
+        if (event && event->signalled) return WAIT_OBJECT_0;
+        if (ws.clockMs >= deadline) break;
+        uint64_t next = deadline;
+        for (const sim::ClockEvent& scheduled : ws.clockEvents) {
+            uint64_t at = scheduled.atMs > ws.clockMs ? scheduled.atMs : ws.clockMs;
+            if (at < next) next = at;
+        }
+        ws.AdvanceClock(static_cast<DWORD>(next - ws.clockMs));
+    }
+    if (milliseconds == INFINITE) ++ws.scanner.unboundedWaits;
+    return WAIT_TIMEOUT;
+}
+
+// The result of the request last sent on the handle. Waiting for one still
+// pending ends only when the driver finishes it: never, for one it keeps.
 BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD transferred, BOOL wait) {
     SIM_FAILABLE(FALSE);
     sim::Workstation& ws = Current();
@@ -179,33 +254,25 @@ BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped, LPDWORD tr
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (entry->pendingRequest < 0) {
-        // The last request on it is over: a cancelled one reports so.
-        for (auto it = ws.scanner.requests.rbegin(); it != ws.scanner.requests.rend(); ++it) {
-            if (it->open != entry->deviceOpen) continue;
-            if (it->outcome == "cancelled") {
-                SetLastError(ERROR_OPERATION_ABORTED);
-                return FALSE;
-            }
-            break;
+    if (entry->pendingRequest >= 0) {
+        if (!wait) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
         }
-        return TRUE;
+        if (WaitForSingleObject(overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) {
+            SetLastError(ERROR_IO_INCOMPLETE);
+            return FALSE;
+        }
+        entry = ws.Lookup(file, sim::HandleKind::Device);
     }
-    if (!wait) {
-        SetLastError(ERROR_IO_INCOMPLETE);
-        return FALSE;
+    for (auto it = ws.scanner.requests.rbegin(); it != ws.scanner.requests.rend(); ++it) {
+        if (it->open != entry->deviceOpen) continue;
+        if (it->completionError) {
+            SetLastError(it->completionError);
+            return FALSE;
+        }
+        if (transferred) *transferred = it->transferred;
+        break;
     }
-    int index = entry->pendingRequest;
-    entry->pendingRequest = -1;
-    entry->pendingEvent = nullptr;
-    DWORD count = 0;
-    DWORD error = sim::Carry(ws, ws.scanner.requests[index], entry->pendingInput, entry->pendingOutput,
-                             &count);
-    ws.scanner.requests[index].outcome = error ? "refused" : "finished";
-    if (error) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (transferred) *transferred = count;
     return TRUE;
 }

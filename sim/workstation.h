@@ -219,11 +219,20 @@ struct DeviceRequest {
     bool overlapped = false;
     // "done", "refused", "pending", then "cancelled" or "finished" for a
     // pending one; "closed in flight" when its handle or event was closed
-    // while it was still pending.
+    // while it was still pending; "stalled" for one left pending that was
+    // sent without an overlapped structure (the caller would wait for it
+    // without bound).
     std::string outcome;
+    DWORD completionError = 0;  // how a pending one ended
+    DWORD transferred = 0;
+    DWORD sentAtMs = 0;  // on the virtual clock
+    DWORD endedAtMs = 0;
 };
 
 enum class ReadBack { State, Nothing, WrongValue };
+
+// How far the virtual clock moves on for a wait that would never end.
+const DWORD UnboundedWaitMs = 24u * 60u * 60u * 1000u;
 
 // The scanner's drivers as the tool meets them: the devices they create, the
 // scanning state they keep, and how a test wants them to answer.
@@ -231,8 +240,16 @@ struct Scanner {
     std::set<std::string, NoCaseLess> devices;  // "VTSentrelDev", "KVX", "SL95", "vtsl95"
     int state = 1;                              // scanning on
     std::map<DWORD, DWORD> refuse;              // request code -> error it fails with
-    std::set<DWORD> pend;                       // codes left pending (overlapped only)
+    std::set<DWORD> pend;                       // codes left pending
+    // Codes left pending that the driver finishes on its own this long after
+    // they were sent; a pending code not named here is finished only by a
+    // cancel.
+    std::map<DWORD, DWORD> finishAfterMs;
+    bool ignoresCancel = false;  // a driver without a cancel routine
+    // Devices that exist but refuse to be opened, and the error (in use: 32).
+    std::map<std::string, DWORD, NoCaseLess> openRefused;
     ReadBack readBack = ReadBack::State;
+    int unboundedWaits = 0;  // waits that would never have ended
     std::vector<DeviceOpen> opens;
     std::vector<DeviceRequest> requests;
 };
@@ -265,6 +282,7 @@ struct HandleEntry {
     HANDLE pendingEvent = nullptr;
     const BYTE* pendingInput = nullptr;  // what the pending request was given
     void* pendingOutput = nullptr;
+    bool signalled = false;  // Event
 };
 
 struct Fault {

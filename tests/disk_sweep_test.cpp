@@ -451,6 +451,7 @@ struct DeleteCase {
     bool fileGoneNow;
     bool fileGoneAfterReboot;
     const char* console;
+    std::string lineAfter = "";  // one more line of the log after "Deleting file", or ""
 };
 
 class DeleteIfInfectedCase : public DiskSweep, public ::testing::WithParamInterface<DeleteCase> {};
@@ -478,10 +479,10 @@ TEST_P(DeleteIfInfectedCase, AccountsForEachDeletionResult) {
     EXPECT_EQ(console, c.console);
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
     EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
-    EXPECT_EQ(SweepLines(ws.Read(TestLogPath)),
-              (std::vector<std::string>{
-                  std::string("Found infection \"") + kWorm + "\"",
-                  std::string("Deleting file \"") + kWorm + "\", result=" + std::to_string(c.result)}));
+    std::vector<std::string> lines = {std::string("Found infection \"") + kWorm + "\"",
+                                      std::string("Deleting file \"") + kWorm + "\", result=" + std::to_string(c.result)};
+    if (!c.lineAfter.empty()) lines.push_back(c.lineAfter);
+    EXPECT_EQ(SweepLines(ws.Read(TestLogPath)), lines);
     EXPECT_EQ(!ws.Exists(kWorm), c.fileGoneNow);
     ws.Reboot();
     EXPECT_EQ(!ws.Exists(kWorm), c.fileGoneAfterReboot);
@@ -510,7 +511,16 @@ INSTANTIATE_TEST_SUITE_P(
                        // Something else removes it between the test and the delete.
                        ws.OnCall("DeleteFileA", 1, [&ws] { ws.RemoveNode(ws.Find(kWorm)); });
                    },
-                   0, 0, true, true, "\n"}),
+                   0, 0, true, true, "\n"},
+        DeleteCase{"FileTheDeletionCannotSeeButStillThereCountsAFailure",
+                   [](sim::Workstation& ws) {
+                       // The log is the first stream opened; the second is the deletion's
+                       // look for the file, which a sharing violation makes report it missing.
+                       ws.FailCall("CrtFopen", ERROR_SHARING_VIOLATION, 1);
+                   },
+                   0, 1, false, false, "\n",
+                   std::string("Worm file \"") + kWorm +
+                       "\" reported missing by the deletion but still there"}),
     [](const ::testing::TestParamInfo<DeleteCase>& info) { return std::string(info.param.name); });
 
 TEST_F(DiskSweep, CleanFilesAndFoldersAreLeftAloneSilently) {

@@ -14,6 +14,7 @@
 #include "cleanup/network_shares.h"
 #include "cleanup/process_sweep.h"
 #include "cleanup/share_journal.h"
+#include "protection/scanner_record.h"
 #include "sim/workstation.h"
 #include "trace/trace_log.h"
 
@@ -54,6 +55,8 @@ void ResetShareBuffer() {
     ShareBuffer = ShareBufferSlot{};
 }
 void ResetShareJournalWritten() { ShareJournalWritten = 0; }
+void ResetScannerRecordAt() { ScannerRecordAt = 0; }
+void ResetScannerOffAsNT() { ScannerOffAsNT = -1; }
 
 // The log file was closed by EndProcess; the name it had goes too.
 void ResetTrace() { g_trace.logPath[0] = '\0'; }
@@ -72,6 +75,11 @@ const ProcessState kProcessState[] = {
     {"RemovedShares", ResetRemovedShares},
     {"ShareBuffer", ResetShareBuffer},
     {"ShareJournalWritten", ResetShareJournalWritten},
+    {"ScannerRecordAt", ResetScannerRecordAt},
+    {"ScannerOffAsNT", ResetScannerOffAsNT},
+    // Requests a driver kept: never read, only kept reachable, as the driver
+    // may still write into them.
+    {"RequestsLeftInFlight", nullptr},
 };
 
 }  // namespace

@@ -306,6 +306,11 @@ TEST_P(Shares, AShareThatCannotBeReCreatedStaysInTheJournalForTheNextRun) {
 
     ExpectInOrder(ShareConsole(first.console),
                   {"Share " + tools + " created 5", kJournalLines + " kept: 1 shares did not come back"});
+    // Not back is a failure of the run, named in the log.
+    EXPECT_EQ(first.exitCode, 3);
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"),
+                  {"Share " + tools + " not back on the network, status 5: the share journal keeps it",
+                   "Restore shares, success=0"});
     std::vector<std::string> after = ws.ShareNames();
     EXPECT_EQ(std::count(after.begin(), after.end(), tools), 0);
     EXPECT_TRUE(ws.Exists(kJournal));
@@ -715,7 +720,8 @@ TEST_P(SharesStay, WhenTheLibraryOrTheJournalFailsEveryShareStaysAndTheRunGoesOn
     if (row.module && row.function[0]) ws.modules[row.module].functions.erase(row.function);
     if (row.module && !row.function[0]) ws.modules[row.module].loadable = false;
     ws.shareEnumStatus = row.enumStatus;
-    if (row.fault) ws.FailCall(row.fault, 112);
+    // The scanner record is written first: the journal's is the second call.
+    if (row.fault) ws.FailCall(row.fault, 112, 1);
     std::vector<std::string> before = Described(ws.shares);
     std::vector<std::string> duringSweep;
     ws.OnCall(kFamilies[row.nt ? 0 : 1].firstSweepCall, 1, [&] { duringSweep = Described(ws.shares); });

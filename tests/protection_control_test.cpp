@@ -8,6 +8,7 @@
 
 #include "app/outcome.h"
 #include "protection/protection_control.h"
+#include "protection/scanner_record.h"
 #include "tests/test_support.h"
 #include "trace/trace_log.h"
 
@@ -96,7 +97,7 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
         ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080);
         std::vector<uint8_t> state = {static_cast<uint8_t>('0' + on), 0};
         ASSERT_EQ(ws.scanner.requests.size(), 3u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, false);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, true);
         ExpectRequest(ws.scanner.requests[1], 1, 0x7E800, state, 0, true);
         ExpectRequest(ws.scanner.requests[2], 1, 0x7F010, {}, 2, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
@@ -104,51 +105,89 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
 }
 
 // Every answer of the NT driver that is not a plain success gives 0, with the
-// phase's line where a request failed; nothing is freed under a request still
-// in flight, and the run's outcome is not touched.
+// phase's line where a request failed; every request is waited for within
+// its bounds, nothing is freed under a request still in flight, and the
+// run's outcome is not touched.
 TEST(ProtectionControl, NtDriverAnswers) {
+    const std::string kLeftPending =
+        "Scanner request 0007F010 still pending 7000 ms after it was sent and cancelled: it is left to the "
+        "driver with its device open, and the run goes on\r\n";
     struct Case {
         const char* name;
         std::function<void(sim::Workstation&)> answer;
         int result;
         std::string log;
         std::vector<std::string> outcomes;  // of the requests, in order
+        int openHandles;     // left open: only under a request the driver kept
+        DWORD elapsedMs;     // on the virtual clock
     };
     const Case cases[] = {
-        {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}},
+        {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}, 0, 0},
         {"set refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = 31; }, 0,
-         "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}},
+         "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}, 0, 0},
         {"read-back refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7F010] = 1; }, 0,
-         "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}},
+         "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}, 0, 0},
         {"read-back writes nothing: 0xABCD stays", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::Nothing; },
-         0, "", {"done", "done", "done"}},
+         0, "", {"done", "done", "done"}, 0, 0},
         {"read-back of another state", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
-         0, "", {"done", "done", "done"}},
-        {"set left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
-         "SL communication error in first phase 000003E5\r\n", {"done", "cancelled"}},
-        {"read-back left pending: cancelled", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
-         "SL communication error in second phase 000003E5\r\n", {"done", "done", "cancelled"}},
-        {"pending, and no CancelIo in KERNEL32: waited for until finished",
+         0, "", {"done", "done", "done"}, 0, 0},
+        {"set left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
+         "SL communication error in first phase 000003E3\r\n", {"cancelled", "cancelled"}, 0, 2 * RequestBoundMs},
+        {"read-back left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
+         "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, RequestBoundMs},
+        {"read-back finished late, within the bound",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.finishAfterMs[0x7F010] = 3000;
+         },
+         1, "", {"done", "done", "finished"}, 0, 3000},
+        {"read-back finished after the bound by a driver that ignores the cancel",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.finishAfterMs[0x7F010] = RequestBoundMs + 1000;
+             ws.scanner.ignoresCancel = true;
+         },
+         1, "", {"done", "done", "finished"}, 0, RequestBoundMs + 1000},
+        {"read-back never finished, cancel ignored: left to the driver, the run goes on",
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.ignoresCancel = true;
+         },
+         0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
+         RequestBoundMs + CancelBoundMs},
+        {"read-back never finished and no CancelIo in KERNEL32: left to the driver",
          [](sim::Workstation& ws) {
              ws.scanner.pend.insert(0x7F010);
              ws.modules["KERNEL32.DLL"].functions.erase("CancelIo");
          },
-         0, "SL communication error in second phase 000003E5\r\n", {"done", "done", "finished"}},
-        {"no event for the overlapped requests", [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY); },
-         0, "", {"done"}},
+         0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
+         RequestBoundMs + CancelBoundMs},
+        {"the wait itself fails: cancelled", [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE);
+         },
+         0, "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, 0},
+        {"no event for the management requests",
+         [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1); }, 0, "", {"done"}, 0, 0},
+        {"management device in use: not taken for a missing scanner",
+         [](sim::Workstation& ws) { ws.FailCall("CreateFileA", ERROR_SHARING_VIOLATION, 1); }, 0,
+         "Cannot open SL error=32\r\n", {"done"}, 0, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
         ws.Nt().ScannerDevices({"VTSentrelDev"});
         c.answer(ws);
+        DWORD start = ws.clockMs;
         std::string log;
         EXPECT_EQ(Switch(ws, 0, &log), c.result);
         EXPECT_EQ(log, c.log);
         std::vector<std::string> outcomes;
         for (const sim::DeviceRequest& request : ws.scanner.requests) outcomes.push_back(request.outcome);
         EXPECT_EQ(outcomes, c.outcomes);
-        EXPECT_EQ(ws.OpenHandles(), 0);
+        EXPECT_EQ(ws.OpenHandles(), c.openHandles);
+        EXPECT_EQ(ws.clockMs - start, c.elapsedMs);
+        EXPECT_EQ(ws.scanner.unboundedWaits, 0);
         EXPECT_EQ(GetOutcomeCode(), 0);
     }
 }
@@ -184,7 +223,7 @@ TEST(ProtectionControl, Windows9xDeviceNameFromTheRegistry) {
         ExpectOpen(ws.scanner.opens[0], c.device, 0, 0, 0, 0x04000000);
         ExpectOpen(ws.scanner.opens[1], kManagement9x, 0, 0, 0, 0x40000000);
         ASSERT_GE(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, false);
+        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -216,7 +255,7 @@ TEST(ProtectionControl, Windows9xSettingRequest) {
         EXPECT_EQ(log, c.log);
         EXPECT_EQ(ws.scanner.state, c.state);
         ASSERT_EQ(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, false);
+        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -307,6 +346,221 @@ TEST(ProtectionControl, RunsThatEndBeforeTheStagesSendNothing) {
         EXPECT_TRUE(ws.scanner.opens.empty());
         EXPECT_TRUE(ws.scanner.requests.empty());
         EXPECT_EQ(ws.scanner.state, 1);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+const char* const kRecord = "C:\\WINDOWS\\Kurrelfix-scanner.rec";
+
+// Whole runs whose switch-on does not succeed: the run says so on the console
+// and in the log, ends with 3, and keeps the record for the next run, which
+// switches the scanner on. Each trouble begins once the scanner is off.
+TEST(ProtectionControl, WholeRunsWhoseSwitchOnFailsEndWithThreeAndKeepTheRecord) {
+    struct Case {
+        const char* name;
+        size_t family;  // index into kFamilies
+        std::function<void(sim::Workstation&)> trouble;
+        std::string line;  // the console's, after "Scanner not switched back on: "
+        std::string logLine;  // another line the log must hold, or ""
+    };
+    const std::string kept = "; record C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run";
+    const Case cases[] = {
+        {"NT: the driver refuses the switch-on", 0,
+         [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED; },
+         "request 0007E800, error 5, value read back none" + kept, ""},
+        {"NT: the read-back says off", 0,
+         [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
+         "request 0007F010, error 0, value read back 7" + kept, ""},
+        {"NT: the read-back never ends and the cancel is ignored", 0,
+         [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.ignoresCancel = true;
+         },
+         "request 0007F010, error 258, value read back none" + kept, "Scanner request 0007F010 still pending"},
+        {"NT: the management device is in use", 0,
+         [](sim::Workstation& ws) { ws.scanner.openRefused["VTSentrelDev"] = ERROR_SHARING_VIOLATION; },
+         "request open \\\\.\\VTSentrelDev, error 32, value read back none" + kept, "Cannot open SL error=32"},
+        {"NT: the family check fails before the switch-on", 0,
+         [](sim::Workstation& ws) {
+             ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+             ws.FailCall("GetVersionExA", ERROR_NOT_ENOUGH_MEMORY, 0, 1000);
+         },
+         "request 0007E800, error 5, value read back none" + kept, ""},
+        {"9x: the setting is refused", 1,
+         [](sim::Workstation& ws) { ws.scanner.refuse[0x7C450] = ERROR_ACCESS_DENIED; },
+         "request 0007C450, error 5, value read back none" + kept, "Setting change status =0 error=5"},
+        {"9x: the management device is in use", 1,
+         [](sim::Workstation& ws) { ws.scanner.openRefused["vtsl95"] = ERROR_SHARING_VIOLATION; },
+         "request open \\\\.\\vtsl95, error 32, value read back none" + kept, "Cannot open SL error=32"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Family& family = kFamilies[c.family];
+        sim::Workstation ws;
+        Describe(ws, family);
+        int stateDuringSweep = -1;
+        bool recordDuringSweep = false;
+        DWORD switchOnFrom = 0;
+        ws.OnCall("GetLogicalDriveStringsA", 1, [&] {
+            stateDuringSweep = ws.scanner.state;
+            recordDuringSweep = ws.Exists(kRecord);
+            c.trouble(ws);
+            switchOnFrom = ws.clockMs;
+        });
+        RunResult run = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(stateDuringSweep, 0);
+        EXPECT_TRUE(recordDuringSweep);
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_NE(run.console.find("Scanner not switched back on: " + c.line + "\n"), std::string::npos) << run.console;
+        std::string log = ws.Read(TestLogPath);
+        EXPECT_NE(log.find("Scanner not switched back on: " + c.line + "\r\n"), std::string::npos) << log;
+        if (!c.logLine.empty()) {
+            EXPECT_NE(log.find(c.logLine), std::string::npos) << log;
+        }
+        EXPECT_EQ(log.find("scanner switched on"), std::string::npos);
+        EXPECT_NE(log.find("scanner switched off\r\n"), std::string::npos);
+        EXPECT_TRUE(ws.Exists(kRecord));
+        EXPECT_EQ(ws.scanner.unboundedWaits, 0);
+        // The switch-on and the rest of the run (the shell's fifteen-second
+        // look comes before it) wait within the bounds.
+        EXPECT_LE(ws.clockMs - switchOnFrom, 15000 + 3 * (RequestBoundMs + CancelBoundMs));
+
+        // The next run, with the driver answering again, switches it on first.
+        ws.faults.clear();
+        ws.scanner.refuse.clear();
+        ws.scanner.pend.clear();
+        ws.scanner.ignoresCancel = false;
+        ws.scanner.readBack = sim::ReadBack::State;
+        ws.scanner.openRefused.clear();
+        RunResult next = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(next.exitCode, 0);
+        std::string nextLog = ws.Read(TestLogPath).substr(log.size());
+        EXPECT_NE(nextLog.find("An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec): switched on\r\n"),
+                  std::string::npos)
+            << nextLog;
+        EXPECT_EQ(ws.scanner.state, 1);
+        EXPECT_FALSE(ws.Exists(kRecord));
+    }
+}
+
+// A console window closed, a logoff or a shutdown during the cleaning ends
+// the process as a kill does; the record and the share journal bring the
+// next run back to the machine as it was. A record that cannot be switched
+// on stays until a run can.
+TEST(ProtectionControl, RunEndedByTheSystemLeavesTheRecordForTheNextRun) {
+    for (const Family& family : kFamilies) {
+        for (DWORD event : {static_cast<DWORD>(CTRL_CLOSE_EVENT), static_cast<DWORD>(CTRL_LOGOFF_EVENT),
+                            static_cast<DWORD>(CTRL_SHUTDOWN_EVENT)}) {
+            SCOPED_TRACE(std::string(family.name) + ", event " + std::to_string(event));
+            sim::Workstation ws;
+            Describe(ws, family);
+            ws.OnCall("GetLogicalDriveStringsA", 1, [&ws, event] { ws.RaiseCtrlEvent(event); });
+            EXPECT_THROW(RunKurrelfix({"/SILENT"}), std::runtime_error);
+            EXPECT_EQ(ws.scanner.state, 0);
+            EXPECT_TRUE(ws.Exists(kRecord));
+            EXPECT_EQ(ws.Read(kRecord), family.platform == VER_PLATFORM_WIN32_NT
+                                            ? "Kurrelfix scanner record 1 NT\r\n"
+                                            : "Kurrelfix scanner record 1 9x\r\n");
+            size_t logBefore = ws.Read(TestLogPath).size();
+
+            // The driver refuses: the record stays, the run ends with 3.
+            const DWORD code = family.platform == VER_PLATFORM_WIN32_NT ? 0x7E800 : 0x7C450;
+            ws.scanner.refuse[code] = ERROR_ACCESS_DENIED;
+            ws.scanner.refuse[0x200] = ERROR_ACCESS_DENIED;  // 9x: the state request too
+            RunResult refused = RunKurrelfix({"/SILENT"});
+            EXPECT_EQ(refused.exitCode, 3);
+            std::string log = ws.Read(TestLogPath).substr(logBefore);
+            EXPECT_NE(log.find("An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec) "
+                               "and it cannot be switched on now"),
+                      std::string::npos)
+                << log;
+            EXPECT_TRUE(ws.Exists(kRecord));
+            EXPECT_EQ(ws.scanner.state, 0);
+
+            // It answers again: on, and the record goes.
+            ws.scanner.refuse.clear();
+            logBefore = ws.Read(TestLogPath).size();
+            RunResult next = RunKurrelfix({"/SILENT"});
+            EXPECT_EQ(next.exitCode, 0);
+            log = ws.Read(TestLogPath).substr(logBefore);
+            EXPECT_NE(log.find("scanner switched on\r\nAn earlier run ended with the scanner off"), std::string::npos)
+                << log;
+            EXPECT_EQ(ws.scanner.state, 1);
+            EXPECT_FALSE(ws.Exists(kRecord));
+            // Switched on at the start, off for the cleaning, on at the end.
+            EXPECT_EQ(CountOf(Lines(log, "\r\n"), "scanner switched on"), 2) << log;
+        }
+    }
+}
+
+// The record cannot be written: the scanner is never switched off, so no
+// run can leave it off without a record.
+TEST(ProtectionControl, NoRecordNoSwitchOff) {
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.name);
+        sim::Workstation ws;
+        Describe(ws, family);
+        ws.FailCall("WriteFile", 112);  // the record is the run's first file written
+        int stateDuringSweep = -1;
+        ws.OnCall("GetLogicalDriveStringsA", 1, [&] { stateDuringSweep = ws.scanner.state; });
+        RunResult run = RunKurrelfix({"/SILENT"});
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(stateDuringSweep, 1);
+        EXPECT_EQ(ws.scanner.state, 1);
+        EXPECT_TRUE(ws.scanner.requests.empty());
+        EXPECT_FALSE(ws.Exists(kRecord));
+        std::string log = ws.Read(TestLogPath);
+        EXPECT_NE(log.find("Scanner record C:\\WINDOWS\\Kurrelfix-scanner.rec cannot be written, error 112: the "
+                           "scanner is left on\r\n"),
+                  std::string::npos)
+            << log;
+    }
+}
+
+// The lines an administrator must not miss are errors (level 1): a log kept
+// at level 1 alone still holds them, and not the level-4 lines of a switch.
+TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
+    struct Case {
+        const char* name;
+        bool recordBefore;  // an earlier run's record on disk
+        std::vector<std::string> lines;  // the level-1 log, line by line
+    };
+    const Case cases[] = {
+        {"switch-on refused", false,
+         {"Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+          "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
+        {"earlier run's record, switch-on refused", true,
+         {"An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec) and it cannot be "
+          "switched on now: request 0007E800, error 5, value read back none; the record stays",
+          "Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+          "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Nt().ScannerDevices({"VTSentrelDev"});
+        if (c.recordBefore) ws.File(kRecord, "Kurrelfix scanner record 1 NT\r\n");
+        int resumed = -1;
+        std::string log = RunLogged(ws, TraceError, [&] {
+            if (c.recordBefore) ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            ResumeScanningLeftOff();
+            SuspendScanning();
+            ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            resumed = ResumeScanning();
+        });
+        EXPECT_EQ(resumed, 0);
+        std::vector<std::string> lines = Lines(log, "\r\n");
+        // The record written by hand is not the administrators' own: the
+        // line says so, and the scanner is switched on all the same.
+        for (std::string& line : lines) {
+            size_t trust = line.find(", not trusted: ");
+            if (trust != std::string::npos) line.erase(trust, line.find(')', trust) - trust);
+        }
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_TRUE(ws.Exists(kRecord));
     }
 }
 

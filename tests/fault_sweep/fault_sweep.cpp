@@ -116,7 +116,7 @@ public:
             FileKey(windows + "Kurrelfix.log"), FileKey("C:\\Kurrelfix.log"), FileKey(windows + "win.bak"),
             FileKey(windows + "WININIT.INI"), FileKey(windows + "WININIT.BAK"),
             FileKey(windows + "Kurrelfix-shares.jnl"), FileKey(windows + "Kurrelfix-shares.bad"),
-            FileKey(windows + "Kurrelfix-shares.untrusted")};
+            FileKey(windows + "Kurrelfix-shares.untrusted"), FileKey(windows + "Kurrelfix-scanner.rec")};
         const std::string winIni = FileKey(windows + "win.ini");
         std::set<std::string> keys;
         for (const auto& file : before.files) keys.insert(file.first);
@@ -162,6 +162,9 @@ public:
             if (has && (key == shell || key == shell32) && Text(is->second.data) == kRightCommand) continue;
             if (has && key == run && kind_.nt && Text(is->second.data).empty()) continue;
             const std::string& where = has ? is->second.where : was->second.where;
+            // The tool's own key, where its records live when the Windows
+            // volume cannot be asked whether it keeps access lists.
+            if (IsToolKey(where)) continue;
             std::string how = !had ? "appeared" : !has ? "disappeared" : "changed";
             if (has) how += " (now \"" + Text(is->second.data) + "\")";
             Add("changed", std::string(when) + ": registry " + where + " " + how);
@@ -169,6 +172,12 @@ public:
     }
 
 private:
+    static bool IsToolKey(const std::string& where) {
+        const std::string tool = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works\\Kurrelfix";
+        return where == "HKEY_LOCAL_MACHINE\\SOFTWARE" || where == "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works" ||
+               where.compare(0, tool.size(), tool) == 0;
+    }
+
     static std::string WithoutRun(const std::string& ini) {
         std::istringstream in(ini);
         std::string line, out;
@@ -262,8 +271,17 @@ void RunChild(const FaultRun& fault, FILE* out) {
         checks.Add("handles", std::to_string(handles) + " handles left open after the process ended (" + kinds + ")");
     }
     const bool reachedStages = run.console.find(kStagesMarker) != std::string::npos;
-    if (kind.scanner && reachedStages && ws.scanner.state != 1)
-        checks.Add("scanner", "the scanner was left off");
+    // A scanner left off is a failure the run must own: exit code 3, the
+    // level-1 line, and the record that makes the next run switch it on.
+    std::string logWhere;
+    const std::string runLog = LogOfTheRun(ws, before, afterRun, &logWhere);
+    if (kind.scanner && reachedStages && ws.scanner.state != 1) {
+        bool record = ws.Exists(ws.windowsDirectory + "\\Kurrelfix-scanner.rec") ||
+                      !ws.RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix", "Scanner record").empty();
+        if (code != 3 || !record || runLog.find("Scanner not switched back on") == std::string::npos)
+            checks.Add("scanner", std::string("the scanner was left off") + (record ? "" : " without a record") +
+                                      ", exit code " + std::to_string(code));
+    }
     // Every share back as it was (a share that could not be remembered is
     // never taken away, so the others come back after it: the order may
     // change), and every enumeration buffer given back.
@@ -271,7 +289,17 @@ void RunChild(const FaultRun& fault, FILE* out) {
     for (const sim::Share& share : ws.shares) sharesAfter.push_back(sim::Describe(share));
     std::sort(sharesBefore.begin(), sharesBefore.end());
     std::sort(sharesAfter.begin(), sharesAfter.end());
-    if (reachedStages && sharesAfter != sharesBefore)
+    // A share not back is a failure the run must own: exit code 3, a line
+    // naming it, and the journal that brings it back.
+    bool sharesOwned = code == 3 && (ws.Exists(ws.windowsDirectory + "\\Kurrelfix-shares.jnl") ||
+                                     !ws.RegText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix",
+                                                 "Share journal").empty());
+    for (const std::string& share : sharesBefore) {
+        if (std::find(sharesAfter.begin(), sharesAfter.end(), share) != sharesAfter.end()) continue;
+        std::string name = share.substr(5, share.find(' ') - 5);  // "name=NAME type=..."
+        if (runLog.find("Share " + name + " not back on the network") == std::string::npos) sharesOwned = false;
+    }
+    if (reachedStages && sharesAfter != sharesBefore && !sharesOwned)
         checks.Add("shares", std::to_string(sharesBefore.size() - std::min(sharesBefore.size(), sharesAfter.size())) +
                                  " of " + std::to_string(sharesBefore.size()) + " shares are not back as they were");
     if (!ws.netBuffers.empty())

@@ -43,33 +43,12 @@ const Silence kSilences[] = {
      "a region that cannot be read whole does not match, so the file counts as clean"},
     {"ReadFile", 0, "infected", "", "0 with worm", "no region can be read, so no file matches"},
 
-    // The network shares' re-creation. A share that does not come back is
-    // said in the log, kept in the share journal for the next run, and
-    // counted nowhere.
-    {"LoadLibraryExW", 0, "NT with scanner", "", "shares",
-     "netapi32.dll cannot be loaded to re-create a share: that share is not re-created and the log "
-     "says so; the share journal keeps it, and the next run brings it back"},
-    {"LoadLibraryExA", 0, "9x", "", "shares",
-     "svrapi.dll cannot be loaded to re-create a share: that share is not re-created and the log "
-     "says so; the share journal keeps it, and the next run brings it back"},
-    {"GetProcAddress", 0, "", "", "shares",
-     "NetShareAdd cannot be found: that share is not re-created and the log says so; the share "
-     "journal keeps it, and the next run brings it back"},
-    {"NetShareAdd", 0, "", "", "shares",
-     "the system refuses to re-create a share: its line gives the status, the next share is tried, "
-     "and the share journal keeps the one refused for the next run"},
-    {"GetSystemDirectoryW", 0, "NT with scanner", "", "shares",
-     "the system folder cannot be named to load netapi32.dll from it: that share is not re-created "
-     "and the log says so; the share journal keeps it, and the next run brings it back"},
-    {"GetSystemDirectoryA", 0, "9x", "", "shares",
-     "the system folder cannot be named to load svrapi.dll from it: that share is not re-created "
-     "and the log says so; the share journal keeps it, and the next run brings it back"},
-    {"GetSystemDirectoryW", 0, "NT with scanner", "", "buffers",
-     "the system folder cannot be named to load netapi32.dll and release the enumeration buffer: "
-     "the buffer stays; the process's end releases it"},
     {"LoadLibraryExW", 0, "NT with scanner", "", "buffers",
      "netapi32.dll cannot be loaded to release the enumeration buffer: the buffer stays, as the "
      "system's own; the process's end releases it"},
+    {"GetSystemDirectoryW", 0, "NT with scanner", "", "buffers",
+     "without the system folder netapi32.dll cannot be loaded to release the enumeration buffer: "
+     "the buffer stays, as the system's own; the process's end releases it"},
     {"GetProcAddress", 0, "NT with scanner", "", "buffers",
      "NetApiBufferFree cannot be found: the enumeration buffer stays; the process's end releases it"},
     {"NetApiBufferFree", 0, "NT with scanner", "", "buffers",
@@ -81,18 +60,10 @@ const Silence kSilences[] = {
      "such folders, as System Volume Information), said at level 4 and passed over; a drive root "
      "refused so, or any other error, counts a failure"},
 
-    // Deleting a file that exists.
-    {"CrtFopen", 0, "infected", "", "worm file remains",
-     "a file exists only when it can be opened for reading; one that cannot is nothing to do for the "
-     "deletion, which is counted nowhere"},
-
     // The family check.
     {"GetVersionExA", 0, "NT", "", "worm file remains",
      "the family check failing makes the run take neither family's road: a copy in use is written to "
      "WININIT.INI, which an NT boot never reads"},
-    {"GetVersionExA", 0, "NT with scanner", "", "scanner",
-     "the family check failing makes the switch take neither family's road, so the scanner is not "
-     "switched on again"},
 
     // The process list.
     {"LoadLibraryExA", 0, "infected NT", "", "worm process runs",
@@ -125,14 +96,6 @@ const Silence kSilences[] = {
     // win.ini.
     {"GetProfileStringA", 0, "infected", "", "run= remains",
      "an entry that cannot be read reads as empty: there is nothing to remove"},
-
-    // The maker's scanner.
-    {"CreateFileA", 0, "NT with scanner", "", "scanner",
-     "the device cannot be opened to switch the scanner on: the log says so, and the exit code does "
-     "not change"},
-    {"DeviceIoControl", 0, "NT with scanner", "", "scanner",
-     "the driver refuses the request to switch the scanner on: the log names the phase that failed, "
-     "and the exit code does not change"},
 };
 
 }  // namespace

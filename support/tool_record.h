@@ -1,0 +1,58 @@
+// Records of the tool's own that a later run acts on (the share journal, the
+// scanner record): where they live, how they are stored so that only
+// administrators could have written them, and how they are read back with
+// that checked on the open file or key itself.
+//
+// A record is a file in the Windows folder. On NT, a Windows folder whose
+// volume keeps no access lists (FAT) lets anyone write a file there: the
+// record is then a value of HKEY_LOCAL_MACHINE\SOFTWARE\Ombrel Works\Kurrelfix,
+// a key the tool creates with the same owner and access list as the file.
+#ifndef KURRELFIX_SUPPORT_TOOL_RECORD_H
+#define KURRELFIX_SUPPORT_TOOL_RECORD_H
+
+#include "platform/platform.h"
+
+extern const char ToolRecordKey[];      // under HKEY_LOCAL_MACHINE
+extern const char ToolRecordKeyText[];  // the same with its root, for the log
+
+// A record's place: a file in the Windows folder, or a value of the key.
+// `name` is what the log calls it: the file's path, or the key and value.
+struct ToolRecordPlace {
+    int inRegistry;
+    const char* value;  // the key's value, when in the registry
+    char name[MAX_PATH];
+};
+
+// `fileName` begins with a backslash ("\Kurrelfix-shares.jnl"); 0 when the
+// Windows folder cannot be had or the path would not fit.
+int ToolRecordFilePlace(ToolRecordPlace* place, const char* fileName);
+void ToolRecordKeyPlace(ToolRecordPlace* place, const char* value);
+
+// Whether the Windows folder's volume is known to keep no access lists
+// (FAT), so that the key must hold the record. When that cannot be told, the
+// file is used: it is where the records have always been, and a run that
+// finishes leaves nothing of them behind.
+int WindowsVolumeKeepsNoAcls();
+
+// A new file only, flushed to disk, admin-only on NT: an older record is
+// never written over. 1 stored; 0 with the error (nothing left behind).
+int StoreToolRecordInFile(const ToolRecordPlace* place, int nt, const char* bytes, DWORD size,
+                          DWORD* error);
+
+// The key is made with the admin-only security, or found; one made
+// beforehand by someone else is not written into (`distrust` says why). A
+// value already there is not written over (ERROR_FILE_EXISTS).
+int StoreToolRecordInKey(const ToolRecordPlace* place, const char* bytes, DWORD size, DWORD* error,
+                         const char** distrust);
+
+// Reads the whole record into a buffer of AllocBuffer (one byte more, a
+// terminating zero). 1 read; 0 absent; 2 larger than `maxSize`; -1 there but
+// unreadable, with the error. On NT, `distrust` says why it is not to be
+// trusted (nullptr when it is), read from the open file or key itself.
+int LoadToolRecord(const ToolRecordPlace* place, int nt, DWORD maxSize, char** text, DWORD* size,
+                   DWORD* error, const char** distrust);
+
+// 1 deleted; 0 with the error.
+int DeleteToolRecord(const ToolRecordPlace* place, DWORD* error);
+
+#endif
