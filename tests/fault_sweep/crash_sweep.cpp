@@ -46,13 +46,15 @@ bool IsWormProcess(const sim::Process& process, const std::vector<std::string>& 
 }
 
 // The end of a process as Windows sees it: its handles are closed, its
-// console handlers gone.
+// console handlers gone, and the next process's thread starts with the
+// file-system redirection on again.
 void ProcessEnded(sim::Workstation& ws) {
     for (size_t i = 0; i < ws.handles.size(); ++i) {
         if (ws.handles[i].kind != sim::HandleKind::Free)
             ws.FreeHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>((i + 1) * 4 + 0x100)));
     }
     ws.ctrlHandlers.clear();
+    ws.fsRedirected = true;
 }
 
 // The calls of the run without faults, per function.
