@@ -7,7 +7,9 @@
  *   blanks; "VTSentrelDev" when the value is missing), each with a link in
  *   \DosDevices so that "\\.\NAME" opens it.
  * - It keeps the scanner's state (on at start) and answers the scanner's
- *   requests, completing each one in its dispatch routine.
+ *   requests, completing each one in its dispatch routine, unless a test
+ *   request armed it to leave one pending (with or without a cancel routine)
+ *   or to complete one late from a thread of its own.
  * - It records every open, cleanup, close and request, in order, for the
  *   scenarios to read back through its own requests (sentrel_test.h).
  *
@@ -21,6 +23,23 @@
 
 #define MAX_DEVICES 8
 #define MAX_PENDING 16
+#define MAX_LATE 4
+
+/* What the next request of an armed code gets instead of an answer at once. */
+#define ANSWER_NOW 0
+#define ANSWER_PEND 1         /* pending, with a cancel routine */
+#define ANSWER_IGNORE_CANCEL 2 /* pending, without one */
+#define ANSWER_LATE 3         /* carried out now, completed later */
+
+/* A request to be completed late, and what it is completed with. */
+typedef struct LATE_REQUEST {
+    PIRP Irp; /* NULL: the slot is free */
+    NTSTATUS Status;
+    ULONG Written;
+    ULONG Open;
+    ULONG Request;
+    ULONG Milliseconds;
+} LATE_REQUEST;
 
 typedef struct DEVICE_EXTENSION {
     char Name[SENTREL_NAME_CHARS];
@@ -42,6 +61,14 @@ static BOOLEAN pend_armed;        /* guarded by record_lock */
 static ULONG pend_code;           /* guarded by record_lock */
 static BOOLEAN wrong_readback;    /* guarded by record_lock */
 static BOOLEAN silent_readback;   /* guarded by record_lock */
+static BOOLEAN ignore_armed;      /* guarded by record_lock */
+static ULONG ignore_code;         /* guarded by record_lock */
+static ULONG ignore_skip;         /* guarded by record_lock */
+static BOOLEAN late_armed;        /* guarded by record_lock */
+static ULONG late_code;           /* guarded by record_lock */
+static ULONG late_skip;           /* guarded by record_lock */
+static ULONG late_ms;             /* guarded by record_lock */
+static LATE_REQUEST late_requests[MAX_LATE]; /* guarded by record_lock */
 
 /* Requests left pending; guarded by the system's cancel spin lock, which the
  * cancel routine is called with, so that a request is completed only once,
@@ -62,6 +89,7 @@ static DRIVER_DISPATCH SentrelClose;
 static DRIVER_DISPATCH SentrelControl;
 static DRIVER_DISPATCH SentrelOther;
 static DRIVER_CANCEL SentrelCancel;
+static KSTART_ROUTINE CompleteLate;
 
 static void copy_bytes(void* to, const void* from, ULONG count) {
     UCHAR* t = (UCHAR*)to;
@@ -241,6 +269,25 @@ static NTSTATUS test_request(PIRP irp, ULONG code, UCHAR* buffer, ULONG in, ULON
         pend_armed = FALSE;
         wrong_readback = FALSE;
         silent_readback = FALSE;
+        ignore_armed = FALSE;
+        late_armed = FALSE;
+    } else if (code == SENTREL_TEST_IGNORE_CANCEL_NEXT) {
+        if (in < sizeof(ULONG)) {
+            status = STATUS_INVALID_PARAMETER;
+        } else {
+            ignore_armed = TRUE;
+            ignore_code = ((ULONG*)buffer)[0];
+            ignore_skip = in >= 2 * sizeof(ULONG) ? ((ULONG*)buffer)[1] : 0;
+        }
+    } else if (code == SENTREL_TEST_LATE_NEXT) {
+        if (in < 2 * sizeof(ULONG)) {
+            status = STATUS_INVALID_PARAMETER;
+        } else {
+            late_armed = TRUE;
+            late_code = ((ULONG*)buffer)[0];
+            late_ms = ((ULONG*)buffer)[1];
+            late_skip = in >= 3 * sizeof(ULONG) ? ((ULONG*)buffer)[2] : 0;
+        }
     } else if (code == SENTREL_TEST_PEND_NEXT) {
         if (in < sizeof(ULONG)) {
             status = STATUS_INVALID_PARAMETER;
@@ -267,6 +314,93 @@ static LONG state_text(const UCHAR* buffer, ULONG in) {
     return -1;
 }
 
+/* Whether one of the armed behaviours takes this request of CODE; the
+ * caller holds record_lock. An armed behaviour with a skip lets that many
+ * requests of its code through first. */
+static ULONG armed_answer_locked(ULONG code) {
+    if (pend_armed && pend_code == code) {
+        pend_armed = FALSE;
+        return ANSWER_PEND;
+    }
+    if (ignore_armed && ignore_code == code) {
+        if (ignore_skip == 0) {
+            ignore_armed = FALSE;
+            return ANSWER_IGNORE_CANCEL;
+        }
+        ignore_skip--;
+    }
+    if (late_armed && late_code == code) {
+        if (late_skip == 0) {
+            late_armed = FALSE;
+            return ANSWER_LATE;
+        }
+        late_skip--;
+    }
+    return ANSWER_NOW;
+}
+
+/* The thread of one late request: it waits, then completes the request with
+ * the result its dispatch worked out, and frees the slot. */
+static VOID NTAPI CompleteLate(PVOID context) {
+    LATE_REQUEST* late = (LATE_REQUEST*)context;
+    LARGE_INTEGER interval;
+    SENTREL_EVENT* event;
+    PIRP irp;
+    NTSTATUS status;
+    ULONG written;
+    KIRQL irql;
+
+    interval.QuadPart = -(LONGLONG)late->Milliseconds * 10000; /* relative, in 100 ns */
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+    KeAcquireSpinLock(&record_lock, &irql);
+    irp = late->Irp;
+    status = late->Status;
+    written = late->Written;
+    event = add_event_locked(SENTREL_EVENT_LATE, late->Open);
+    if (event) {
+        event->Request = late->Request;
+        event->Status = (ULONG)status;
+        event->Information = late->Milliseconds;
+    }
+    late->Irp = NULL;
+    KeReleaseSpinLock(&record_lock, irql);
+    complete(irp, status, written);
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+/* Leaves IRP to a thread that completes it after the armed delay; when no
+ * slot or thread can be had, it is completed at once. The IRP is already
+ * marked pending. */
+static void complete_late(PIRP irp, ULONG open, ULONG request, NTSTATUS status, ULONG written) {
+    LATE_REQUEST* late = NULL;
+    HANDLE thread;
+    KIRQL irql;
+    ULONG i;
+
+    KeAcquireSpinLock(&record_lock, &irql);
+    for (i = 0; i < MAX_LATE && !late; i++) {
+        if (late_requests[i].Irp) continue;
+        late = &late_requests[i];
+        late->Irp = irp;
+        late->Status = status;
+        late->Written = written;
+        late->Open = open;
+        late->Request = request;
+        late->Milliseconds = late_ms;
+    }
+    KeReleaseSpinLock(&record_lock, irql);
+    if (late && NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, CompleteLate, late))) {
+        ZwClose(thread);
+        return;
+    }
+    if (late) {
+        KeAcquireSpinLock(&record_lock, &irql);
+        late->Irp = NULL;
+        KeReleaseSpinLock(&record_lock, irql);
+    }
+    complete(irp, status, written);
+}
+
 static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
     IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
     FILE_OBJECT* file = stack->FileObject;
@@ -277,7 +411,8 @@ static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
     SENTREL_EVENT* event;
     NTSTATUS status = STATUS_SUCCESS;
     ULONG written = 0, request, i;
-    BOOLEAN pend = FALSE;
+    ULONG answer;
+    BOOLEAN pend;
     KIRQL irql;
     (void)device;
 
@@ -287,9 +422,10 @@ static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
 
     KeAcquireSpinLock(&record_lock, &irql);
     request = next_request++;
-    if (pend_armed && pend_code == code) {
-        pend_armed = FALSE;
-        pend = TRUE;
+    answer = armed_answer_locked(code);
+    pend = answer == ANSWER_PEND || answer == ANSWER_IGNORE_CANCEL;
+    if (pend) {
+        /* Left pending: nothing is carried out. */
     } else if (code == SENTREL_SET_STATE || code == SENTREL_SET_STATE_9X) {
         LONG wanted = state_text(buffer, in);
         if (wanted < 0)
@@ -318,7 +454,10 @@ static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
             event->Code = code;
             event->InputLength = in;
             event->OutputLength = out;
-            event->Outcome = pend ? SENTREL_OUTCOME_PENDING : SENTREL_OUTCOME_COMPLETED;
+            event->Outcome = answer == ANSWER_PEND            ? SENTREL_OUTCOME_PENDING
+                             : answer == ANSWER_IGNORE_CANCEL ? SENTREL_OUTCOME_PENDING_NO_CANCEL
+                             : answer == ANSWER_LATE          ? SENTREL_OUTCOME_PENDING_LATE
+                                                              : SENTREL_OUTCOME_COMPLETED;
             event->Status = (ULONG)(pend ? STATUS_PENDING : status);
             event->Information = written;
             event->InputKept = in < SENTREL_KEPT_INPUT ? in : SENTREL_KEPT_INPUT;
@@ -328,14 +467,19 @@ static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
     }
     KeReleaseSpinLock(&record_lock, irql);
 
-    if (!pend) return complete(irp, status, written);
+    if (answer == ANSWER_NOW) return complete(irp, status, written);
+    if (answer == ANSWER_LATE) {
+        IoMarkIrpPending(irp);
+        complete_late(irp, open_number(file), request, status, written);
+        return STATUS_PENDING;
+    }
 
     irp->Tail.Overlay.DriverContext[0] = (PVOID)(ULONG_PTR)open_number(file);
     irp->Tail.Overlay.DriverContext[1] = (PVOID)(ULONG_PTR)request;
     IoAcquireCancelSpinLock(&irql);
     for (i = 0; i < MAX_PENDING && pending[i]; i++) {
     }
-    if (i == MAX_PENDING || irp->Cancel) {
+    if (i == MAX_PENDING || (answer == ANSWER_PEND && irp->Cancel)) {
         IoReleaseCancelSpinLock(irql);
         add_simple_event(SENTREL_EVENT_CANCEL, open_number(file), request, 0, SENTREL_CANCEL_BY_ROUTINE,
                          STATUS_CANCELLED);
@@ -343,7 +487,9 @@ static NTSTATUS NTAPI SentrelControl(PDEVICE_OBJECT device, PIRP irp) {
     }
     pending[i] = irp;
     IoMarkIrpPending(irp);
-    IoSetCancelRoutine(irp, SentrelCancel);
+    /* Without a cancel routine the system cannot cancel it: only the
+     * cleanup or close of its handle ends it (cancel_pending_of). */
+    if (answer == ANSWER_PEND) IoSetCancelRoutine(irp, SentrelCancel);
     IoReleaseCancelSpinLock(irql);
     return STATUS_PENDING;
 }

@@ -36,6 +36,21 @@
 /* The next read-back succeeds having written nothing (Information 0). */
 #define SENTREL_TEST_SILENT_READBACK SENTREL_TEST_CODE(0x907)
 
+/* Input: ULONG code, and optionally ULONG skip (0 when missing). The request
+ * with that code that comes after `skip` others of it is left pending with no
+ * cancel routine, so that a cancel does nothing to it, as with a driver that
+ * never heard of cancelling. It is completed, as cancelled, only when its
+ * handle is cleaned up or closed. Armed for SENTREL_SET_STATE, it hits the
+ * tool's first state request, the one it once sent without an OVERLAPPED. */
+#define SENTREL_TEST_IGNORE_CANCEL_NEXT SENTREL_TEST_CODE(0x908)
+/* Input: ULONG code, ULONG milliseconds, and optionally ULONG skip. The
+ * request with that code after `skip` others of it is carried out at once but
+ * completed only after the milliseconds, by a system thread of the driver;
+ * it has no cancel routine. Keep the delay short of the tool's bound: a
+ * request completed after its handle was closed is not something this driver
+ * is meant to show. */
+#define SENTREL_TEST_LATE_NEXT SENTREL_TEST_CODE(0x909)
+
 /* The probe opens the device with FILE_FLAG_BACKUP_SEMANTICS, which reaches
  * the driver as this create option; the tool never asks for it. The driver
  * keeps such opens, and the requests on them, out of the record so that
@@ -50,9 +65,12 @@
 #define SENTREL_EVENT_CONTROL 4u
 #define SENTREL_EVENT_CANCEL 5u
 #define SENTREL_EVENT_OTHER 6u /* any other major function, refused */
+#define SENTREL_EVENT_LATE 7u  /* a late request completed; Information: ms waited */
 
 #define SENTREL_OUTCOME_COMPLETED 0u
 #define SENTREL_OUTCOME_PENDING 1u
+#define SENTREL_OUTCOME_PENDING_NO_CANCEL 2u /* SENTREL_TEST_IGNORE_CANCEL_NEXT */
+#define SENTREL_OUTCOME_PENDING_LATE 3u      /* SENTREL_TEST_LATE_NEXT; Status, Information: its result */
 
 #define SENTREL_CANCEL_BY_ROUTINE 1u /* the system called the cancel routine */
 #define SENTREL_CANCEL_BY_CLEANUP 2u /* the open's last handle was closed (Windows) */

@@ -7,6 +7,11 @@
 //     record                    prints the record, one line per entry
 //     reset                     empties the record and drops armed behaviours
 //     pend CODE                 leaves the next request of CODE (hex) pending
+//     ignore-cancel CODE [SKIP] leaves the request of CODE after SKIP others
+//                               pending with no cancel routine, until its
+//                               handle is cleaned up or closed
+//     late CODE MS [SKIP]       completes the request of CODE after SKIP
+//                               others MS milliseconds late
 //     wrong-readback            the next read-back answers 7
 //     silent-readback           the next read-back writes nothing
 //     wait-state on|off SECONDS polls until the state is reached; exit 1 if not
@@ -17,6 +22,9 @@
 //   open OPEN device=NAME share=N options=0xHHHHHHHH
 //   control OPEN req=N code=0xHHHHHHHH in=N data=HEX|- out=N completed status=0xHHHHHHHH info=N reply=HEX|-
 //   control OPEN req=N code=0xHHHHHHHH in=N data=HEX|- out=N pending
+//   control OPEN req=N code=0xHHHHHHHH in=N data=HEX|- out=N pending no-cancel
+//   control OPEN req=N code=0xHHHHHHHH in=N data=HEX|- out=N pending late status=0xHHHHHHHH info=N reply=HEX|-
+//   late OPEN req=N after=MS     (the late request completed)
 //   cancel OPEN req=N by=cancel-routine|cleanup|close
 //   cleanup OPEN
 //   close OPEN
@@ -77,8 +85,10 @@ void print_event(const SENTREL_EVENT& e) {
         printf(" out=%lu", (unsigned long)e.OutputLength);
         if (e.Outcome == SENTREL_OUTCOME_PENDING) {
             printf(" pending\n");
+        } else if (e.Outcome == SENTREL_OUTCOME_PENDING_NO_CANCEL) {
+            printf(" pending no-cancel\n");
         } else {
-            printf(" completed status=0x%08lx info=%lu reply=", (unsigned long)e.Status,
+            printf(" %s status=0x%08lx info=%lu reply=", e.Outcome == SENTREL_OUTCOME_PENDING_LATE ? "pending late" : "completed", (unsigned long)e.Status,
                    (unsigned long)e.Information);
             print_hex(e.Reply, e.Information < SENTREL_KEPT_REPLY ? e.Information : SENTREL_KEPT_REPLY);
             printf("\n");
@@ -89,6 +99,10 @@ void print_event(const SENTREL_EVENT& e) {
                e.Outcome == SENTREL_CANCEL_BY_CLEANUP ? "cleanup"
                : e.Outcome == SENTREL_CANCEL_BY_CLOSE ? "close"
                                                       : "cancel-routine");
+        break;
+    case SENTREL_EVENT_LATE:
+        printf("late %lu req=%lu after=%lu\n", (unsigned long)e.Open, (unsigned long)e.Request,
+               (unsigned long)e.Information);
         break;
     case SENTREL_EVENT_CLEANUP:
         printf("cleanup %lu\n", (unsigned long)e.Open);
@@ -108,6 +122,7 @@ void print_event(const SENTREL_EVENT& e) {
 int usage() {
     fprintf(stderr,
             "usage: sentrel_probe.exe [-d DEVICE] state | set-state on|off | record | reset | pend CODE |\n"
+            "       ignore-cancel CODE [SKIP] | late CODE MS [SKIP] |\n"
             "       wrong-readback | silent-readback | wait-state on|off SECONDS\n");
     return 2;
 }
@@ -117,6 +132,13 @@ int parse_state(const char* text) {
     if (strcmp(text, "on") == 0) return 1;
     if (strcmp(text, "off") == 0) return 0;
     return -1;
+}
+
+// A whole number in BASE; false for an empty text or trailing characters.
+bool parse_number(const char* text, int base, ULONG* value) {
+    char* end = nullptr;
+    *value = strtoul(text, &end, base);
+    return *text && !*end;
 }
 
 }  // namespace
@@ -167,6 +189,21 @@ int main(int argc, char** argv) {
         ULONG code = strtoul(argv[at], &end, 16);
         if (!*argv[at] || *end) return usage();
         ok = request(device, SENTREL_TEST_PEND_NEXT, &code, sizeof code, nullptr, 0);
+    } else if (strcmp(command, "ignore-cancel") == 0 && (rest == 1 || rest == 2)) {
+        ULONG input[2] = {0, 0};
+        if (!parse_number(argv[at], 16, &input[0]) || (rest == 2 && !parse_number(argv[at + 1], 10, &input[1]))) {
+            CloseHandle(device);
+            return usage();
+        }
+        ok = request(device, SENTREL_TEST_IGNORE_CANCEL_NEXT, input, sizeof input, nullptr, 0);
+    } else if (strcmp(command, "late") == 0 && (rest == 2 || rest == 3)) {
+        ULONG input[3] = {0, 0, 0};
+        if (!parse_number(argv[at], 16, &input[0]) || !parse_number(argv[at + 1], 10, &input[1]) ||
+            (rest == 3 && !parse_number(argv[at + 2], 10, &input[2]))) {
+            CloseHandle(device);
+            return usage();
+        }
+        ok = request(device, SENTREL_TEST_LATE_NEXT, input, sizeof input, nullptr, 0);
     } else if (strcmp(command, "wrong-readback") == 0 && rest == 0) {
         ok = request(device, SENTREL_TEST_WRONG_READBACK, nullptr, 0, nullptr, 0);
     } else if (strcmp(command, "silent-readback") == 0 && rest == 0) {
