@@ -8,6 +8,7 @@
 #include "app/version.h"
 #include "support/ascii_text.h"
 #include "support/system_queries.h"
+#include "support/windows_folder.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE int g_silentMode;
@@ -73,12 +74,11 @@ int KurrelfixMain(int argc, char** argv) {
     // nothing is written past the buffer; the lines then go to the debugger.
     // A failing call leaves "\Kurrelfix.log" on the current drive's root.
     char logPath[MAX_PATH];
-    memset(logPath, 0, sizeof(logPath));
-    UINT folderLength = GetWindowsDirectoryA(logPath, MAX_PATH);
-    static const char LogName[] = "\\Kurrelfix.log";
-    if (folderLength < MAX_PATH && strlen(logPath) + sizeof(LogName) <= sizeof(logPath)) {
-        strcat(logPath, LogName);
+    WindowsFilePath logPlace = WindowsFolderFile("Kurrelfix.log", BackslashAlways, logPath, sizeof(logPath));
+    if (logPlace == WindowsFileJoined) {
         SetLogFile(logPath, "a+");
+    } else if (logPlace == WindowsFolderUnknown) {
+        SetLogFile("\\Kurrelfix.log", "a+");
     }
 
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, VersionFormat, VersionMajor, VersionMinor,

@@ -6,6 +6,7 @@
 #include "app/outcome.h"
 #include "platform/platform.h"
 #include "cleanup/wow64_view.h"
+#include "support/windows_folder.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -148,22 +149,17 @@ void CleanWinIniRun() {
     // unknown or too long would name some other file (a bare "win.ini" in the
     // current folder, or a cut path), so then nothing is copied or changed,
     // and that counts as a failed backup.
-    char directory[MAX_PATH];
-    memset(directory, 0, sizeof(directory));
-    UINT length = GetWindowsDirectoryA(directory, MAX_PATH);
-    int known = length > 0 && length < MAX_PATH;
-    size_t used = strlen(directory);
-    if (known && used > 3 && used + 1 < sizeof(directory)) strcat(directory, "\\");
     char iniPath[MAX_PATH];
     char backupPath[MAX_PATH];
-    int iniLength = snprintf(iniPath, sizeof(iniPath), "%s%s", directory, "win.ini");
-    int backupLength = snprintf(backupPath, sizeof(backupPath), "%s%s", directory, "win.bak");
-    if (!known || iniLength >= (int)sizeof(iniPath) || backupLength >= (int)sizeof(backupPath)) {
+    if (WindowsFolderFile("win.ini", BackslashUnlessRoot, iniPath, sizeof(iniPath)) != WindowsFileJoined) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot make win.ini backup copy error =%ld\n",
                  (long)ERROR_FILENAME_EXCED_RANGE);
         CountFailure();
         return;
     }
+    // The backup is the same name with "bak" for "ini", so it fits as well.
+    strcpy(backupPath, iniPath);
+    strcpy(backupPath + strlen(backupPath) - 3, "bak");
 
     if (!CopyFileA(iniPath, backupPath, FALSE)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot make win.ini backup copy error =%ld\n",

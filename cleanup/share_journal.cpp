@@ -13,7 +13,7 @@
 
 KF_PROCESS_STATE int ShareJournalWritten;
 
-static const char JournalName[] = "\\Kurrelfix-shares.jnl";
+static const char JournalName[] = "Kurrelfix-shares.jnl";
 static const char JournalHeaderNT[] = "Kurrelfix share journal 1 NT";
 static const char JournalHeader9x[] = "Kurrelfix share journal 1 9x";
 // A journal of thousands of shares stays far below this; a larger file is
@@ -33,17 +33,6 @@ static const DWORD KnownShareTypeFlags = 0x80000000 | 0x40000000 | 0x08000000 | 
 static const DWORD MaxShareKind = 3;  // disk, printer, device, IPC
 static const DWORD KnownPermissions = 0x7F | 0x8000;
 static const DWORD KnownFlags9x = 0x0303;
-
-int ShareJournalPath(char* path, size_t size) {
-    char directory[MAX_PATH];
-    memset(directory, 0, sizeof(directory));
-    UINT length = GetWindowsDirectoryA(directory, sizeof(directory));
-    if (length == 0 || length >= sizeof(directory)) return 0;
-    if (strlen(directory) + strlen(JournalName) + 1 > size) return 0;
-    strcpy(path, directory);
-    strcat(path, JournalName);
-    return 1;
-}
 
 // ---- where it lives ------------------------------------------------------
 
@@ -183,7 +172,7 @@ int WriteShareJournal(int nt, void* const* records, int count) {
     if (nt && WindowsVolumeKeepsNoAcls()) {
         KeyPlace(&place);
     } else if (!FilePlace(&place)) {
-        ReportNotWritten(JournalName + 1, ERROR_FILENAME_EXCED_RANGE);
+        ReportNotWritten(JournalName, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
     JournalWriter writer = {nullptr, 0, 0};

@@ -35,9 +35,6 @@
 // Whether this run wrote a journal that RestoreShares must settle.
 extern int ShareJournalWritten;
 
-// The journal's path and the names a damaged one is set aside under.
-int ShareJournalPath(char* path, size_t size);
-
 // Writes the records (SHARE_INFO_502 on NT, share_info_50 on 9x) and flushes
 // them to disk; on NT only Administrators and SYSTEM may read it. 1 when
 // the journal is on disk; 0, logged, when it is not, and then no share may be

@@ -13,7 +13,7 @@ KF_PROCESS_STATE int ScannerOffAsNT = -1;
 
 namespace {
 
-const char RecordName[] = "\\Kurrelfix-scanner.rec";
+const char RecordName[] = "Kurrelfix-scanner.rec";
 const char RecordValue[] = "Scanner record";
 const char RecordLineNT[] = "Kurrelfix scanner record 1 NT\r\n";
 const char RecordLine9x[] = "Kurrelfix scanner record 1 9x\r\n";
@@ -24,7 +24,7 @@ void PlaceOf(int at, ToolRecordPlace* place) {
     if (at == 2) {
         ToolRecordKeyPlace(place, RecordValue);
     } else if (!ToolRecordFilePlace(place, RecordName)) {
-        strcpy(place->name, RecordName + 1);
+        strcpy(place->name, RecordName);
     }
 }
 
@@ -121,7 +121,7 @@ void SuspendScanning() {
             stored = StoreToolRecordInFile(&place, nt, nt ? RecordLineNT : RecordLine9x, sizeof(RecordLineNT) - 1,
                                            &error);
         } else {
-            strcpy(place.name, RecordName + 1);
+            strcpy(place.name, RecordName);
         }
         if (!stored) {
             // Off without a record, a run that dies would leave it off for

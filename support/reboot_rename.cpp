@@ -7,10 +7,11 @@
 #include "support/ini_document.h"
 #include "support/rename_request_file.h"
 #include "support/system_queries.h"
+#include "support/windows_folder.h"
 #include "trace/trace_log.h"
 
 static const char SentrelService[] = "Veltrane Sentrel";
-static const char WininitName[] = "\\WININIT.INI";
+static const char WininitName[] = "WININIT.INI";
 
 static void Info(const char* line) { TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", line); }
 
@@ -90,13 +91,11 @@ static int ScheduleInWininit(const char* existingPath, const char* newPath) {
         Error("[VTSU - AddFileToAutomaticRenameList]: GetShortPathName() call failed.\n");
         return 0;
     }
-    UINT folderLength = GetWindowsDirectoryA(wininitPath, MAX_PATH);
-    if (folderLength == 0 || folderLength >= MAX_PATH ||
-        strlen(wininitPath) + sizeof(WininitName) > sizeof(wininitPath)) {
+    if (WindowsFolderFile(WininitName, BackslashAlways, wininitPath, sizeof(wininitPath)) !=
+        WindowsFileJoined) {
         Error("[VTSU - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
         return 0;
     }
-    strcat(wininitPath, WininitName);
 
     IniDocument document;
     if (document.Load(wininitPath) != 0 && ExistsButUnread(wininitPath)) {

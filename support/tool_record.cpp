@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "support/admin_only_security.h"
+#include "support/windows_folder.h"
 
 const char ToolRecordKey[] = "SOFTWARE\\Ombrel Works\\Kurrelfix";
 const char ToolRecordKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works\\Kurrelfix";
@@ -11,14 +12,8 @@ const char ToolRecordKeyText[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Ombrel Works\\Ku
 int ToolRecordFilePlace(ToolRecordPlace* place, const char* fileName) {
     place->inRegistry = 0;
     place->value = nullptr;
-    char directory[MAX_PATH];
-    memset(directory, 0, sizeof(directory));
-    UINT length = GetWindowsDirectoryA(directory, sizeof(directory));
-    if (length == 0 || length >= sizeof(directory)) return 0;
-    if (strlen(directory) + strlen(fileName) + 1 > sizeof(place->name)) return 0;
-    strcpy(place->name, directory);
-    strcat(place->name, fileName);
-    return 1;
+    return WindowsFolderFile(fileName, BackslashAlways, place->name, sizeof(place->name)) ==
+           WindowsFileJoined;
 }
 
 void ToolRecordKeyPlace(ToolRecordPlace* place, const char* value) {

@@ -23,7 +23,7 @@ struct ToolRecordPlace {
     char name[MAX_PATH];
 };
 
-// `fileName` begins with a backslash ("\Kurrelfix-shares.jnl"); 0 when the
+// `fileName` is the file's bare name ("Kurrelfix-shares.jnl"); 0 when the
 // Windows folder cannot be had or the path would not fit.
 int ToolRecordFilePlace(ToolRecordPlace* place, const char* fileName);
 void ToolRecordKeyPlace(ToolRecordPlace* place, const char* value);
