@@ -13,19 +13,7 @@
 // trusted is set aside as Kurrelfix-shares.untrusted (or the value "Share
 // journal.untrusted"); a damaged one as Kurrelfix-shares.bad.
 //
-// It is text with CR LF line ends:
-//
-//   Kurrelfix share journal 1 NT            (or 9x)
-//   share502 NAME TYPE REMARK PERMISSIONS MAX_USES CURRENT_USES PATH PASSWD RESERVED SD
-//   share50 NAME TYPE FLAGS REMARK PATH RW_PASSWORD RO_PASSWORD
-//   end COUNT CRC
-//
-// one share line per share, of the family's kind. Numbers are decimal; texts
-// are their bytes in hex (NT: UTF-16 units, 4 hex digits each; 9x: the 8-bit
-// bytes, 2 hex digits each), "-" for a missing text; SD is the NT share's
-// self-relative security descriptor in hex, "-" when it has none. The last
-// line holds the count of share lines and, as 8 hex digits, the CRC-32 of
-// every byte before it, so a journal cut short or changed is known as such.
+// What it holds and how is support/share_journal_format.h.
 #ifndef KURRELFIX_CLEANUP_SHARE_JOURNAL_H
 #define KURRELFIX_CLEANUP_SHARE_JOURNAL_H
 
@@ -46,12 +34,6 @@ int WriteShareJournal(int nt, void* const* records, int count);
 // back, or a damaged one set aside); 0 when a journal is still needed and
 // must not be replaced, or was not to be trusted, so this run removes no share.
 int ReplayShareJournal(int nt);
-
-// Why the journal's text cannot be used, or nullptr when every line is sound
-// (and then `count` is its number of shares). Every field of every share line
-// is checked: texts within their limits, numbers NetShareAdd takes, and a
-// security descriptor whose every offset lies within its bytes.
-const char* CheckShareJournalText(const char* text, DWORD size, int nt, int* count);
 
 // After RestoreShares has tried every share: the journal goes when every
 // share came back, and stays for the next run when one did not.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cleanup/share_journal.h"
+#include "support/share_journal_format.h"
 #include "sim/workstation.h"
 #include "support/crc32.h"
 
