@@ -139,22 +139,25 @@ HANDLE OpenProtectionDeviceOf(int nt) {
     return CreateFileA(device, 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
-// 1 when the request was carried out; the device is closed unless the
-// driver kept the request.
-int SendProtectionStateOf(HANDLE device, int on, int nt) {
+// The state request, "1" or "0" and its terminator: 1 when it was carried
+// out. A request the driver kept stays allocated, and `leftInFlight` says so.
+int SendState(HANDLE device, int on, int nt, int* leftInFlight) {
     ScannerRequest* request = NewRequest();
-    if (!request) {
-        CloseHandle(device);
-        return 0;
-    }
+    if (!request) return 0;
     request->input[0] = on ? '1' : '0';
     request->input[1] = '\0';
     DWORD error = 0;
-    int leftInFlight = 0;
     int sent = Send(device, nt ? SentrelStateRequest : Sentrel9xStateRequest, request, 2, 0, &error,
-                    &leftInFlight);
+                    leftInFlight);
+    if (!*leftInFlight) FreeRequest(request);
+    return sent;
+}
+
+// The same, and the device is closed unless the driver kept the request.
+int SendProtectionStateOf(HANDLE device, int on, int nt) {
+    int leftInFlight = 0;
+    int sent = SendState(device, on, nt, &leftInFlight);
     if (leftInFlight) return 0;
-    FreeRequest(request);
     CloseHandle(device);
     return sent;
 }
@@ -249,17 +252,8 @@ int Switch9x(int on, ProtectionSwitch* report) {
 HANDLE OpenProtectionDevice() { return OpenProtectionDeviceOf(GetOsFamily() == OsWindowsNT); }
 
 int SendProtectionState(HANDLE device, int on) {
-    ScannerRequest* request = NewRequest();
-    if (!request) return 0;
-    int nt = GetOsFamily() == OsWindowsNT;
-    request->input[0] = on ? '1' : '0';
-    request->input[1] = '\0';
-    DWORD error = 0;
     int leftInFlight = 0;
-    int sent = Send(device, nt ? SentrelStateRequest : Sentrel9xStateRequest, request, 2, 0, &error,
-                    &leftInFlight);
-    if (!leftInFlight) FreeRequest(request);
-    return sent;
+    return SendState(device, on, GetOsFamily() == OsWindowsNT, &leftInFlight);
 }
 
 int SwitchProtectionNT(int on) { return SwitchNT(on, nullptr); }
