@@ -1,7 +1,8 @@
 // Any bytes as the body of a share journal: the first byte picks the family,
 // the rest are its lines, and the end line with the right count and CRC is
 // added, so that the checks of every field are reached rather than the CRC
-// alone. A journal that the checks accept is then replayed on a simulated
+// alone. A journal that the checks accept must give each of its counted
+// shares to the walk the replay uses, and is then replayed on a simulated
 // workstation, which re-creates its shares as the system would.
 #include <stddef.h>
 #include <stdint.h>
@@ -36,6 +37,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const char* damage = CheckShareJournalText(text.data(), static_cast<DWORD>(text.size()), nt, &count);
     if (!damage && count < 0) abort();
     if (damage) return 0;
+    // Every line the check accepted is a share the replay can rebuild.
+    ShareJournalWalk walk;
+    StartShareJournalWalk(&walk, text.data(), static_cast<DWORD>(text.size()), nt);
+    JournalShare share;
+    int walked = 0;
+    for (int next; (next = NextJournalShare(&walk, &share)) != 0; ++walked) {
+        if (next < 0) abort();
+        FreeJournalShare(&share);
+    }
+    if (walked != count) abort();
     ws.File("C:\\WINDOWS\\Kurrelfix-shares.jnl", text);
     ReplayShareJournal(nt);
     if (ws.OpenHandles() != 0) abort();

@@ -396,6 +396,9 @@ const char* CheckShareJournalText(const char* text, DWORD size, int nt, int* cou
         if (!parsed) return "a share line cannot be read";
         ++shares;
     }
+    // Bytes left before the end line without their CR LF are a line too:
+    // the replay would meet them where it looks for the next share.
+    if (walk.at != walk.end) return "a share line cannot be read";
     if (shares != declaredCount) return "count does not match";
     *count = static_cast<int>(shares);
     return nullptr;

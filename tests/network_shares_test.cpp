@@ -180,14 +180,19 @@ void RunKilledAt(sim::Workstation& ws, const std::string& call, const std::funct
 
 // A journal as the tool writes it: the header, the lines, and the end line
 // with their count and CRC-32.
+// `text` as it stands, with the end line made right for it.
+std::string WithEndLine(const std::string& text, int count) {
+    char end[48];
+    snprintf(end, sizeof(end), "end %d %08lX\r\n", count,
+             (unsigned long)Crc32(text.data(), static_cast<DWORD>(text.size())));
+    return text + end;
+}
+
 std::string JournalText(const std::string& header, const std::vector<std::string>& lines,
                         int count = -1) {
     std::string text = header + "\r\n";
     for (const std::string& line : lines) text += line + "\r\n";
-    char end[48];
-    snprintf(end, sizeof(end), "end %d %08lX\r\n", count < 0 ? static_cast<int>(lines.size()) : count,
-             (unsigned long)Crc32(text.data(), static_cast<DWORD>(text.size())));
-    return text + end;
+    return WithEndLine(text, count < 0 ? static_cast<int>(lines.size()) : count);
 }
 
 const std::string kJournalLines = std::string("Share journal ") + kJournal;
@@ -442,6 +447,8 @@ const DamagedJournal kDamagedJournals[] = {
     {"CountWrong", false, JournalText(k9xHeader, {k9xDataLine}, 2), "count does not match"},
     {"NotAJournal", true, JournalText("Kurrelfix.log", {}), "not a share journal"},
     {"ShareLineUnreadable", true, JournalText(kNtHeader, {"share502 x0044 0"}), "a share line cannot be read"},
+    {"LineWithoutItsCrLf", false,
+     WithEndLine(std::string(k9xHeader) + "\r\n" + k9xDataLine + "\r\nshax \r1\n", 1), "a share line cannot be read"},
     {"DescriptorCut", true, JournalText(kNtHeader, {std::string(kNtDataLine).substr(0, strlen(kNtDataLine) - 1) + "x0100"}),
      "a share line cannot be read"},
     {"NameTooLongFor9x", false,
