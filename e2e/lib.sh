@@ -89,7 +89,9 @@ confine_prefix() {
             *) rm -f "$link" && mkdir -p "$link" ;;
         esac
     done < <(find "$WINEPREFIX/drive_c" -type l -print0)
-    if find "$WINEPREFIX/drive_c" -type l -exec readlink -f {} + | grep -qv "^$WINEPREFIX/"; then
+    # grep reads to the end, so that find never meets a closed pipe, which
+    # under pipefail would read as "no link out of the prefix".
+    if find "$WINEPREFIX/drive_c" -type l -exec readlink -f {} + | grep -v "^$WINEPREFIX/" >/dev/null; then
         echo "  FAIL drive C: still links out of the prefix"
         return 1
     fi

@@ -33,8 +33,10 @@ journal_sound() {
     [ -n "$file" ] && [ "$(grep -c '^share' "$file")" -eq "$1" ] &&
         tail -n 1 "$file" | tr -d '\r' | grep -Eqx "end $1 [0-9A-F]{8}"
 }
-console_has() { tr -d '\r' <"$TOOL_RAW" | grep -qxF -- "$1"; }
-tool_log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
+# grep reads to the end: a grep -q that stops at the first match can leave tr
+# writing into a closed pipe, and under pipefail that fails a found line.
+console_has() { tr -d '\r' <"$TOOL_RAW" | grep -xF -- "$1" >/dev/null; }
+tool_log_has() { tr -d '\r' <"$(log_file)" | grep -xF -- "$1" >/dev/null; }
 
 # An infected run ended from outside during its 15-second wait, after the
 # shares went and before they came back.

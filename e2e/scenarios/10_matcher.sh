@@ -67,7 +67,7 @@ check "Wine and the simulation agree on every sample" diff -u "$WINEPREFIX/twin.
 check "one answer per sample" [ "$(echo "$wine_out" | wc -l)" -eq "${#paths[@]}" ]
 
 expect() {  # expect PATH ANSWER: the line that Wine printed for PATH
-    echo "$wine_out" | grep -qxF "$1 $2" && return 0
+    grep -qxF "$1 $2" <<<"$wine_out" && return 0
     # What Wine and the simulation said instead, for whoever reads the failure.
     echo "$wine_out" | grep -F "$1 " | sed 's/^/  | Wine:       /'
     echo "$twin_out" | grep -F "$1 " | sed 's/^/  | simulation: /'

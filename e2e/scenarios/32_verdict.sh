@@ -14,7 +14,7 @@ SAMPLE="$E2E_HOST_BIN/kurrel_sample"
 for tool in "$KURRELFIX_EXE" "$SAMPLE"; do
     [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
 done
-log_has() { tr -d '\r' <"$(log_file)" | grep -qxF -- "$1"; }
+log_has() { tr -d '\r' <"$(log_file)" | grep -xF -- "$1" >/dev/null; }
 
 read_only_copy() {  # read_only_copy nt|win98
     if [ "$1" = win98 ]; then new_prefix win98; else new_prefix; fi

@@ -21,7 +21,7 @@ for tool in "$KURRELFIX_EXE32" "$SAMPLE"; do
     [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }
 done
 SHELL_KEY='HKCR\exefile\shell\open\command'
-log_has() { tr -d '\r' <"$(log_file)" | grep -qixF -- "$1"; }
+log_has() { tr -d '\r' <"$(log_file)" | grep -ixF -- "$1" >/dev/null; }
 
 WINEARCH=win64 new_prefix
 check "the prefix is 64-bit: it has syswow64" [ -d "$(c_path windows/syswow64)" ]
@@ -50,7 +50,7 @@ check "the clean program in syswow64 stays as it was" cmp -s "$WINEPREFIX/wow_cl
 check "log: the real system32's copy by its real name" log_has 'Found infection "C:\windows\system32\kurrelsv.exe"'
 check "log: syswow64's copy by its own name" log_has 'Found infection "C:\windows\syswow64\kurrelup.exe"'
 check "log: syswow64 is walked by its own name, not reached twice" \
-    bash -c "! tr -d '\\r' <'$(log_file)' | grep -qi 'syswow64\\\\ leads to one walked already'"
+    bash -c "! tr -d '\\r' <'$(log_file)' | grep -i 'syswow64\\\\ leads to one walked already' >/dev/null"
 for view in 64 32; do
     check "the open command is repaired in the $view-bit view" \
         bash -c "wine reg query '$SHELL_KEY' /ve /reg:$view 2>/dev/null | tr -d '\\r' | grep -qE '^ +\\(Default\\) +REG_SZ +\"%1\" %\\*\$'"

@@ -38,7 +38,7 @@ record_is_there() {
     file="$(scanner_record)"
     [ -n "$file" ] && [ "$(cat "$file")" = $'Kurrelfix scanner record 1 NT\r' ]
 }
-log_has_start() { tr -d '\r' <"$(log_file)" | grep -q "^$1"; }
+log_has_start() { tr -d '\r' <"$(log_file)" | grep "^$1" >/dev/null; }
 log_count() { tr -d '\r' <"$(log_file)" | grep -c -- "$1"; }
 # Each part reads only its own run's log.
 fresh_log() { rm -f "$(log_file)"; }
