@@ -36,6 +36,7 @@
 namespace fault_sweep {
 namespace {
 
+// The sweep's machines, and the keys and commands it checks after each run.
 using namespace workstations;
 
 // Every call up to this index is tried, and a few spread over the rest.
