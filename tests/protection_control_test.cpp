@@ -3,6 +3,8 @@
 // the result and the log, and whole runs that must always switch it back on.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -20,6 +22,13 @@ const char* const kKvx = "\\\\.\\KVX";
 const char* const kManagement9x = "\\\\.\\vtsl95";
 const char* const kDeviceNameKey = "Software\\Ombrel Works\\Veltrane\\Sentrel";
 const std::string kSettingText = "1.3.6.1.4.1.7406.12.1.111.2.10";
+
+// A request code as the log writes it: eight hex digits, "0007E800".
+std::string LoggedCode(DWORD code) {
+    char text[16];
+    snprintf(text, sizeof(text), "%08lX", (unsigned long)code);
+    return text;
+}
 
 std::vector<uint8_t> Text(const std::string& text) {
     std::vector<uint8_t> bytes(text.begin(), text.end());
@@ -97,9 +106,9 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
         ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080);
         std::vector<uint8_t> state = {static_cast<uint8_t>('0' + on), 0};
         ASSERT_EQ(ws.scanner.requests.size(), 3u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x7E800, state, 0, true);
-        ExpectRequest(ws.scanner.requests[1], 1, 0x7E800, state, 0, true);
-        ExpectRequest(ws.scanner.requests[2], 1, 0x7F010, {}, 2, true);
+        ExpectRequest(ws.scanner.requests[0], 0, SentrelStateRequest, state, 0, true);
+        ExpectRequest(ws.scanner.requests[1], 1, SentrelStateRequest, state, 0, true);
+        ExpectRequest(ws.scanner.requests[2], 1, SentrelReadBackRequest, {}, 2, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -110,7 +119,8 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
 // run's outcome is not touched.
 TEST(ProtectionControl, NtDriverAnswers) {
     const std::string kLeftPending =
-        "Scanner request 0007F010 still pending 7000 ms after it was sent and cancelled: it is left to the "
+        "Scanner request " + LoggedCode(SentrelReadBackRequest) +
+        " still pending 7000 ms after it was sent and cancelled: it is left to the "
         "driver with its device open, and the run goes on\r\n";
     struct Case {
         const char* name;
@@ -123,47 +133,49 @@ TEST(ProtectionControl, NtDriverAnswers) {
     };
     const Case cases[] = {
         {"plain success", [](sim::Workstation&) {}, 1, "", {"done", "done", "done"}, 0, 0},
-        {"set refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = 31; }, 0,
+        {"set refused", [](sim::Workstation& ws) { ws.scanner.refuse[SentrelStateRequest] = 31; }, 0,
          "SL communication error in first phase 0000001F\r\n", {"refused", "refused"}, 0, 0},
-        {"read-back refused", [](sim::Workstation& ws) { ws.scanner.refuse[0x7F010] = 1; }, 0,
+        {"read-back refused", [](sim::Workstation& ws) { ws.scanner.refuse[SentrelReadBackRequest] = 1; }, 0,
          "SL communication error in second phase 00000001\r\n", {"done", "done", "refused"}, 0, 0},
         {"read-back writes nothing: 0xABCD stays", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::Nothing; },
          0, "", {"done", "done", "done"}, 0, 0},
         {"read-back of another state", [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
          0, "", {"done", "done", "done"}, 0, 0},
-        {"set left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7E800); }, 0,
+        {"set left pending: cancelled after the bound",
+         [](sim::Workstation& ws) { ws.scanner.pend.insert(SentrelStateRequest); }, 0,
          "SL communication error in first phase 000003E3\r\n", {"cancelled", "cancelled"}, 0, 2 * RequestBoundMs},
-        {"read-back left pending: cancelled after the bound", [](sim::Workstation& ws) { ws.scanner.pend.insert(0x7F010); }, 0,
+        {"read-back left pending: cancelled after the bound",
+         [](sim::Workstation& ws) { ws.scanner.pend.insert(SentrelReadBackRequest); }, 0,
          "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, RequestBoundMs},
         {"read-back finished late, within the bound",
          [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
-             ws.scanner.finishAfterMs[0x7F010] = 3000;
+             ws.scanner.pend.insert(SentrelReadBackRequest);
+             ws.scanner.finishAfterMs[SentrelReadBackRequest] = 3000;
          },
          1, "", {"done", "done", "finished"}, 0, 3000},
         {"read-back finished after the bound by a driver that ignores the cancel",
          [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
-             ws.scanner.finishAfterMs[0x7F010] = RequestBoundMs + 1000;
+             ws.scanner.pend.insert(SentrelReadBackRequest);
+             ws.scanner.finishAfterMs[SentrelReadBackRequest] = RequestBoundMs + 1000;
              ws.scanner.ignoresCancel = true;
          },
          1, "", {"done", "done", "finished"}, 0, RequestBoundMs + 1000},
         {"read-back never finished, cancel ignored: left to the driver, the run goes on",
          [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.pend.insert(SentrelReadBackRequest);
              ws.scanner.ignoresCancel = true;
          },
          0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
          RequestBoundMs + CancelBoundMs},
         {"read-back never finished and no CancelIo in KERNEL32: left to the driver",
          [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.pend.insert(SentrelReadBackRequest);
              ws.modules["KERNEL32.DLL"].functions.erase("CancelIo");
          },
          0, kLeftPending + "SL communication error in second phase 00000102\r\n", {"done", "done", "pending"}, 2,
          RequestBoundMs + CancelBoundMs},
         {"the wait itself fails: cancelled", [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.pend.insert(SentrelReadBackRequest);
              ws.FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE);
          },
          0, "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, 0},
@@ -223,7 +235,7 @@ TEST(ProtectionControl, Windows9xDeviceNameFromTheRegistry) {
         ExpectOpen(ws.scanner.opens[0], c.device, 0, 0, 0, 0x04000000);
         ExpectOpen(ws.scanner.opens[1], kManagement9x, 0, 0, 0, 0x40000000);
         ASSERT_GE(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 0, 0x200, Text("0"), 0, true);
+        ExpectRequest(ws.scanner.requests[0], 0, Sentrel9xStateRequest, Text("0"), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -249,13 +261,13 @@ TEST(ProtectionControl, Windows9xSettingRequest) {
         sim::Workstation ws;
         ws.Win9x().ScannerDevices({"vtsl95"});  // no protection device: only the setting goes
         ws.scanner.state = 1 - c.on;
-        if (c.refuse) ws.scanner.refuse[0x7C450] = c.refuse;
+        if (c.refuse) ws.scanner.refuse[Sentrel9xSettingRequest] = c.refuse;
         std::string log;
         EXPECT_EQ(Switch(ws, c.on, &log), c.result);
         EXPECT_EQ(log, c.log);
         EXPECT_EQ(ws.scanner.state, c.state);
         ASSERT_EQ(ws.scanner.requests.size(), 1u);
-        ExpectRequest(ws.scanner.requests[0], 1, 0x7C450, Text(kSettingText), 0, true);
+        ExpectRequest(ws.scanner.requests[0], 1, Sentrel9xSettingRequest, Text(kSettingText), 0, true);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -369,29 +381,31 @@ TEST(ProtectionControl, WholeRunsWhoseSwitchOnFailsEndWithThreeAndKeepTheRecord)
     const std::string kept = "; record C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run";
     const Case cases[] = {
         {"NT: the driver refuses the switch-on", 0,
-         [](sim::Workstation& ws) { ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED; },
-         "request 0007E800, error 5, value read back none" + kept, ""},
+         [](sim::Workstation& ws) { ws.scanner.refuse[SentrelStateRequest] = ERROR_ACCESS_DENIED; },
+         "request " + LoggedCode(SentrelStateRequest) + ", error 5, value read back none" + kept, ""},
         {"NT: the read-back says off", 0,
          [](sim::Workstation& ws) { ws.scanner.readBack = sim::ReadBack::WrongValue; },
-         "request 0007F010, error 0, value read back 7" + kept, ""},
+         "request " + LoggedCode(SentrelReadBackRequest) + ", error 0, value read back 7" + kept, ""},
         {"NT: the read-back never ends and the cancel is ignored", 0,
          [](sim::Workstation& ws) {
-             ws.scanner.pend.insert(0x7F010);
+             ws.scanner.pend.insert(SentrelReadBackRequest);
              ws.scanner.ignoresCancel = true;
          },
-         "request 0007F010, error 258, value read back none" + kept, "Scanner request 0007F010 still pending"},
+         "request " + LoggedCode(SentrelReadBackRequest) + ", error 258, value read back none" + kept,
+         "Scanner request " + LoggedCode(SentrelReadBackRequest) + " still pending"},
         {"NT: the management device is in use", 0,
          [](sim::Workstation& ws) { ws.scanner.openRefused["VTSentrelDev"] = ERROR_SHARING_VIOLATION; },
          "request open \\\\.\\VTSentrelDev, error 32, value read back none" + kept, "Cannot open SL error=32"},
         {"NT: the family check fails before the switch-on", 0,
          [](sim::Workstation& ws) {
-             ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+             ws.scanner.refuse[SentrelStateRequest] = ERROR_ACCESS_DENIED;
              ws.FailCall("GetVersionExA", ERROR_NOT_ENOUGH_MEMORY, 0, 1000);
          },
-         "request 0007E800, error 5, value read back none" + kept, ""},
+         "request " + LoggedCode(SentrelStateRequest) + ", error 5, value read back none" + kept, ""},
         {"9x: the setting is refused", 1,
-         [](sim::Workstation& ws) { ws.scanner.refuse[0x7C450] = ERROR_ACCESS_DENIED; },
-         "request 0007C450, error 5, value read back none" + kept, "Setting change status =0 error=5"},
+         [](sim::Workstation& ws) { ws.scanner.refuse[Sentrel9xSettingRequest] = ERROR_ACCESS_DENIED; },
+         "request " + LoggedCode(Sentrel9xSettingRequest) + ", error 5, value read back none" + kept,
+         "Setting change status =0 error=5"},
         {"9x: the management device is in use", 1,
          [](sim::Workstation& ws) { ws.scanner.openRefused["vtsl95"] = ERROR_SHARING_VIOLATION; },
          "request open \\\\.\\vtsl95, error 32, value read back none" + kept, "Cannot open SL error=32"},
@@ -467,9 +481,9 @@ TEST(ProtectionControl, RunEndedByTheSystemLeavesTheRecordForTheNextRun) {
             size_t logBefore = ws.Read(TestLogPath).size();
 
             // The driver refuses: the record stays, the run ends with 3.
-            const DWORD code = family.platform == VER_PLATFORM_WIN32_NT ? 0x7E800 : 0x7C450;
+            const DWORD code = family.platform == VER_PLATFORM_WIN32_NT ? SentrelStateRequest : Sentrel9xSettingRequest;
             ws.scanner.refuse[code] = ERROR_ACCESS_DENIED;
-            ws.scanner.refuse[0x200] = ERROR_ACCESS_DENIED;  // 9x: the state request too
+            ws.scanner.refuse[Sentrel9xStateRequest] = ERROR_ACCESS_DENIED;  // 9x: the state request too
             RunResult refused = RunKurrelfix({"/SILENT"});
             EXPECT_EQ(refused.exitCode, 3);
             std::string log = ws.Read(TestLogPath).substr(logBefore);
@@ -530,12 +544,15 @@ TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
     };
     const Case cases[] = {
         {"switch-on refused", false,
-         {"Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+         {"Scanner not switched back on: request " + LoggedCode(SentrelStateRequest) +
+              ", error 5, value read back none; record "
           "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
         {"earlier run's record, switch-on refused", true,
          {"An earlier run ended with the scanner off (record C:\\WINDOWS\\Kurrelfix-scanner.rec) and it cannot be "
-          "switched on now: request 0007E800, error 5, value read back none; the record stays",
-          "Scanner not switched back on: request 0007E800, error 5, value read back none; record "
+          "switched on now: request " + LoggedCode(SentrelStateRequest) +
+              ", error 5, value read back none; the record stays",
+          "Scanner not switched back on: request " + LoggedCode(SentrelStateRequest) +
+              ", error 5, value read back none; record "
           "C:\\WINDOWS\\Kurrelfix-scanner.rec kept for the next run"}},
     };
     for (const Case& c : cases) {
@@ -545,10 +562,10 @@ TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
         if (c.recordBefore) ws.File(kRecord, "Kurrelfix scanner record 1 NT\r\n");
         int resumed = -1;
         std::string log = RunLogged(ws, TraceError, [&] {
-            if (c.recordBefore) ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            if (c.recordBefore) ws.scanner.refuse[SentrelStateRequest] = ERROR_ACCESS_DENIED;
             ResumeScanningLeftOff();
             SuspendScanning();
-            ws.scanner.refuse[0x7E800] = ERROR_ACCESS_DENIED;
+            ws.scanner.refuse[SentrelStateRequest] = ERROR_ACCESS_DENIED;
             resumed = ResumeScanning();
         });
         EXPECT_EQ(resumed, 0);

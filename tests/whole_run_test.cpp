@@ -11,21 +11,20 @@
 #include "cleanup/signature_matcher.h"
 #include "samples/worm_sample.h"
 #include "tests/test_support.h"
+#include "tests/workstations.h"
 
 namespace {
 
-const char* const kShellKey = "exefile\\shell\\open\\command";
-const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
-const std::string kRightCommand = "\"%1\" %*";
-const std::string kWormCommand = "C:\\WINDOWS\\SYSTEM\\kurrel.exe \"%1\" %*";
-const std::string kWormRun = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
-
-// The running worm, the copies it left, and a file one bit away from a copy.
-const char* const kRunningWorm = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
-const char* const kCopyInDocuments = "C:\\My Documents\\Holiday Pictures\\setup.exe";
-const char* const kCopyInProgramFiles = "C:\\Program Files\\Common Files\\kurrel.scr";
-const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
-const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+using workstations::kCopyInDocuments;
+using workstations::kCopyInProgramFiles;
+using workstations::kExplorer;
+using workstations::kNearMiss;
+using workstations::kRightCommand;
+using workstations::kRunningWorm;
+using workstations::kShellKey;
+using workstations::kWormCommand;
+using workstations::kWormRun;
+using workstations::Running;
 
 struct Family {
     const char* name;
@@ -36,56 +35,16 @@ struct Family {
 };
 const Family kFamilies[] = {{"NT", true, "MoveFileExA"}, {"Win9x", false, "GetShortPathNameA"}};
 
-std::string WinIni(const std::string& run) {
-    return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
+// The plain machine of the family, with its explorer running and win.ini in
+// place; an infected one also has the worm running, its copies and a near
+// miss. None of the sweeps' extras: the console and the log below are
+// exactly this machine's.
+void Describe(sim::Workstation& ws, const Family& family, bool infected) {
+    workstations::Describe(ws, {family.name, family.nt, infected});
 }
 
 // On NT the section "windows" of win.ini lives in the user's registry.
-std::string RunEntry(sim::Workstation& ws, const Family& family) {
-    if (family.nt) return ws.RegText(HKEY_CURRENT_USER, kNtWindowsKey, "run");
-    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
-    size_t at = ini.find("\r\nrun=");
-    if (at == std::string::npos) return "(none)";
-    size_t end = ini.find("\r\n", at + 2);
-    return ini.substr(at + 6, end - at - 6);
-}
-
-sim::Process Running(DWORD pid, const std::string& path) {
-    sim::Process process;
-    process.pid = pid;
-    process.exePath = path;
-    return process;
-}
-
-// A machine of the family with its explorer running, win.ini in place and a
-// given open command and run= entry.
-void Describe(sim::Workstation& ws, const Family& family, const std::string& command,
-              const std::string& run) {
-    if (family.nt) {
-        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run);
-    } else {
-        ws.Win9x();
-    }
-    ws.File(kExplorer, "MZ explorer")
-        .AddProcess(Running(0x5c, kExplorer))
-        .File("C:\\WINDOWS\\win.ini", WinIni(run))
-        .File("C:\\AUTOEXEC.BAT", "@echo off\r\n")
-        .RegString(HKEY_CLASSES_ROOT, kShellKey, "", command);
-}
-
-// The worm as it sits on an infected machine.
-void Infect(sim::Workstation& ws) {
-    std::vector<uint8_t> copy = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);
-    std::vector<uint8_t> nearMiss = copy;
-    nearMiss[6000] ^= 0x10;
-    ws.FileBytes(kRunningWorm, worm_sample::MakeSample(16384, SignatureTable[1].crc, 2),
-                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
-        .AddProcess(Running(0x1a4, kRunningWorm))
-        .FileBytes(kCopyInDocuments, copy)
-        .FileBytes(kCopyInProgramFiles, worm_sample::MakeSample(8192, SignatureTable[17].crc, 4),
-                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
-        .FileBytes(kNearMiss, nearMiss);
-}
+std::string RunEntry(sim::Workstation& ws, const Family& family) { return workstations::RunEntry(ws, family.nt); }
 
 bool IsRunning(sim::Workstation& ws, DWORD pid) { return ws.FindProcess(pid) != nullptr; }
 
@@ -98,7 +57,7 @@ class WholeRun : public ::testing::TestWithParam<Family> {};
 TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kRightCommand, "");
+    Describe(ws, family, false);
     std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
 
     RunResult run = RunKurrelfix({"/SILENT"});
@@ -131,8 +90,7 @@ TEST_P(WholeRun, CleanMachineIsLeftAsItWas) {
 TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
     // Five seconds into the fifteen-second look the sweeps are over: the
     // machine is then known to be infected, and only the look makes it clean.
@@ -165,7 +123,7 @@ TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
                         Deleting(kCopyInProgramFiles, 1),
                         "Infection is cleaned!",
                         "Restore shell, success=1",
-                        "win.ini run=" + kWormRun + ", removing",
+                        std::string("win.ini run=") + kWormRun + ", removing",
                         "Kurrelfix tool exit code: 1"});
     EXPECT_EQ(CountOf(log, "Found infection"), 2);
 
@@ -186,8 +144,7 @@ TEST_P(WholeRun, InfectedMachineIsCleanedAtOnce) {
 TEST_P(WholeRun, WormFileInUseIsLeftForTheNextBoot) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     ws.Hold(kCopyInDocuments, FILE_SHARE_READ);  // another program has it open
 
     RunResult run = RunKurrelfix({"/SILENT"});
@@ -210,8 +167,7 @@ TEST_P(WholeRun, WormFileInUseIsLeftForTheNextBoot) {
 TEST_P(WholeRun, OneFailedDeletionEndsWithErrors) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
     ws.Hold(kCopyInDocuments, FILE_SHARE_READ);
     // Its deletion cannot be left for the boot either.
@@ -240,8 +196,7 @@ TEST_P(WholeRun, OneFailedDeletionEndsWithErrors) {
 TEST_P(WholeRun, WormWritingItsCommandBackLeavesTheMachineInfected) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
     const char* hidden = "C:\\WINDOWS\\Temp\\~wrm0001.tmp";
     ws.FileBytes(hidden, worm_sample::MakeSample(9000, SignatureTable[12].crc))
@@ -276,8 +231,7 @@ TEST_P(WholeRun, WormWritingItsCommandBackLeavesTheMachineInfected) {
 TEST_P(WholeRun, CtrlCDuringTheSweepDoesNotStopIt) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     const char* late = "C:\\WINDOWS\\System32\\drivers\\kurrel.sys";
     ws.FileBytes(late, worm_sample::MakeSample(8192, SignatureTable[0].crc, 9));
     int deletedBeforeCtrlC = -1;
@@ -318,8 +272,7 @@ TEST_P(WholeRun, ReadOnlyWormCopyGoesAtOnce) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
-        Describe(ws, family, kWormCommand, kWormRun);
-        Infect(ws);
+        Describe(ws, family, true);
         const char* readOnly = "C:\\Archive\\old setup.exe";
         ws.FileBytes(readOnly, worm_sample::MakeSample(12000, SignatureTable[3].crc, 5),
                      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
@@ -348,8 +301,7 @@ TEST_P(WholeRun, ReadOnlyWormCopyGoesAtOnce) {
 TEST_P(WholeRun, WormThatCannotBeEndedEndsWithErrors) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     for (sim::Process& process : ws.processes) {
         if (process.pid == 0x1a4) process.canTerminate = false;
     }
@@ -368,8 +320,7 @@ TEST_P(WholeRun, WormThatCannotBeEndedEndsWithErrors) {
 TEST_P(WholeRun, RunEntryThatCannotBeWrittenEndsWithErrors) {
     const Family& family = GetParam();
     sim::Workstation ws;
-    Describe(ws, family, kWormCommand, kWormRun);
-    Infect(ws);
+    Describe(ws, family, true);
     ws.FailCall("WriteProfileStringA", ERROR_ACCESS_DENIED);
 
     RunResult run = RunKurrelfix({"/SILENT"});
@@ -377,7 +328,7 @@ TEST_P(WholeRun, RunEntryThatCannotBeWrittenEndsWithErrors) {
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_EQ(RunEntry(ws, family), kWormRun);
     std::string log = ws.Read(TestLogPath);
-    EXPECT_NE(log.find("win.ini run=" + kWormRun + ", removing\r\ncannot remove win.ini run= entry error =5\r\n"),
+    EXPECT_NE(log.find(std::string("win.ini run=") + kWormRun + ", removing\r\ncannot remove win.ini run= entry error =5\r\n"),
               std::string::npos);
     EXPECT_EQ(log.substr(log.rfind("Kurrelfix tool")), "Kurrelfix tool exit code: 3\r\n");
 }

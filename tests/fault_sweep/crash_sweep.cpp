@@ -24,12 +24,12 @@
 
 #include "cleanup/signature_matcher.h"
 #include "sim/workstation.h"
-#include "tests/fault_sweep/workstations.h"
 #include "tests/fresh_process.h"
+#include "tests/workstations.h"
 
 namespace {
 
-using fault_sweep::WorkstationKind;
+using workstations::WorkstationKind;
 
 struct Stop {
     std::string function;
@@ -60,8 +60,7 @@ void ProcessEnded(sim::Workstation& ws) {
 // The calls of the run without faults, per function.
 std::vector<Stop> Stops(const WorkstationKind& kind, int perFunction) {
     sim::Workstation ws;
-    std::vector<std::string> worm;
-    fault_sweep::Describe(ws, kind, &worm);
+    workstations::Describe(ws, kind);
     RunKurrelfix({"/SILENT"});
     std::vector<Stop> stops;
     for (const std::string& name : sim::FailableCallNames()) {
@@ -83,8 +82,7 @@ std::vector<Stop> Stops(const WorkstationKind& kind, int perFunction) {
 // problems, one a line; exits 0 when there are none.
 [[noreturn]] void Child(const WorkstationKind& kind, const Stop& stop) {
     sim::Workstation ws;
-    std::vector<std::string> worm;
-    fault_sweep::Describe(ws, kind, &worm);
+    std::vector<std::string> worm = workstations::Describe(ws, kind);
     std::vector<std::string> sharesBefore;
     for (const sim::Share& share : ws.shares) sharesBefore.push_back(sim::Describe(share));
     std::sort(sharesBefore.begin(), sharesBefore.end());
@@ -137,7 +135,7 @@ int main(int argc, char** argv) {
     auto start = std::chrono::steady_clock::now();
     int passed = 0;
     int failed = 0;
-    for (const WorkstationKind& kind : fault_sweep::Workstations()) {
+    for (const WorkstationKind& kind : workstations::SweptWorkstations()) {
         // The stops are found in a child too: the run leaves process-wide state.
         int pipeEnds[2];
         if (pipe(pipeEnds) != 0) return 2;

@@ -30,11 +30,14 @@
 #include "sim/workstation.h"
 #include "tests/fault_sweep/machine_state.h"
 #include "tests/fault_sweep/silences.h"
-#include "tests/fault_sweep/workstations.h"
 #include "tests/fresh_process.h"
+#include "tests/workstations.h"
 
 namespace fault_sweep {
 namespace {
+
+// The sweep's machines, and the keys and commands it checks after each run.
+using namespace workstations;
 
 // Every call up to this index is tried, and a few spread over the rest.
 const int kFirstCalls = 6;
@@ -231,12 +234,11 @@ void IgnoreProblem(const std::string&) {}
 // Builds the workstation, makes the call fail, runs the tool silently, boots,
 // and writes what it found to `out`.
 void RunChild(const FaultRun& fault, FILE* out) {
-    const WorkstationKind& kind = Workstations()[fault.workstation];
+    const WorkstationKind& kind = SweptWorkstations()[fault.workstation];
     // An unfired fault is counted by the parent, not reported here.
     sim::SetProblemHandler(IgnoreProblem);
     sim::Workstation ws;
-    std::vector<std::string> worm;
-    Describe(ws, kind, &worm);
+    std::vector<std::string> worm = workstations::Describe(ws, kind);
     Checks checks(ws, kind, worm);
     MachineState before = Snapshot(ws);
     std::vector<sim::Process> processesBefore = ws.processes;
@@ -327,7 +329,7 @@ void RunChild(const FaultRun& fault, FILE* out) {
         checks.Add("redirection off", "the system folder's redirection is left off, exit code " + std::to_string(code));
     // What is on the disk is looked at as it is.
     ws.fsRedirected = false;
-    std::string runAfterRun = RunEntry(ws, kind);
+    std::string runAfterRun = RunEntry(ws, kind.nt);
 
     // The process has ended: Windows closes whatever handles it left open,
     // also those whose CloseHandle failed, before the next boot.
@@ -502,7 +504,7 @@ std::vector<int> CallIndexes(int count) {
 }
 
 std::string Describe(const RunReport& report) {
-    const WorkstationKind& kind = Workstations()[report.fault.workstation];
+    const WorkstationKind& kind = SweptWorkstations()[report.fault.workstation];
     std::string text = kind.name;
     if (report.fault.function.empty()) text += " | no fault";
     else
@@ -533,8 +535,8 @@ int main(int argc, char** argv) {
     int passed = 0, failed = 0, silencedRuns = 0;
     std::vector<std::string> failures;
     std::map<std::string, int> silencesUsed;
-    for (size_t w = 0; w < Workstations().size(); ++w) {
-        const WorkstationKind& kind = Workstations()[w];
+    for (size_t w = 0; w < SweptWorkstations().size(); ++w) {
+        const WorkstationKind& kind = SweptWorkstations()[w];
         if (!only.empty() && only != kind.name) continue;
         // First the run without faults: how often each failable function is called.
         FaultRun plain;

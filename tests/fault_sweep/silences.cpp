@@ -9,7 +9,7 @@ namespace {
 // "run= remains", "1 without worm", "0 with worm", "0 before the stages",
 // "shares" (not every share back), "buffers" (share buffers not freed),
 // "redirection off" (64-bit Windows: left off by a run that exits without 3).
-// Call numbers refer to the workstations of workstations.cpp.
+// Call numbers refer to the sweeps' workstations (tests/workstations.cpp).
 const Silence kSilences[] = {
     // Letting go of a handle.
     {"CloseHandle", 0, "", "", "handles",

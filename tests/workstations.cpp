@@ -1,0 +1,177 @@
+#include "tests/workstations.h"
+
+#include <stdio.h>
+
+#include "cleanup/signature_matcher.h"
+#include "samples/worm_sample.h"
+#include "support/crc32.h"
+
+namespace workstations {
+
+const char* const kShellKey = "exefile\\shell\\open\\command";
+const char* const kShellKey32 = "Wow6432Node\\exefile\\shell\\open\\command";
+const char* const kNtWindowsKey = "Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+const char* const kRightCommand = "\"%1\" %*";
+const char* const kWormCommand = "C:\\WINDOWS\\SYSTEM\\kurrel.exe \"%1\" %*";
+const char* const kWormRun = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+
+const char* const kExplorer = "C:\\WINDOWS\\explorer.exe";
+const char* const kRunningWorm = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
+const char* const kCopyInDocuments = "C:\\My Documents\\Holiday Pictures\\setup.exe";
+const char* const kCopyInProgramFiles = "C:\\Program Files\\Common Files\\kurrel.scr";
+const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
+
+namespace {
+
+const char* const kReadOnlyCopy = "C:\\WINDOWS\\Temp\\kurrel.pif";
+const char* const kRealSystemCopy = "C:\\WINDOWS\\System32\\kurrelsv.exe";
+const char* const kWowNamesake = "C:\\WINDOWS\\SysWOW64\\kurrelsv.exe";
+const char* const kJournalPath = "C:\\WINDOWS\\Kurrelfix-shares.jnl";
+const char* const kJournalHeader = "Kurrelfix share journal 1 NT";
+// The share Documents at C:\My Documents, up to ten users.
+const char* const kJournalDocuments =
+    "share502 x0044006F00630075006D0065006E00740073 0 - 0 10 0 "
+    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 -";
+
+std::string WinIni(const std::string& run) {
+    return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
+}
+
+// A machine of the sweeps: every extra that either family has, shares on
+// the 9x machines and on the NT machines with the scanner.
+WorkstationKind SweptKind(const char* name, bool nt, bool infected, bool scanner, bool wow64 = false,
+                          bool leftJournal = false) {
+    WorkstationKind kind{name, nt, infected, scanner};
+    kind.junction = nt;
+    kind.letter = true;
+    kind.shares = scanner || !nt;
+    kind.heldCopy = true;
+    kind.readOnlyCopy = true;
+    kind.wow64 = wow64;
+    kind.leftJournal = leftJournal;
+    return kind;
+}
+
+void AddShares(sim::Workstation& ws, bool nt) {
+    sim::Share ipc;
+    ipc.name = "IPC$";
+    ipc.type = 3;
+    ipc.remark = "Remote IPC";
+    sim::Share admin;
+    admin.name = "C$";
+    admin.remark = "Default share";
+    admin.path = "C:\\";
+    sim::Share documents;
+    documents.name = "Documents";
+    documents.remark = "Team documents";
+    documents.path = "C:\\My Documents";
+    if (nt) {
+        admin.type = 0x80000000;
+        documents.maxUses = 10;
+        documents.securityDescriptor = {1, 0, 4, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    } else {
+        documents.flags = 0x0102;  // full access, persistent
+        documents.password = "full";
+        documents.readPassword = "read";
+    }
+    ws.AddShare(ipc).AddShare(admin).AddShare(documents);
+}
+
+// As the tool writes it: owned by Administrators, for them and SYSTEM alone.
+void LeaveJournal(sim::Workstation& ws) {
+    std::string text = std::string(kJournalHeader) + "\r\n" + kJournalDocuments + "\r\n";
+    char end[32];
+    snprintf(end, sizeof(end), "end 1 %08lX\r\n", (unsigned long)Crc32(text.data(), static_cast<DWORD>(text.size())));
+    sim::ObjectSecurity security;
+    security.owner = sim::AdministratorsSid;
+    security.dacl = {{sim::AdministratorsSid, GENERIC_ALL, 0, 0}, {sim::SystemSid, GENERIC_ALL, 0, 0}};
+    security.daclProtected = true;
+    ws.File(kJournalPath, text + end).Security(kJournalPath, security);
+}
+
+}  // namespace
+
+const std::vector<WorkstationKind>& SweptWorkstations() {
+    static const std::vector<WorkstationKind> kinds = {
+        SweptKind("infected NT", true, true, false),
+        SweptKind("infected NT with scanner", true, true, true),
+        SweptKind("infected 9x", false, true, false),
+        SweptKind("clean NT", true, false, false),
+        SweptKind("clean NT with scanner", true, false, true, false, true),
+        SweptKind("clean 9x", false, false, false),
+        SweptKind("infected NT 64-bit", true, true, false, true),
+    };
+    return kinds;
+}
+
+sim::Process Running(DWORD pid, const std::string& path) {
+    sim::Process process;
+    process.pid = pid;
+    process.exePath = path;
+    return process;
+}
+
+std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& kind) {
+    std::string run = kind.infected ? kWormRun : "";
+    if (kind.nt) {
+        ws.Nt().RegString(HKEY_CURRENT_USER, kNtWindowsKey, "run", run);
+        if (kind.junction) ws.FolderLink("C:\\My Documents\\All of C", "C:\\");
+    } else {
+        ws.Win9x();
+    }
+    ws.File(kExplorer, "MZ explorer")
+        .AddProcess(Running(0x5c, kExplorer))
+        .File("C:\\WINDOWS\\win.ini", WinIni(run))
+        .File("C:\\AUTOEXEC.BAT", "@echo off\r\n");
+    if (kind.letter) ws.File("C:\\My Documents\\letter.txt", "Dear all,\r\n");
+    ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kind.infected ? kWormCommand : kRightCommand);
+    if (kind.scanner) ws.ScannerDevices({"VTSentrelDev"});
+    if (kind.shares) AddShares(ws, kind.nt);
+    if (kind.leftJournal) LeaveJournal(ws);
+    if (!kind.infected) return {};
+
+    std::vector<uint8_t> copy = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);
+    std::vector<uint8_t> nearMiss = copy;
+    nearMiss[6000] ^= 0x10;  // one bit away from a copy: it must stay
+    // The running worm, its hidden executable held open by its own process.
+    ws.FileBytes(kRunningWorm, worm_sample::MakeSample(16384, SignatureTable[1].crc, 2),
+                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)
+        .AddProcess(Running(0x1a4, kRunningWorm))
+        .FileBytes(kCopyInDocuments, copy);
+    if (kind.heldCopy) ws.Hold(kCopyInDocuments, FILE_SHARE_READ);
+    ws.FileBytes(kCopyInProgramFiles, worm_sample::MakeSample(8192, SignatureTable[17].crc, 4),
+                 FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    if (kind.readOnlyCopy)
+        ws.FileBytes(kReadOnlyCopy, worm_sample::MakeSample(12000, SignatureTable[9].crc, 5),
+                     FILE_ATTRIBUTE_READONLY);
+    ws.FileBytes(kNearMiss, nearMiss);
+    std::vector<std::string> wormFiles = {kRunningWorm, kCopyInDocuments, kCopyInProgramFiles};
+    if (kind.readOnlyCopy) wormFiles.push_back(kReadOnlyCopy);
+    if (kind.wow64) {
+        // Written over the network into the real system folder; the 32-bit
+        // program of that name in SysWOW64 is no worm and must stay. The
+        // worm's command stands in both views of the classes.
+        ws.Wow64();
+        ws.majorVersion = 6;  // Vista: two views of the classes, and IsWow64Process for certain
+        ws.minorVersion = 0;
+        ws.FileBytes(kRealSystemCopy, worm_sample::MakeSample(9000, SignatureTable[3].crc, 6))
+            .File(kWowNamesake, "MZ 32-bit service")
+            .RegString(HKEY_CLASSES_ROOT, kShellKey32, "", kWormCommand);
+        wormFiles.push_back(kRealSystemCopy);
+    }
+    return wormFiles;
+}
+
+std::string RunEntry(sim::Workstation& ws, bool nt) {
+    if (nt) {
+        if (!ws.FindValue(HKEY_CURRENT_USER, kNtWindowsKey, "run")) return "(none)";
+        return ws.RegText(HKEY_CURRENT_USER, kNtWindowsKey, "run");
+    }
+    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    size_t at = ini.find("\r\nrun=");
+    if (at == std::string::npos) return "(none)";
+    size_t end = ini.find("\r\n", at + 2);
+    return ini.substr(at + 6, end - at - 6);
+}
+
+}  // namespace workstations

@@ -1,0 +1,73 @@
+// The workstations that whole runs of the tool clean: infected and clean
+// machines of both families, described once for the whole-run tests and for
+// the fault and crash sweeps. The plain machine (every extra off) is the one
+// whose console and log the whole-run tests check to the letter; the sweeps
+// clean machines with the extras on, which give their runs more to get wrong.
+#ifndef KURRELFIX_TESTS_WORKSTATIONS_H
+#define KURRELFIX_TESTS_WORKSTATIONS_H
+
+#include <string>
+#include <vector>
+
+#include "sim/workstation.h"
+
+namespace workstations {
+
+extern const char* const kShellKey;       // under HKEY_CLASSES_ROOT
+extern const char* const kShellKey32;     // its 32-bit copy on 64-bit Windows
+extern const char* const kNtWindowsKey;   // under HKEY_CURRENT_USER: win.ini's [windows] on NT
+extern const char* const kRightCommand;   // "\"%1\" %*"
+extern const char* const kWormCommand;    // the open command the worm writes
+extern const char* const kWormRun;        // the run= entry the worm writes
+
+// What every machine runs, and the worm as it sits on an infected one: its
+// running executable, the copies it left, and a file one bit away from a
+// copy, which must stay.
+extern const char* const kExplorer;
+extern const char* const kRunningWorm;
+extern const char* const kCopyInDocuments;
+extern const char* const kCopyInProgramFiles;
+extern const char* const kNearMiss;
+
+struct WorkstationKind {
+    const char* name;
+    bool nt;
+    bool infected;
+    bool scanner = false;
+    // On NT, a junction "All of C" in My Documents back to the drive's root,
+    // which the disk sweep must not go round.
+    bool junction = false;
+    // A letter in My Documents, which no run may touch.
+    bool letter = false;
+    // IPC$, C$ and Documents, each with the fields its family's records carry.
+    bool shares = false;
+    // The copy in My Documents held open for reading by another program,
+    // without delete sharing.
+    bool heldCopy = false;
+    // One more copy, read-only, in the Windows temp folder.
+    bool readOnlyCopy = false;
+    // 64-bit Windows Vista (two views of the classes), a copy in the real
+    // system folder and a clean 32-bit namesake in SysWOW64.
+    bool wow64 = false;
+    // An earlier run, ended from outside, left its share journal: it names a
+    // share whose deletion had failed, so the replay finds it there.
+    bool leftJournal = false;
+};
+
+// Every workstation the sweeps run, in the order they run them.
+const std::vector<WorkstationKind>& SweptWorkstations();
+
+// Describes the machine on the (fresh) workstation, and gives the paths of
+// the worm's files planted on it.
+std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& kind);
+
+// A process that runs the program at `path`.
+sim::Process Running(DWORD pid, const std::string& path);
+
+// The run= entry of win.ini's [windows] section as the machine holds it:
+// the user's registry on NT, the file on 9x. "(none)" when there is none.
+std::string RunEntry(sim::Workstation& ws, bool nt);
+
+}  // namespace workstations
+
+#endif
