@@ -120,7 +120,8 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
 TEST(ProtectionControl, NtDriverAnswers) {
     const std::string kLeftPending =
         "Scanner request " + LoggedCode(SentrelReadBackRequest) +
-        " still pending 7000 ms after it was sent and cancelled: it is left to the "
+        " still pending " + std::to_string(RequestBoundMs + CancelBoundMs) +
+        " ms after it was sent and cancelled: it is left to the "
         "driver with its device open, and the run goes on\r\n";
     struct Case {
         const char* name;
