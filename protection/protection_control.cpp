@@ -102,14 +102,23 @@ int Send(HANDLE device, DWORD code, ScannerRequest* request, DWORD inputLength, 
     if (WaitForSingleObject(event, RequestBoundMs) != WAIT_OBJECT_0) {
         CancelIoFunction cancelIo = FindCancelIo();
         if (cancelIo) cancelIo(device);
-        if (WaitForSingleObject(event, CancelBoundMs) != WAIT_OBJECT_0) {
-            *error = WAIT_TIMEOUT;
+        DWORD waited = WaitForSingleObject(event, CancelBoundMs);
+        if (waited != WAIT_OBJECT_0) {
+            // Unanswered, or a wait that failed: either way the driver may
+            // still write into the request, so it is never freed.
+            *error = waited == WAIT_FAILED ? GetLastError() : WAIT_TIMEOUT;
             *leftInFlight = 1;
             request->next = RequestsLeftInFlight;
             RequestsLeftInFlight = request;
-            TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                     "Scanner request %08X still pending %lu ms after it was sent and cancelled: it is left to the driver with its device open, and the run goes on\n",
-                     (unsigned int)code, (unsigned long)(RequestBoundMs + CancelBoundMs));
+            if (waited == WAIT_FAILED) {
+                TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                         "Scanner request %08X cannot be waited for, error %ld: it is left to the driver with its device open, and the run goes on\n",
+                         (unsigned int)code, (long)*error);
+            } else {
+                TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                         "Scanner request %08X still pending %lu ms after it was sent and cancelled: it is left to the driver with its device open, and the run goes on\n",
+                         (unsigned int)code, (unsigned long)(RequestBoundMs + CancelBoundMs));
+            }
             return 0;
         }
     }

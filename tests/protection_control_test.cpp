@@ -180,6 +180,13 @@ TEST(ProtectionControl, NtDriverAnswers) {
              ws.FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE);
          },
          0, "SL communication error in second phase 000003E3\r\n", {"done", "done", "cancelled"}, 0, 0},
+        {"no wait can be made: left to the driver, with the wait's error", [](sim::Workstation& ws) {
+             ws.scanner.pend.insert(SentrelReadBackRequest);
+             ws.FailCall("WaitForSingleObject", ERROR_INVALID_HANDLE, 0, 2);
+         },
+         0, "Scanner request " + LoggedCode(SentrelReadBackRequest) + " cannot be waited for, error 6: it is left to "
+            "the driver with its device open, and the run goes on\r\nSL communication error in second phase 00000006\r\n",
+         {"done", "done", "cancelled"}, 2, 0},
         {"no event for the management requests",
          [](sim::Workstation& ws) { ws.FailCall("CreateEventA", ERROR_NOT_ENOUGH_MEMORY, 1); }, 0, "", {"done"}, 0, 0},
         {"management device in use: not taken for a missing scanner",

@@ -3,6 +3,7 @@
 #include <stdio.h>
 
 #include "cleanup/signature_matcher.h"
+#include "protection/protection_control.h"
 #include "samples/worm_sample.h"
 #include "support/crc32.h"
 
@@ -49,6 +50,15 @@ WorkstationKind SweptKind(const char* name, bool nt, bool infected, bool scanner
     kind.readOnlyCopy = true;
     kind.wow64 = wow64;
     kind.leftJournal = leftJournal;
+    return kind;
+}
+
+// The tool's records in the registry, and a driver whose answers are
+// waited for.
+WorkstationKind FatWithLateDriver() {
+    WorkstationKind kind = SweptKind("infected NT with scanner on FAT, late driver", true, true, true);
+    kind.fat = true;
+    kind.lateReadBack = true;
     return kind;
 }
 
@@ -100,6 +110,7 @@ const std::vector<WorkstationKind>& SweptWorkstations() {
         SweptKind("clean NT with scanner", true, false, true, false, true),
         SweptKind("clean 9x", false, false, false),
         SweptKind("infected NT 64-bit", true, true, false, true),
+        FatWithLateDriver(),
     };
     return kinds;
 }
@@ -125,7 +136,12 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
         .File("C:\\AUTOEXEC.BAT", "@echo off\r\n");
     if (kind.letter) ws.File("C:\\My Documents\\letter.txt", "Dear all,\r\n");
     ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kind.infected ? kWormCommand : kRightCommand);
+    if (kind.fat) ws.NoAcls('C');
     if (kind.scanner) ws.ScannerDevices({"VTSentrelDev"});
+    if (kind.lateReadBack) {
+        ws.scanner.pend.insert(SentrelReadBackRequest);
+        ws.scanner.finishAfterMs[SentrelReadBackRequest] = 3000;
+    }
     if (kind.shares) AddShares(ws, kind.nt);
     if (kind.leftJournal) LeaveJournal(ws);
     if (!kind.infected) return {};

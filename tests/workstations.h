@@ -52,6 +52,12 @@ struct WorkstationKind {
     // An earlier run, ended from outside, left its share journal: it names a
     // share whose deletion had failed, so the replay finds it there.
     bool leftJournal = false;
+    // On NT, drive C: keeps no access lists (FAT): the share journal and the
+    // scanner record go to the tool's registry key instead.
+    bool fat = false;
+    // The scanner's driver answers each read-back of its state 3 seconds
+    // late, so that every answer is waited for.
+    bool lateReadBack = false;
 };
 
 // Every workstation the sweeps run, in the order they run them.
