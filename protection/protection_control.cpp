@@ -188,17 +188,24 @@ int ManagementDeviceMissing(const char* name, ProtectionSwitch* report) {
     return 0;
 }
 
+// A request for the open management device; without one the device is
+// closed and the step noted.
+ScannerRequest* NewManagementRequest(HANDLE device, ProtectionSwitch* report) {
+    ScannerRequest* request = NewRequest();
+    if (!request) {
+        Note(report, "event", GetLastError());
+        CloseHandle(device);
+    }
+    return request;
+}
+
 int SwitchNT(int on, ProtectionSwitch* report) {
     int value = on ? 1 : 0;
     HANDLE device = CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
     if (device == INVALID_HANDLE_VALUE) return ManagementDeviceMissing(NtDeviceName, report);
-    ScannerRequest* request = NewRequest();
-    if (!request) {
-        Note(report, "event", GetLastError());
-        CloseHandle(device);
-        return 0;
-    }
+    ScannerRequest* request = NewManagementRequest(device, report);
+    if (!request) return 0;
     DWORD error = 0;
     int leftInFlight = 0;
     int result = 0;
@@ -232,12 +239,8 @@ int SwitchNT(int on, ProtectionSwitch* report) {
 int Switch9x(int on, ProtectionSwitch* report) {
     HANDLE device = CreateFileA(ManagementDevice9x, 0, 0, nullptr, 0, FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) return ManagementDeviceMissing(ManagementDevice9x, report);
-    ScannerRequest* request = NewRequest();
-    if (!request) {
-        Note(report, "event", GetLastError());
-        CloseHandle(device);
-        return 0;
-    }
+    ScannerRequest* request = NewManagementRequest(device, report);
+    if (!request) return 0;
     // The text and its terminator are the request's input; the flag follows
     // them in the same buffer, where the driver reads it.
     memcpy(request->input, SettingText, sizeof(SettingText));

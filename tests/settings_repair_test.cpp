@@ -11,6 +11,7 @@
 #include "samples/worm_sample.h"
 #include "sim/workstation.h"
 #include "tests/test_support.h"
+#include "tests/workstations.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -465,15 +466,7 @@ void PlantRun(sim::Workstation& ws, const Family& family, const std::string& ini
 
 // What the family shows as the run= entry afterwards; "(none)" when there is none.
 std::string RunEntry(sim::Workstation& ws, const Family& family, const std::string& iniPath) {
-    if (family.nt) {
-        const sim::RegValue* value = ws.FindValue(HKEY_CURRENT_USER, kMappedKey, "run");
-        return value ? ws.RegText(HKEY_CURRENT_USER, kMappedKey, "run") : "(none)";
-    }
-    std::string ini = ws.Read(iniPath);
-    size_t at = ini.find("\r\nrun=");
-    if (at == std::string::npos) return "(none)";
-    size_t end = ini.find("\r\n", at + 2);
-    return ini.substr(at + 6, end - at - 6);
+    return workstations::RunEntry(ws, family.nt, iniPath);
 }
 
 }  // namespace

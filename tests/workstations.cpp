@@ -178,12 +178,12 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
     return wormFiles;
 }
 
-std::string RunEntry(sim::Workstation& ws, bool nt) {
+std::string RunEntry(sim::Workstation& ws, bool nt, const std::string& iniPath) {
     if (nt) {
         if (!ws.FindValue(HKEY_CURRENT_USER, kNtWindowsKey, "run")) return "(none)";
         return ws.RegText(HKEY_CURRENT_USER, kNtWindowsKey, "run");
     }
-    std::string ini = ws.Read("C:\\WINDOWS\\win.ini");
+    std::string ini = ws.Read(iniPath);
     size_t at = ini.find("\r\nrun=");
     if (at == std::string::npos) return "(none)";
     size_t end = ini.find("\r\n", at + 2);

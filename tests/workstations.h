@@ -71,8 +71,9 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
 sim::Process Running(DWORD pid, const std::string& path);
 
 // The run= entry of win.ini's [windows] section as the machine holds it:
-// the user's registry on NT, the file on 9x. "(none)" when there is none.
-std::string RunEntry(sim::Workstation& ws, bool nt);
+// the user's registry on NT, the file at `iniPath` on 9x. "(none)" when there
+// is none.
+std::string RunEntry(sim::Workstation& ws, bool nt, const std::string& iniPath = "C:\\WINDOWS\\win.ini");
 
 }  // namespace workstations
 
