@@ -138,7 +138,8 @@ DWORD FormatShareJournal(int nt, void* const* records, int count, char* out) {
 
 // ---- reading --------------------------------------------------------------
 
-// One token of a line: the text up to the next blank or the line's end.
+// What is left to read of the journal (NextLine) or of one of its lines
+// (NextToken: the text up to the next blank or the line's end).
 struct Cursor {
     const char* at;
     const char* end;
@@ -334,12 +335,7 @@ static int ParseShareLine(const char* line, size_t length, int nt, JournalShare*
 
 // The journal's lines, one after the other: `line` and `length` without the
 // CR LF. 0 at the end, or at a line without its CR LF.
-struct LineWalk {
-    const char* at;
-    const char* end;
-};
-
-static int NextLine(LineWalk* walk, const char** line, size_t* length) {
+static int NextLine(Cursor* walk, const char** line, size_t* length) {
     if (walk->at >= walk->end) return 0;
     const char* start = walk->at;
     const char* stop = start;
@@ -376,7 +372,7 @@ const char* CheckShareJournalText(const char* text, DWORD size, int nt, int* cou
     if (strcmp(expected, lastLine) != 0) return "cut short";
     if (Crc32(text, lastStart) != declaredCrc) return "checksum does not match";
 
-    LineWalk walk = {text, text + lastStart};
+    Cursor walk = {text, text + lastStart};
     const char* line = nullptr;
     size_t length = 0;
     if (!NextLine(&walk, &line, &length)) return "not a share journal";
@@ -408,7 +404,7 @@ void StartShareJournalWalk(ShareJournalWalk* walk, const char* text, DWORD size,
     walk->at = text;
     walk->end = text + size;
     walk->nt = nt;
-    LineWalk lines = {walk->at, walk->end};
+    Cursor lines = {walk->at, walk->end};
     const char* line = nullptr;
     size_t length = 0;
     if (NextLine(&lines, &line, &length)) walk->at = lines.at;  // the header, checked already
@@ -416,7 +412,7 @@ void StartShareJournalWalk(ShareJournalWalk* walk, const char* text, DWORD size,
 
 int NextJournalShare(ShareJournalWalk* walk, JournalShare* share) {
     memset(share, 0, sizeof(*share));
-    LineWalk lines = {walk->at, walk->end};
+    Cursor lines = {walk->at, walk->end};
     const char* line = nullptr;
     size_t length = 0;
     if (!NextLine(&lines, &line, &length)) return 0;
@@ -444,7 +440,7 @@ void FreeJournalShare(JournalShare* share) {
 void ListShareJournalNames(int nt, const char* text, DWORD size, char* names, size_t room) {
     size_t used = 0;
     names[0] = '\0';
-    LineWalk walk = {text, text + size};
+    Cursor walk = {text, text + size};
     const char* line = nullptr;
     size_t length = 0;
     NextLine(&walk, &line, &length);  // the header
