@@ -92,8 +92,23 @@ run_in_prefix() {
     return "$rc"
 }
 
-# sentrel_probe ARGS...: e2e/programs/sentrel_probe.cpp in the prefix.
-sentrel_probe() { run_in_prefix "$SENTREL_PROBE" "$@"; }
+# sentrel_probe ARGS...: e2e/programs/sentrel_probe.cpp in the prefix. The
+# probe prints a line whenever it fails itself, so a run that failed without
+# a word never started: Wine now and then fails to start a program right
+# after another of the prefix ended. Every probe command can be given twice
+# to the same effect, so such a run is made once more.
+sentrel_probe() {
+    local out rc
+    out="$(run_in_prefix "$SENTREL_PROBE" "$@")"
+    rc=$?
+    if [ -z "$out" ] && [ "$rc" -ne 0 ]; then
+        echo "  (sentrel_probe.exe $* did not start; run again)" >&2
+        out="$(run_in_prefix "$SENTREL_PROBE" "$@")"
+        rc=$?
+    fi
+    [ -z "$out" ] || printf '%s\n' "$out"
+    return "$rc"
+}
 
 # sentrel_client ARGS...: e2e/programs/sentrel_client.cpp in the prefix.
 sentrel_client() { run_in_prefix "$SENTREL_CLIENT" "$@"; }
