@@ -8,6 +8,7 @@
 #include "cleanup/walked_folders.h"
 #include "cleanup/worm_file.h"
 #include "cleanup/wow64_view.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 static const char SearchPattern[] = "*.*";
@@ -24,7 +25,7 @@ static int IsDotEntry(const char* name) {
 // run must not end saying it found none, or removed it: logged as an error
 // and counted as a failure.
 static void ReportUnlooked(const char* format, const char* path, DWORD error) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, path, (long)error);
+    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, Escaped(path).text, (long)error);
     CountFailure();
 }
 
@@ -39,7 +40,7 @@ static int IsPassedOver(DWORD error) {
 
 // Such a folder is said, and passed.
 static void ReportPassedOver(const char* path, DWORD error) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, UnlookedFolder, path, (long)error);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, UnlookedFolder, Escaped(path).text, (long)error);
 }
 
 static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
@@ -147,7 +148,7 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
     int known = ReadFolderId(path, &id, &idError);
     if (known && HasWalked(walked, id)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
-                 "Folder %s leads to one walked already, not entered again\n", path);
+                 "Folder %s leads to one walked already, not entered again\n", Escaped(path).text);
         FreeBuffer(buffer);
         return 0;
     }
@@ -253,7 +254,7 @@ int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isD
     (void)findData;
     if (isDirectory) return 0;
     if (!IsInfectedFile(path)) return 0;
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Found infection \"%s\"\n", path);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Found infection \"%s\"\n", Escaped(path).text);
     SetInfectionState(InfectionPresent);
     // Deleted, left for the next boot, or counted as a failure; nothing to
     // do (the file went meanwhile) only moves the console on a line.

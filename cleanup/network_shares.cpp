@@ -8,6 +8,7 @@
 #include "support/ascii_text.h"
 #include "support/system_library.h"
 #include "support/system_queries.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE RemovedShareList RemovedShares;
@@ -39,13 +40,13 @@ static int IsKeptShare(const char* name) { return SameAsciiTextIgnoringCase(name
 int ShareFilter(const char* name, void* record) {
     int keep = IsKeptShare(name);
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s share %s\n", keep ? "Not removing" : "Removing",
-             name);
+             Escaped(name).text);
     if (keep) return 0;
     RemovedShare* node = static_cast<RemovedShare*>(AllocBuffer(sizeof(RemovedShare)));
     if (!node) {
         // A share that is not remembered could never come back: it stays.
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
-                 "NO MEMORY to remember share %s, it is not removed\n", name);
+                 "NO MEMORY to remember share %s, it is not removed\n", Escaped(name).text);
         return 0;
     }
     node->record = record;
@@ -137,7 +138,7 @@ int DeleteShares9x(ShareFilterFunction filter, ShareBufferSlot* slot) {
         if (filter(name, &records[i])) {
             word = shareDel(nullptr, name, 0) == NERR_Success ? "deleted" : "not deleted, error";
         }
-        PrintAndLog("share %s %s\n", name, word);
+        PrintAndLog("share %s %s\n", Escaped(name).text, word);
     }
     // With 234 only the shares that fitted are handled. The library stays loaded.
     return 1;
@@ -197,7 +198,7 @@ int DeleteSharesNT(ShareFilterFunction filter, ShareBufferSlot* slot) {
                            ? "Deleted"
                            : "Not deleted, error";
             }
-            PrintAndLog("share %s %s\n", name, word);
+            PrintAndLog("share %s %s\n", Escaped(name).text, word);
         }
     }
     // The library stays loaded.
@@ -222,7 +223,7 @@ int AddShare9x(void* record, long* status) {
     unsigned result = shareAdd(nullptr, 50, static_cast<const char*>(record), sizeof(share_info_50));
     char name[sizeof(static_cast<share_info_50*>(record)->shi50_netname) + 1];
     Name9x(static_cast<share_info_50*>(record), name);
-    PrintAndLog("Share %s created %ld\n", name, (long)result);
+    PrintAndLog("Share %s created %ld\n", Escaped(name).text, (long)result);
     if (status) *status = static_cast<long>(result);
     // The library stays loaded.
     return 1;
@@ -236,7 +237,7 @@ int AddShareNT(void* record, long* status) {
     NET_API_STATUS result = shareAdd(nullptr, 502, static_cast<LPBYTE>(record), &parameterError);
     char name[NameBufferSize];
     ShareNameToAnsi(static_cast<SHARE_INFO_502*>(record)->shi502_netname, name, sizeof(name));
-    PrintAndLog("Share %s created %ld\n", name, (long)result);
+    PrintAndLog("Share %s created %ld\n", Escaped(name).text, (long)result);
     if (status) *status = static_cast<long>(result);
     return FreeLibrary(library);
 }
@@ -278,7 +279,8 @@ int RestoreShares(FILE* stream) {
             }
             // -1: its library or NetShareAdd could not be had at that moment.
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                     "Share %s not back on the network, status %ld: the share journal keeps it\n", name, status);
+                     "Share %s not back on the network, status %ld: the share journal keeps it\n", Escaped(name).text,
+                     status);
         }
         FreeBuffer(node);
     }

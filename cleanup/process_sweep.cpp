@@ -8,6 +8,7 @@
 #include "cleanup/wow64_view.h"
 #include "support/system_library.h"
 #include "support/system_queries.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE InfectedProcessFileList InfectedProcessFiles;
@@ -163,7 +164,10 @@ static int RememberProcessFile(const char* path) {
 
 void KillIfInfected(const char* path, DWORD processId, void* userData) {
     ProcessSweepStatus* status = static_cast<ProcessSweepStatus*>(userData);
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x)\n", path,
+    // The name comes from the process's own memory: whatever it says, it is
+    // one line of the log.
+    LogText name = Escaped(path);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x)\n", name.text,
              (unsigned)processId);
     // A process's image is named as the system sees it: a worm started from
     // the real System32 by a 64-bit program is named there, and only the
@@ -173,7 +177,7 @@ void KillIfInfected(const char* path, DWORD processId, void* userData) {
     int infected = status->matcher(path);
     EndRealSystemFolder(&redirection);
     if (!infected) return;
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", path,
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", name.text,
              (unsigned)processId);
     SetInfectionState(InfectionPresent);
 
@@ -181,10 +185,10 @@ void KillIfInfected(const char* path, DWORD processId, void* userData) {
     HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
     if (!process) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot open infected process %s, Error=%ld\n",
-                 path, (long)GetLastError());
+                 name.text, (long)GetLastError());
     } else {
         terminated = TerminateProcess(process, 0);
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s terminated with status %i\n", path,
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s terminated with status %i\n", name.text,
                  terminated);
         CloseHandle(process);
     }

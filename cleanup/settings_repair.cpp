@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "cleanup/wow64_view.h"
 #include "support/windows_folder.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -171,7 +172,7 @@ void CleanWinIniRun() {
     char run[MAX_PATH];
     memset(run, 0, sizeof(run));
     if (GetProfileStringA("windows", "run", "", run, sizeof(run)) == 0) return;
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "win.ini run=%s, removing\n", run);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "win.ini run=%s, removing\n", Escaped(run).text);
     // An empty text, not a null pointer: the entry stays as an empty "run=".
     // An entry left in place starts the worm again at the next logon.
     if (!WriteProfileStringA("windows", "run", "")) {

@@ -8,6 +8,7 @@
 #include "support/share_journal_format.h"
 #include "support/system_library.h"
 #include "support/tool_record.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 KF_PROCESS_STATE int ShareJournalWritten;
@@ -133,7 +134,7 @@ static int ReplayShares(int nt, const char* text, DWORD size) {
         }
         char name[256];
         JournalShareName(nt, &share, name, sizeof(name));
-        PrintAndLog("Journal share %s created %ld\n", name, (long)status);
+        PrintAndLog("Journal share %s created %ld\n", Escaped(name).text, (long)status);
         // A share that exists already is there: the earlier run's deletion
         // of it failed, or it came back another way.
         if (status != NERR_Success && status != ShareExistsStatus) ++missing;
@@ -207,17 +208,20 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
         } else {
             strcpy(names, " (too large to read)");
         }
+        // Names from a file someone else may have written: data, as all of it.
+        char shown[sizeof(names)];
+        EscapeForLog(names, strlen(names), shown, sizeof(shown));
         int setAside = SetAside(place, "untrusted", text, size, aside, sizeof(aside), &error);
         if (text) FreeBuffer(text);
         char line[1200];
         if (!setAside) {
             snprintf(line, sizeof(line),
                      "Share journal %s is not trusted (%s) and cannot be set aside, error %ld; its shares are not re-created:%s; no share is removed\n",
-                     place->name, distrust, (long)error, names);
+                     place->name, distrust, (long)error, shown);
         } else {
             snprintf(line, sizeof(line),
                      "Share journal %s is not trusted (%s), set aside as %s; its shares are not re-created:%s; no share is removed\n",
-                     place->name, distrust, aside, names);
+                     place->name, distrust, aside, shown);
         }
         ReportError(line);
         return 0;

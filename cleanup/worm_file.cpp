@@ -2,9 +2,11 @@
 
 #include "app/outcome.h"
 #include "platform/platform.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 ReplaceResult DeleteWormFile(const char* path) {
+    LogText name = Escaped(path);
     DWORD attributes = GetFileAttributesA(path);
     bool mayBeReadOnly = false;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -12,23 +14,24 @@ ReplaceResult DeleteWormFile(const char* path) {
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot read the attributes of \"%s\", error=%ld\n",
-                     path, (long)error);
+                     name.text, (long)error);
             mayBeReadOnly = true;
         }
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
         if (SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
             TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cleared the read-only attribute of \"%s\"\n",
-                     path);
+                     name.text);
         } else {
             // Neither the delete nor the boot's delete takes a read-only
             // file: it would stay for good, whatever the deletion reports.
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                     "Cannot clear the read-only attribute of \"%s\", error=%ld\n", path, (long)GetLastError());
+                     "Cannot clear the read-only attribute of \"%s\", error=%ld\n", name.text,
+                     (long)GetLastError());
             CountFailure();
         }
     }
     ReplaceResult result = ReplaceFile("", path, nullptr);
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", path, result);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", name.text, result);
     // A file left for the boot goes then only if it is not read-only; one
     // whose attributes could not be read may be.
     if (result == ReplacePartlyDone || result == ReplaceFailed || (result == ReplaceScheduled && mayBeReadOnly))
@@ -41,11 +44,11 @@ ReplaceResult DeleteWormFile(const char* path) {
         DWORD error = after == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
         if (after != INVALID_FILE_ATTRIBUTES) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                     "Worm file \"%s\" reported missing by the deletion but still there\n", path);
+                     "Worm file \"%s\" reported missing by the deletion but still there\n", name.text);
             CountFailure();
         } else if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                     "Worm file \"%s\" reported missing by the deletion but may still be there, error=%ld\n", path,
+                     "Worm file \"%s\" reported missing by the deletion but may still be there, error=%ld\n", name.text,
                      (long)error);
             CountFailure();
         }

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "support/reboot_rename.h"
 #include "support/system_queries.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 static const size_t PathBufferSize = 264;
@@ -20,12 +21,17 @@ static bool Compose(const char* directory, const char* name, char (&path)[PathBu
     return true;
 }
 
+// Paths are names from the disk, written as data.
 static void Info(const char* format, const char* path) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, format, path);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, format, Escaped(path).text);
 }
 
 static void Error(const char* format, const char* path) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, path);
+    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, Escaped(path).text);
+}
+
+static void Pair(int level, const char* format, const char* source, const char* destination) {
+    TraceMsg(TraceModule, TraceAllTypes, level, format, Escaped(source).text, Escaped(destination).text);
 }
 
 // remove, and whether a failure was of the access kind (in use, locked,
@@ -64,8 +70,7 @@ static ReplaceResult DeleteOperation(const char* source) {
 }
 
 static ReplaceResult RenameOperation(const char* source, const char* destination) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - ReplaceFile]: Rename operation (%s -> %s).\n",
-             source, destination);
+    Pair(TraceInfo, "[VTSU - ReplaceFile]: Rename operation (%s -> %s).\n", source, destination);
     if (!FileExist(source)) {
         Error("[VTSU - ReplaceFile]: Src file does not exist (%s).\n", source);
         return ReplaceNothingToDo;
@@ -102,21 +107,18 @@ static ReplaceResult RenameOperation(const char* source, const char* destination
     }
 
     if (CrtRename(source, destination) == 0) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
-                 "[VTSU - ReplaceFile]: Src file was successfully renamed (%s -> %s).\n", source,
-                 destination);
+        Pair(TraceInfo, "[VTSU - ReplaceFile]: Src file was successfully renamed (%s -> %s).\n", source,
+             destination);
         return ReplaceDone;
     }
     Error("[VTSU - ReplaceFile]: Failed to rename the source file (%s).\n", source);
     if (AddFileToAutomaticRenameList(source, destination)) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
-                 "[VTSU - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
-                 destination);
+        Pair(TraceInfo, "[VTSU - ReplaceFile]: Src file will be renamed during reboot(%s -> %s).\n", source,
+             destination);
         return ReplaceScheduled;
     }
-    TraceMsg(TraceModule, TraceAllTypes, TraceError,
-             "[VTSU - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
-             destination);
+    Pair(TraceError, "[VTSU - ReplaceFile]: Src file cannot be renamed during reboot(%s -> %s).\n", source,
+         destination);
     return destinationExisted ? ReplacePartlyDone : ReplaceFailed;
 }
 
@@ -129,8 +131,7 @@ ReplaceResult ReplaceFile(const char* directory, const char* name, const char* n
                           : newName && !Compose(directory, newName, destination) ? newName
                                                                                  : nullptr;
     if (tooLong) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceError, "[VTSU - ReplaceFile]: Path is too long (%s%s).\n",
-                 directory, tooLong);
+        Pair(TraceError, "[VTSU - ReplaceFile]: Path is too long (%s%s).\n", directory, tooLong);
         return ReplaceFailed;
     }
     if (!newName) return DeleteOperation(source);

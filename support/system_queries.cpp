@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "support/ascii_text.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 static DWORD PlatformId(int* ok) {
@@ -128,12 +129,13 @@ int IsServiceRunning(const char* serviceName) {
 int FileExist(const char* path) {
     FILE* file = CrtFopen(path, "r");
     if (file) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - FileExist]: File %s exists.\n", path);
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - FileExist]: File %s exists.\n",
+                 Escaped(path).text);
         fclose(file);
         return 1;
     }
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - FileExist]: File %s does not exist.\n",
-             path);
+             Escaped(path).text);
     return 0;
 }
 

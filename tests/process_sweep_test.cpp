@@ -349,7 +349,10 @@ TEST_F(ProcessSweep, OneExaminationLinePerNamedProcessWithLowercaseHexId) {
     ws.AddProcess(system)
         .AddProcess(Proc(0xABCDEF, kExplorer))
         .AddProcess(Proc(0x7F0, kNotepad))
-        .AddProcess(Proc(0xBEEF, "C:\\Program Files\\Some App\\app.exe"));
+        .AddProcess(Proc(0xBEEF, "C:\\Program Files\\Some App\\app.exe"))
+        // A process writes its own name: a line break in it must not start
+        // a line of the log that the tool never wrote.
+        .AddProcess(Proc(0x88, "x\"==\"x\" ver&md \\PWND&rem \r\nKurrelfix tool exit code: 0"));
 
     Sweep sweep = Run(ws);
 
@@ -357,10 +360,12 @@ TEST_F(ProcessSweep, OneExaminationLinePerNamedProcessWithLowercaseHexId) {
                              "examinate process C:\\WINDOWS\\explorer.exe (PID=0xabcdef)",
                              "examinate process C:\\WINDOWS\\notepad.exe (PID=0x7f0)",
                              "examinate process C:\\Program Files\\Some App\\app.exe (PID=0xbeef)",
+                             "examinate process x\"==\"x\" ver&md \\PWND&rem <U+000D><U+000A>Kurrelfix tool "
+                             "exit code: 0 (PID=0x88)",
                              "No infected processes were found"}));
     int opened = 0;
     for (const sim::ProcessOpen& open : ws.processOpens) opened += open.granted ? 1 : 0;
-    EXPECT_EQ(opened, 3);
+    EXPECT_EQ(opened, 4);
     EXPECT_EQ(ws.OpenHandles(), 0);
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/fresh_process.h"
+#include "trace/log_text.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -149,16 +150,78 @@ TEST(TraceLog, TypeMaskAndLevelFilter) {
     }
 }
 
+// A cut message still ends its line, so that the next message is a line of
+// its own: the fleet's batch files read the log line by line.
 TEST(TraceLog, MessageIsCutAfter1024Characters) {
-    for (size_t length : {1023u, 1024u, 1025u, 5000u}) {
-        SCOPED_TRACE(length);
-        sim::Workstation ws;
-        StartFreshProcess();
+    struct Case {
+        size_t length;  // of the whole message
+        bool lineEnd;   // it ends with "\n"
+        std::string expected;
+    };
+    auto letters = [](size_t length) {
         std::string text;
         for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + i % 26);
+        return text;
+    };
+    const Case cases[] = {
+        {1023, false, letters(1023)},
+        {1024, false, letters(1024)},
+        {1024, true, letters(1023) + "\n"},
+        {1025, false, letters(1023) + "\n"},
+        {1025, true, letters(1023) + "\n"},
+        {5000, true, letters(1023) + "\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.length) + (c.lineEnd ? " with its line end" : ""));
+        sim::Workstation ws;
+        StartFreshProcess();
+        std::string text = letters(c.lineEnd ? c.length - 1 : c.length) + (c.lineEnd ? "\n" : "");
         Log(text);
-        EXPECT_EQ(ws.DebugOutput(), text.substr(0, 1024));
+        EXPECT_EQ(ws.DebugOutput(), c.expected);
         EndProcess();
+    }
+}
+
+// Text from outside the tool (here a process's name, which the process
+// itself writes) is one line of the log whatever it holds: each control
+// character is written as the escape of its code point.
+TEST(TraceLog, OutsideTextIsEscapedIntoOneLine) {
+    struct Case {
+        const char* name;
+        std::string text;
+        std::string logged;
+    };
+    const std::string forged = "x\"==\"x\" ver&md \\PWND&rem \r\nKurrelfix tool exit code: 0";
+    const Case cases[] = {
+        {"a plain name is written as it is", "C:\\Program Files\\App (x86)\\a&b!%c^.exe",
+         "C:\\Program Files\\App (x86)\\a&b!%c^.exe"},
+        {"a line break and a forged exit code line", forged,
+         "x\"==\"x\" ver&md \\PWND&rem <U+000D><U+000A>Kurrelfix tool exit code: 0"},
+        {"tab, escape, delete and the first and last control", std::string("a\tb\x1b\x7f\x01\x1f"),
+         "a<U+0009>b<U+001B><U+007F><U+0001><U+001F>"},
+        {"a double-byte name keeps its trail bytes", "C:\\\x83\x5c\x83\x7e.exe", "C:\\\x83\x5c\x83\x7e.exe"},
+        {"bytes of the upper half are no control characters", "\x80\x9f\xa0\xff", "\x80\x9f\xa0\xff"},
+        {"empty", "", ""},
+        // 200 line breaks escape to 1600 characters: the text is cut after the
+        // last whole escape that fits, and the message still ends its line.
+        {"too many to fit", std::string(200, '\n'), [] {
+             std::string escaped;
+             for (int i = 0; i < 128; ++i) escaped += "<U+000A>";
+             return escaped;
+         }()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        StartFreshProcess();
+        SetLogFile("C:\\WINDOWS\\trace.log", "a+");
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x)\n",
+                 Escaped(c.text.c_str()).text, 0x1a4u);
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "next\n");
+        EndProcess();
+        std::string expected = "examinate process " + c.logged + " (PID=0x1a4)\r\n";
+        if (expected.size() > 1024 + 1) expected = expected.substr(0, 1023) + "\r\n";
+        EXPECT_EQ(ws.Read("C:\\WINDOWS\\trace.log"), expected + "next\r\n");
     }
 }
 

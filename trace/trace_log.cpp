@@ -44,8 +44,15 @@ static void TraceOutput(int level, DWORD typeMask, const char* format, va_list a
         g_trace.lockReady = 1;
     }
     EnterCriticalSection(&g_trace.lock);
-    vsnprintf(g_trace.buffer, sizeof(g_trace.buffer), format, args);
+    int length = vsnprintf(g_trace.buffer, sizeof(g_trace.buffer), format, args);
     g_trace.buffer[sizeof(g_trace.buffer) - 1] = '\0';
+    // A message cut at the buffer's end would lose its line end, and the next
+    // message would go on the same line, where the fleet's batch files no
+    // longer see it (the exit code line among them). Each of the tool's
+    // messages is one line, so a cut one still ends a line.
+    // (A runtime of the old kind answers -1 for a cut message.)
+    bool cut = length < 0 || length >= static_cast<int>(sizeof(g_trace.buffer));
+    if (cut && strlen(g_trace.buffer) == sizeof(g_trace.buffer) - 1) g_trace.buffer[sizeof(g_trace.buffer) - 2] = '\n';
     if (g_trace.logFile) {
         fputs(g_trace.buffer, g_trace.logFile);
         fflush(g_trace.logFile);
