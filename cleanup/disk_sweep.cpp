@@ -8,6 +8,7 @@
 #include "cleanup/walked_folders.h"
 #include "cleanup/worm_file.h"
 #include "cleanup/wow64_view.h"
+#include "support/system_library.h"
 #include "trace/log_text.h"
 #include "trace/trace_log.h"
 
@@ -56,17 +57,43 @@ static int ReadFolderId(const char* path, FolderId* id, DWORD* error) {
         *error = GetLastError();
         return 0;
     }
-    BY_HANDLE_FILE_INFORMATION information;
-    int known = GetFileInformationByHandle(folder, &information) ? 1 : 0;
-    if (known) {
-        id->volumeSerial = information.dwVolumeSerialNumber;
-        id->indexHigh = information.nFileIndexHigh;
-        id->indexLow = information.nFileIndexLow;
-    } else {
-        *error = GetLastError();
-    }
+    int known = ReadFileIdentity(folder, id, nullptr, error);
     CloseHandle(folder);
     return known;
+}
+
+// A reparse point whose tag has this bit stands for another name: a junction,
+// a volume mount point (the same tag) or a symbolic link.
+static const DWORD NameSurrogateTag = 0x20000000;
+
+typedef BOOL(WINAPI* GetVolumeNameForVolumeMountPointAFunction)(LPCSTR mountPoint, LPSTR volumeName,
+                                                                 DWORD size);
+
+// The name of the volume at a mount point or drive root (ending with a
+// backslash); 0 when it is none, or the call is missing (before Windows 2000).
+static int VolumeNameOf(const char* mountPoint, char* volume, DWORD size) {
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    GetVolumeNameForVolumeMountPointAFunction volumeNameOf =
+        kernel ? BindFunction<GetVolumeNameForVolumeMountPointAFunction>(kernel, "GetVolumeNameForVolumeMountPointA")
+               : nullptr;
+    return volumeNameOf && volumeNameOf(mountPoint, volume, size) ? 1 : 0;
+}
+
+// 1 when the folder (its path ending with a backslash) is a volume mount
+// point of a local fixed disk without a drive letter of its own: no drive
+// root leads to its files, so they are walked here or nowhere.
+static int IsLetterlessFixedVolume(const char* folder) {
+    char volume[64];
+    if (!VolumeNameOf(folder, volume, sizeof(volume)) || GetDriveTypeA(volume) != DRIVE_FIXED) return 0;
+    char drives[DriveListBufferSize];
+    memset(drives, 0, sizeof(drives));
+    DWORD length = GetLogicalDriveStringsA(sizeof(drives), drives);
+    if (length == 0 || length >= sizeof(drives)) return 0;  // it may have a letter: walked there
+    for (size_t at = 0; at < sizeof(drives) && drives[at]; at += strnlen(drives + at, sizeof(drives) - at) + 1) {
+        char other[64];
+        if (VolumeNameOf(drives + at, other, sizeof(other)) && strcmp(other, volume) == 0) return 0;
+    }
+    return 1;
 }
 
 // One entry of a listing. The level's path ends at `end`; the entry's name is
@@ -114,6 +141,19 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
     if (!isDirectory) return 0;
     buffer[end + nameLength] = '\\';
     buffer[end + nameLength + 1] = '\0';
+    // A junction or symbolic link may lead anywhere: to another volume, a
+    // removable disk, another machine's share (where our credentials would
+    // go). What it leads to on the fixed disks is walked where it is. Only a
+    // fixed volume that has no drive letter is walked through its mount point.
+    // A reparse point that stands for no other name is an ordinary folder.
+    DWORD tag = found->dwReserved0;
+    if ((found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || (tag & NameSurrogateTag)) &&
+        !(tag == static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT) && IsLetterlessFixedVolume(buffer))) {
+        buffer[end + nameLength] = '\0';
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Folder %s is a link, not entered: what it leads to is walked where it is\n",
+                 Escaped(buffer).text);
+        return 0;
+    }
     return Walk(buffer, found->dwFileAttributes, callback, walked);
 }
 
@@ -253,11 +293,12 @@ int SweepFixedDisks(DirectoryCallback callback) {
 int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory) {
     (void)findData;
     if (isDirectory) return 0;
-    if (!IsInfectedFile(path)) return 0;
+    WormCopy copy;
+    if (!IsInfectedCopy(path, &copy)) return 0;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Found infection \"%s\"\n", Escaped(path).text);
     SetInfectionState(InfectionPresent);
     // Deleted, left for the next boot, or counted as a failure; nothing to
     // do (the file went meanwhile) only moves the console on a line.
-    if (DeleteWormFile(path) == ReplaceNothingToDo) printf("\n");
+    if (DeleteWormFile(path, &copy) == ReplaceNothingToDo) printf("\n");
     return 0;
 }

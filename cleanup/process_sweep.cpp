@@ -42,10 +42,10 @@ int ToolhelpProcessEnumerator::Enumerate(ProcessCallback callback, void* userDat
     if (snapshot == INVALID_HANDLE_VALUE) return 1;  // no process to report
     if (process32First(snapshot, &processEntry)) {
         processEntry.szExeFile[MAX_PATH - 1] = '\0';
-        callback(processEntry.szExeFile, processEntry.th32ProcessID, userData);
+        callback(processEntry.szExeFile, processEntry.th32ProcessID, nullptr, userData);
         while (process32Next(snapshot, &processEntry) == TRUE) {
             processEntry.szExeFile[MAX_PATH - 1] = '\0';
-            callback(processEntry.szExeFile, processEntry.th32ProcessID, userData);
+            callback(processEntry.szExeFile, processEntry.th32ProcessID, nullptr, userData);
         }
     }
     CloseHandle(snapshot);
@@ -110,21 +110,28 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
     if (count > MaxProcessIds) count = MaxProcessIds;
 
     for (DWORD i = 0; i < count; ++i) {
-        HANDLE process =
-            OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processIds[i]);
-        if (!process) continue;
+        // One handle reads the name and, for a worm, ends the process. A
+        // process that refuses the right to end it is still named, so that a
+        // worm guarded so is reported as one that could not be ended.
+        NamedProcessHandle named = {nullptr, 0};
+        named.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
+                                   processIds[i]);
+        if (!named.handle) {
+            named.terminateError = GetLastError();
+            named.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processIds[i]);
+        }
+        if (!named.handle) continue;
         HMODULE modules[MaxModules];
         DWORD needed = 0;
         char name[MAX_PATH];
-        DWORD named = 0;
+        DWORD length = 0;
         // The first module is the executable; a list without one names nothing.
-        if (enumProcessModules(process, modules, sizeof(modules), &needed) &&
-            needed >= sizeof(HMODULE)) {
-            named = getModuleFileNameExA(process, modules[0], name, sizeof(name));
+        if (enumProcessModules(named.handle, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
+            length = getModuleFileNameExA(named.handle, modules[0], name, sizeof(name));
             name[sizeof(name) - 1] = '\0';
         }
-        CloseHandle(process);
-        if (named) callback(name, processIds[i], userData);
+        if (length) callback(name, processIds[i], &named, userData);
+        CloseHandle(named.handle);
     }
     ReleaseLibraries();
     return 1;
@@ -139,19 +146,21 @@ int EnumerateProcesses(int isNT, ProcessCallback callback, void* userData) {
     return enumerator.Enumerate(callback, userData);
 }
 
-// Appends a heap copy of the path; 0 when memory ran out.
-static int RememberProcessFile(const char* path) {
+// Appends a heap copy of the path and the copy that matched; 0 when memory
+// ran out.
+static int RememberProcessFile(const char* path, const WormCopy& copy) {
     InfectedProcessFile* node =
         static_cast<InfectedProcessFile*>(AllocBuffer(sizeof(InfectedProcessFile)));
     size_t size = strlen(path) + 1;
-    char* copy = static_cast<char*>(AllocBuffer(size));
-    if (!node || !copy) {
+    char* text = static_cast<char*>(AllocBuffer(size));
+    if (!node || !text) {
         if (node) FreeBuffer(node);
-        if (copy) FreeBuffer(copy);
+        if (text) FreeBuffer(text);
         return 0;
     }
-    memcpy(copy, path, size);
-    node->path = copy;
+    memcpy(text, path, size);
+    node->path = text;
+    node->copy = copy;
     node->next = nullptr;
     if (InfectedProcessFiles.tail) {
         InfectedProcessFiles.tail->next = node;
@@ -162,7 +171,24 @@ static int RememberProcessFile(const char* path) {
     return 1;
 }
 
-void KillIfInfected(const char* path, DWORD processId, void* userData) {
+// Ends the process through the handle that named it (NT), or, from the
+// tool-help snapshot, through a handle opened by its id (Windows 9x). 1 when
+// it was ended.
+static int EndProcess(const char* name, DWORD processId, const NamedProcessHandle* named) {
+    HANDLE process = named ? named->handle : OpenProcess(PROCESS_TERMINATE, FALSE, processId);
+    DWORD openError = named ? named->terminateError : (process ? 0 : GetLastError());
+    if (!process || openError) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot open infected process %s, Error=%ld\n", name,
+                 (long)openError);
+        return 0;
+    }
+    int terminated = TerminateProcess(process, 0);
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s terminated with status %i\n", name, terminated);
+    if (!named) CloseHandle(process);
+    return terminated;
+}
+
+void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle* process, void* userData) {
     ProcessSweepStatus* status = static_cast<ProcessSweepStatus*>(userData);
     // The name comes from the process's own memory: whatever it says, it is
     // one line of the log.
@@ -171,33 +197,24 @@ void KillIfInfected(const char* path, DWORD processId, void* userData) {
              (unsigned)processId);
     // A process's image is named as the system sees it: a worm started from
     // the real System32 by a 64-bit program is named there, and only the
-    // real folder holds that file.
+    // real folder holds that file. The copy's identity is taken as it
+    // matches, before the process is ended.
     FsRedirection redirection;
     BeginRealSystemFolder(status->wow64, &redirection);
-    int infected = status->matcher(path);
+    WormCopy copy;
+    int infected = status->matcher(path, &copy);
     EndRealSystemFolder(&redirection);
     if (!infected) return;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", name.text,
              (unsigned)processId);
     SetInfectionState(InfectionPresent);
 
-    int terminated = 0;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, processId);
-    if (!process) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot open infected process %s, Error=%ld\n",
-                 name.text, (long)GetLastError());
-    } else {
-        terminated = TerminateProcess(process, 0);
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s terminated with status %i\n", name.text,
-                 terminated);
-        CloseHandle(process);
-    }
-
+    int terminated = EndProcess(name.text, processId, process);
     // A worm still running after the run is no removal: its file cannot go
     // before the restart that the closing message then asks for.
     if (!terminated) CountFailure();
 
-    if (!RememberProcessFile(path)) {
+    if (!RememberProcessFile(path, copy)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "NO MEMORY\n");
         return;
     }
@@ -210,7 +227,7 @@ void DeleteProcessFiles() {
     // the executable.
     Sleep(1000);
     for (InfectedProcessFile* node = InfectedProcessFiles.head; node; node = node->next) {
-        DeleteWormFile(node->path);
+        DeleteWormFile(node->path, &node->copy);
     }
 }
 

@@ -3,14 +3,29 @@
 #ifndef KURRELFIX_CLEANUP_PROCESS_SWEEP_H
 #define KURRELFIX_CLEANUP_PROCESS_SWEEP_H
 
+#include "cleanup/signature_matcher.h"
 #include "platform/platform.h"
 
-// Called once for each process an enumerator can name: the executable's path
-// (valid only during the call), the process id, and the caller's user data.
-typedef void (*ProcessCallback)(const char* path, DWORD processId, void* userData);
+// The NT enumerator's handle on a process, open while the callback runs. It
+// read the process's name, and it is the one that ends the process: an id
+// may name another process by the time it is opened again, a handle stays
+// on its process. Opened with the right to end the process where that is
+// granted; `terminateError` says why not otherwise (0 when it may).
+struct NamedProcessHandle {
+    HANDLE handle;
+    DWORD terminateError;
+};
 
-// The test of an executable: non-zero means infected (IsInfectedFile).
-typedef int (*FileMatcher)(const char* path);
+// Called once for each process an enumerator can name: the executable's path
+// (valid only during the call), the process id, the handle that named it
+// (nullptr from the tool-help snapshot, which opens no process), and the
+// caller's user data.
+typedef void (*ProcessCallback)(const char* path, DWORD processId, const NamedProcessHandle* process,
+                                void* userData);
+
+// The test of an executable: non-zero means infected, with the identity of
+// the file it read (IsInfectedCopy).
+typedef int (*FileMatcher)(const char* path, WormCopy* copy);
 
 // Lists the processes of the machine. The entry points of the system
 // libraries are bound at run time, so the program starts on every Windows;
@@ -92,9 +107,11 @@ struct ProcessSweepStatus {
     int wow64;            // 64-bit Windows: images are tested with the real System32 in view
 };
 
-// One remembered executable; the path is a heap copy owned by the node.
+// One remembered executable; the path is a heap copy owned by the node, and
+// the copy says which file matched, so that only that one is deleted.
 struct InfectedProcessFile {
     char* path;
+    WormCopy copy;
     InfectedProcessFile* next;
 };
 
@@ -118,7 +135,7 @@ int KillInfectedProcesses(FileMatcher matcher);
 int EnumerateProcesses(int isNT, ProcessCallback callback, void* userData);
 
 // The sweep's callback; userData is the ProcessSweepStatus.
-void KillIfInfected(const char* path, DWORD processId, void* userData);
+void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle* process, void* userData);
 
 // Deletes every remembered executable through ReplaceFile, after one second.
 void DeleteProcessFiles();

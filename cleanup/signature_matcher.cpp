@@ -1,5 +1,7 @@
 #include "cleanup/signature_matcher.h"
 
+#include <string.h>
+
 #include "support/crc32.h"
 
 const SignatureEntry SignatureTable[20] = {
@@ -22,10 +24,8 @@ KF_PROCESS_STATE unsigned char RegionBuffer[RegionBufferSize];
 
 }  // namespace
 
-int MatchSignatures(const char* path, const SignatureEntry* table, int* index) {
+int MatchSignaturesOfOpenFile(HANDLE file, const SignatureEntry* table, int* index) {
     *index = -1;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
     // A region that cannot be positioned or read whole simply does not match;
     // every entry is positioned and read anew, even over the same region.
     for (int i = 0; table[i].length != 0; ++i) {
@@ -41,8 +41,26 @@ int MatchSignatures(const char* path, const SignatureEntry* table, int* index) {
             break;
         }
     }
+    return 1;
+}
+
+// Opens, tests and closes the file; for a match, *copy (when asked for) gets
+// the file's identity from the same handle.
+static int Match(const char* path, const SignatureEntry* table, int* index, WormCopy* copy) {
+    *index = -1;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    MatchSignaturesOfOpenFile(file, table, index);
+    if (copy && *index >= 0) {
+        DWORD error = 0;
+        copy->identified = ReadFileIdentity(file, &copy->identity, nullptr, &error);
+    }
     CloseHandle(file);
     return 1;
+}
+
+int MatchSignatures(const char* path, const SignatureEntry* table, int* index) {
+    return Match(path, table, index, nullptr);
 }
 
 int ScanFile(const char* path, int* found) {
@@ -56,4 +74,17 @@ int ScanFile(const char* path, int* found) {
 int IsInfectedFile(const char* path) {
     int found = 0;
     return ScanFile(path, &found) == 1 && found == 1 ? 1 : 0;
+}
+
+int IsInfectedCopy(const char* path, WormCopy* copy) {
+    copy->identified = 0;
+    memset(&copy->identity, 0, sizeof(copy->identity));
+    int index = -1;
+    return Match(path, SignatureTable, &index, copy) == 1 && index >= 0 ? 1 : 0;
+}
+
+int IsStillInfected(HANDLE file) {
+    int index = -1;
+    MatchSignaturesOfOpenFile(file, SignatureTable, &index);
+    return index >= 0 ? 1 : 0;
 }

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "support/crc32.h"
+#include "support/file_identity.h"
 
 // One region of a file and the CRC-32 that a copy of the worm has there.
 // A length of 0 ends a table.
@@ -27,6 +28,9 @@ const DWORD RegionBufferSize = 12288;
 // it could not.
 int MatchSignatures(const char* path, const SignatureEntry* table, int* index);
 
+// The same test of a file that is already open (for reading).
+int MatchSignaturesOfOpenFile(HANDLE file, const SignatureEntry* table, int* index);
+
 // Tests the file against SignatureTable. *found gets 1 on a match, else 0.
 // Returns what MatchSignatures returned.
 int ScanFile(const char* path, int* found);
@@ -34,5 +38,20 @@ int ScanFile(const char* path, int* found);
 // 1 when the file is a copy of the worm, 0 otherwise (also when it cannot be
 // opened). The shape of the test that the process sweep is handed.
 int IsInfectedFile(const char* path);
+
+// A copy of the worm as the matcher found it: what the file system calls the
+// file it read, taken from the handle that read it before it was closed, so
+// that what is deleted later can be told to be this very file. Nothing is
+// read for a clean file.
+struct WormCopy {
+    FileIdentity identity;
+    int identified;  // 0 when the identity could not be read
+};
+
+// IsInfectedFile, and for a copy of the worm its identity in *copy.
+int IsInfectedCopy(const char* path, WormCopy* copy);
+
+// 1 when the file open on the handle (for reading) is still a copy of the worm.
+int IsStillInfected(HANDLE file);
 
 #endif

@@ -21,16 +21,11 @@ static size_t SlotOf(const FolderId& id, size_t capacity) {
     return hash & (capacity - 1);
 }
 
-static int SameFolder(const FolderId& a, const FolderId& b) {
-    return a.volumeSerial == b.volumeSerial && a.indexHigh == b.indexHigh &&
-           a.indexLow == b.indexLow;
-}
-
 // The slot holding the folder, or the empty slot where it belongs. The table
 // is never more than half full, so an empty slot is always there.
 static WalkedFolderSlot* Probe(WalkedFolderSlot* slots, size_t capacity, const FolderId& id) {
     size_t at = SlotOf(id, capacity);
-    while (slots[at].used && !SameFolder(slots[at].id, id)) at = (at + 1) & (capacity - 1);
+    while (slots[at].used && !SameFileIdentity(slots[at].id, id)) at = (at + 1) & (capacity - 1);
     return &slots[at];
 }
 

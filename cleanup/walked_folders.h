@@ -6,12 +6,9 @@
 #define KURRELFIX_CLEANUP_WALKED_FOLDERS_H
 
 #include "platform/platform.h"
+#include "support/file_identity.h"
 
-struct FolderId {
-    DWORD volumeSerial;
-    DWORD indexHigh;
-    DWORD indexLow;
-};
+typedef FileIdentity FolderId;
 
 struct WalkedFolderSlot;
 

@@ -2,20 +2,21 @@
 
 #include "app/outcome.h"
 #include "platform/platform.h"
+#include "support/system_queries.h"
 #include "trace/log_text.h"
 #include "trace/trace_log.h"
 
-ReplaceResult DeleteWormFile(const char* path) {
-    LogText name = Escaped(path);
+// Windows 9x: by its path, as it has no links to redirect it. Sets
+// *mayBeReadOnly when a file that stays may be read-only.
+static ReplaceResult DeleteByPath(const char* path, const LogText& name, bool* mayBeReadOnly) {
     DWORD attributes = GetFileAttributesA(path);
-    bool mayBeReadOnly = false;
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         // A file already gone is nothing to delete; ReplaceFile says so.
         DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot read the attributes of \"%s\", error=%ld\n",
                      name.text, (long)error);
-            mayBeReadOnly = true;
+            *mayBeReadOnly = true;
         }
     } else if (attributes & FILE_ATTRIBUTE_READONLY) {
         if (SetFileAttributesA(path, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
@@ -30,7 +31,24 @@ ReplaceResult DeleteWormFile(const char* path) {
             CountFailure();
         }
     }
-    ReplaceResult result = ReplaceFile("", path, nullptr);
+    return ReplaceFile("", path, nullptr);
+}
+
+ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy) {
+    LogText name = Escaped(path);
+    bool mayBeReadOnly = false;
+    ReplaceResult result;
+    if (IsWindowsNT()) {
+        MatchedFile matched;
+        matched.identity = copy->identity;
+        matched.identified = copy->identified;
+        matched.stillMatches = IsStillInfected;
+        int readOnlyStays = 0;
+        result = ReplaceMatchedFile(path, &matched, &readOnlyStays);
+        if (readOnlyStays) CountFailure();
+    } else {
+        result = DeleteByPath(path, name, &mayBeReadOnly);
+    }
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", name.text, result);
     // A file left for the boot goes then only if it is not read-only; one
     // whose attributes could not be read may be.

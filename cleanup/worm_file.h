@@ -3,14 +3,18 @@
 #ifndef KURRELFIX_CLEANUP_WORM_FILE_H
 #define KURRELFIX_CLEANUP_WORM_FILE_H
 
+#include "cleanup/signature_matcher.h"
 #include "support/replace_file.h"
 
-// Clears the file's read-only attribute (a read-only file is refused by the
-// delete, and by the boot-time delete too, so it would stay for good), then
-// deletes it through ReplaceFile, logs "Deleting file" with the result and
-// counts a failure for results 3 and 4, when the read-only attribute could
-// not be cleared, and when a file left for the boot may be read-only (its
-// attributes could not be read). Returns ReplaceFile's result.
-ReplaceResult DeleteWormFile(const char* path);
+// Deletes the copy the matcher found at `path` through ReplaceMatchedFile:
+// on NT only that very file, and only while it still matches, with a
+// read-only attribute cleared first (a read-only file is refused by the
+// delete, and by the boot-time delete too, so it would stay for good); on
+// Windows 9x by its path, the read-only attribute cleared by path first.
+// Logs "Deleting file" with the result and counts a failure for results 3
+// and 4, when the read-only attribute could not be cleared, and when a file
+// left for the boot may be read-only (its attributes could not be read).
+// Returns the deletion's result.
+ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy);
 
 #endif

@@ -91,6 +91,7 @@ typedef intptr_t (WINAPI* FARPROC)();
 #define ERROR_OPERATION_ABORTED 995L
 #define ERROR_IO_INCOMPLETE 996L
 #define ERROR_IO_PENDING 997L
+#define ERROR_NOT_A_REPARSE_POINT 4390L
 
 // Version.
 #define VER_PLATFORM_WIN32s 0
@@ -532,5 +533,28 @@ LONG WINAPI RegFlushKey(HKEY key);
 BOOL WINAPI IsValidSecurityDescriptor(PSECURITY_DESCRIPTOR descriptor);
 BOOL WINAPI SetSecurityDescriptorOwner(PSECURITY_DESCRIPTOR descriptor, PSID owner,
                                        BOOL defaulted);
+
+// What the tool deletes is the file it matched: it is opened without
+// following a reparse point at its last name and deleted through that handle
+// (NtSetInformationFile of NTDLL.DLL, reached only through GetProcAddress),
+// and a folder on the way to a file left for the boot is judged by its owner
+// and access list, read from its handle.
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_DELETE_CHILD 0x0040
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+// Devices and pipes are opened so that whoever answers them cannot act with
+// our token.
+#define SECURITY_SQOS_PRESENT 0x00100000
+#define SECURITY_IDENTIFICATION 0x00010000
+typedef LONG NTSTATUS;
+typedef uint32_t ULONG;
+NTSTATUS WINAPI NtSetInformationFile(HANDLE file, PVOID ioStatus, PVOID information, ULONG length,
+                                     int informationClass);
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status);
+// Missing before Windows 2000: reached only through GetProcAddress.
+BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
 
 #endif

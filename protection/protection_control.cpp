@@ -132,11 +132,18 @@ int Send(HANDLE device, DWORD code, ScannerRequest* request, DWORD inputLength, 
     return 0;
 }
 
+// Where the scanner is not installed, anyone may make its device's name lead
+// to a pipe of their own; whoever answers an open of ours may then only
+// identify our token, never act with it (NT 4.0 and Windows 2000 before its
+// fourth service pack let a pipe's server do so by default). Windows 9x has
+// no such tokens, and its drivers are opened as ever.
+static const DWORD DeviceQuality = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 HANDLE OpenProtectionDeviceOf(int nt) {
     SetLastError(0);
     if (nt) {
         return CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | DeviceQuality, nullptr);
     }
     // The name as the registry gives it, compared byte for byte with its
     // terminator; anything else, or no value, means the older driver.
@@ -202,7 +209,8 @@ ScannerRequest* NewManagementRequest(HANDLE device, ProtectionSwitch* report) {
 int SwitchNT(int on, ProtectionSwitch* report) {
     int value = on ? 1 : 0;
     HANDLE device = CreateFileA(NtDeviceName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL, nullptr);
+                                nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL | DeviceQuality,
+                                nullptr);
     if (device == INVALID_HANDLE_VALUE) return ManagementDeviceMissing(NtDeviceName, report);
     ScannerRequest* request = NewManagementRequest(device, report);
     if (!request) return 0;

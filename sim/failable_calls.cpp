@@ -56,6 +56,7 @@ const char* const FailableCalls[] = {
     "GetTokenInformation",
     "GetVersionExA",
     "GetVolumeInformationA",
+    "GetVolumeNameForVolumeMountPointA",
     "GetWindowsDirectoryA",
     "InitializeAcl",
     "InitializeSecurityDescriptor",
@@ -71,6 +72,7 @@ const char* const FailableCalls[] = {
     "NetShareAdd",  // netapi32.dll on NT, svrapi.dll on 9x: one name for both
     "NetShareDel",
     "NetShareEnum",
+    "NtSetInformationFile",
     "OpenProcess",
     "OpenProcessToken",
     "OpenSCManagerA",

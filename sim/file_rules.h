@@ -3,6 +3,9 @@
 #ifndef KURRELFIX_SIM_FILE_RULES_H
 #define KURRELFIX_SIM_FILE_RULES_H
 
+#include <stdint.h>
+
+#include <string>
 #include <string_view>
 
 #include "sim/workstation.h"
@@ -11,6 +14,19 @@ namespace sim {
 
 // The DELETE access right, which deleting and renaming need.
 constexpr DWORD kDeleteAccess = 0x00010000;
+
+// The statuses NtSetInformationFile answers with; a fault a test asked for
+// comes back as kFaultStatus with the Win32 error in its low word.
+constexpr uint32_t kStatusAccessDenied = 0xC0000022u;
+constexpr uint32_t kStatusCannotDelete = 0xC0000121u;
+constexpr uint32_t kStatusInvalidHandle = 0xC0000008u;
+constexpr uint32_t kStatusInfoLengthMismatch = 0xC0000004u;
+constexpr uint32_t kStatusInvalidInfoClass = 0xC0000003u;
+constexpr uint32_t kFaultStatus = 0xE0FA0000u;
+
+// The name GetVolumeNameForVolumeMountPointA gives the volume of a drive
+// (its key: a letter, or the digit of a letterless volume).
+std::string VolumeName(char key);
 
 // ERROR_SHARING_VIOLATION when an open with this access and sharing clashes
 // with a handle already open on the node (ours or another process's), else 0.

@@ -307,6 +307,7 @@ BOOL WINAPI GetKernelObjectSecurity(HANDLE object, SECURITY_INFORMATION requeste
     (void)requested;
     sim::Workstation& ws = Current();
     sim::HandleEntry* entry = ws.Lookup(object, sim::HandleKind::File);
+    if (!entry) entry = ws.Lookup(object, sim::HandleKind::Folder);
     if (!entry || !needed) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -122,6 +122,8 @@ DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share
                DWORD disposition, HANDLE* handle) {
     FileNode* node = ws.Find(path);
     if (node && node->directory) return ERROR_ACCESS_DENIED;
+    // Windows refuses every open of a file whose deletion is pending.
+    if (node && node->deletePending) return ERROR_ACCESS_DENIED;
     if (node) {
         if (disposition == CREATE_NEW) return ERROR_FILE_EXISTS;
         if ((access & GENERIC_WRITE) && (node->attributes & FILE_ATTRIBUTE_READONLY))
@@ -163,12 +165,22 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     // makes no copy of an absolute path: the benchmark counts allocations.)
     std::string redirected;
     path = Current().SeenPath(path, &redirected).data();
-    sim::FileNode* existing = Current().Find(path);
+    const sim::FileNode* lastLink = nullptr;
+    sim::FileNode* existing = Current().Find(path, &lastLink);
+    bool nt = Current().platformId == VER_PLATFORM_WIN32_NT;
+    if (lastLink && (lastLink->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && nt) {
+        if (flags & FILE_FLAG_OPEN_REPARSE_POINT) {
+            // The link itself, not what it leads to.
+            existing = const_cast<sim::FileNode*>(lastLink);
+        } else if (!lastLink->remoteTarget.empty()) {
+            Current().remoteReached.emplace_back(path);
+        }
+    }
     bool existed = existing != nullptr;
     HANDLE handle = INVALID_HANDLE_VALUE;
     sim::FileNode* folder = existing;
-    if (folder && folder->directory && (flags & FILE_FLAG_BACKUP_SEMANTICS) &&
-        Current().platformId == VER_PLATFORM_WIN32_NT && disposition == OPEN_EXISTING) {
+    if (folder && folder->directory && (flags & FILE_FLAG_BACKUP_SEMANTICS) && nt &&
+        disposition == OPEN_EXISTING) {
         // NT opens a folder itself, to read what it is; Windows 9x opens none.
         sim::HandleEntry entry;
         entry.kind = sim::HandleKind::Folder;
@@ -180,6 +192,8 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
     }
     if (sim::IsDevicePath(path)) {
         error = sim::OpenDevice(Current(), path, access, share, disposition, flags, &handle);
+    } else if (existing && existing->directory) {
+        error = ERROR_ACCESS_DENIED;  // a folder is no file, not even a link to one
     } else {
         error = sim::OpenFile(Current(), path, access, share, disposition, &handle);
     }
@@ -473,6 +487,7 @@ DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
     sim::Workstation& ws = Current();
     std::string list;
     for (auto& drive : ws.drives) {
+        if (!drive.second.hasLetter) continue;
         list += drive.first;
         list += ":\\";
         list += '\0';
@@ -486,6 +501,12 @@ DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
 UINT WINAPI GetDriveTypeA(LPCSTR root) {
     SIM_COUNTED();
     sim::Workstation& ws = Current();
+    if (root) {
+        // A volume by its name, as GetVolumeNameForVolumeMountPointA gives it.
+        for (auto& drive : ws.drives) {
+            if (sim::VolumeName(drive.first) == root) return drive.second.type;
+        }
+    }
     if (!root || !root[0] || root[1] != ':') return DRIVE_NO_ROOT_DIR;
     char letter = root[0] >= 'a' && root[0] <= 'z' ? static_cast<char>(root[0] - 32) : root[0];
     auto it = ws.drives.find(letter);
@@ -498,6 +519,8 @@ void FillFindData(sim::Workstation& ws, sim::FileNode* node, const char* name,
                   LPWIN32_FIND_DATAA data) {
     memset(data, 0, sizeof(*data));
     data->dwFileAttributes = node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+    // Windows puts a reparse point's tag here.
+    if (node->attributes & FILE_ATTRIBUTE_REPARSE_POINT) data->dwReserved0 = node->reparseTag;
     uint64_t size = node->directory ? 0 : node->data.size();
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
@@ -615,4 +638,100 @@ BOOL WINAPI FindClose(HANDLE search) {
     }
     ws.FreeHandle(search);
     return TRUE;
+}
+
+namespace sim {
+
+std::string VolumeName(char key) {
+    char name[64];
+    snprintf(name, sizeof(name), "\\\\?\\Volume{%08x-0000-0000-0000-0000000000%02x}\\",
+             0x4B460000u, static_cast<unsigned>(static_cast<unsigned char>(key)));
+    return name;
+}
+
+}  // namespace sim
+
+BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    std::string text = mountPoint ? mountPoint : "";
+    if (text.empty() || text.back() != '\\') {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const sim::FileNode* root = nullptr;
+    if (text.size() == 3 && text[1] == ':') {
+        auto drive = ws.drives.find(sim::Upper(text[0]));
+        if (drive != ws.drives.end() && drive->second.hasLetter) root = drive->second.root.get();
+    } else {
+        std::string redirected;
+        std::string_view seen = ws.SeenPath(std::string_view(text).substr(0, text.size() - 1), &redirected);
+        const sim::FileNode* link = nullptr;
+        ws.Find(seen, &link);
+        // Only a mount point leads to a volume's root; a junction leads to a folder.
+        if (link && link->link && !link->link->parent) root = link->link;
+    }
+    if (!root) {
+        SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return FALSE;
+    }
+    std::string name = sim::VolumeName(root->name[0]);
+    if (name.size() + 1 > size) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    memcpy(volumeName, name.c_str(), name.size() + 1);
+    SetLastError(0);
+    return TRUE;
+}
+
+// Through a handle: a file's attributes, and its deletion when the handle
+// closes. A fault's Win32 error is handed back in a status of its own that
+// RtlNtStatusToDosError turns back into it.
+NTSTATUS WINAPI NtSetInformationFile(HANDLE file, PVOID ioStatus, PVOID information, ULONG length,
+                                     int informationClass) {
+    SIM_FAULT(fault, error);
+    if (fault) return static_cast<NTSTATUS>(sim::kFaultStatus | (error & 0xFFFF));
+    sim::Workstation& ws = Current();
+    sim::HandleEntry* entry = ws.Lookup(file, sim::HandleKind::File);
+    if (!entry || !ioStatus || !information) return static_cast<NTSTATUS>(sim::kStatusInvalidHandle);
+    sim::FileNode* node = entry->node;
+    if (informationClass == 13) {  // FileDispositionInformation
+        if (length < 1) return static_cast<NTSTATUS>(sim::kStatusInfoLengthMismatch);
+        if (!(entry->access & sim::kDeleteAccess)) return static_cast<NTSTATUS>(sim::kStatusAccessDenied);
+        bool remove = *static_cast<const BYTE*>(information) != 0;
+        if (remove) {
+            // A read-only file, and a running program's image, are refused.
+            if (node->attributes & FILE_ATTRIBUTE_READONLY) return static_cast<NTSTATUS>(sim::kStatusCannotDelete);
+            for (const sim::Process& process : ws.processes) {
+                if (process.running && process.holdsExe && ws.Find(process.exePath) == node)
+                    return static_cast<NTSTATUS>(sim::kStatusCannotDelete);
+            }
+        }
+        node->deletePending = remove;
+        return 0;
+    }
+    if (informationClass == 4) {  // FileBasicInformation
+        if (length < 40) return static_cast<NTSTATUS>(sim::kStatusInfoLengthMismatch);
+        if (!(entry->access & FILE_WRITE_ATTRIBUTES)) return static_cast<NTSTATUS>(sim::kStatusAccessDenied);
+        DWORD attributes = 0;
+        memcpy(&attributes, static_cast<const BYTE*>(information) + 32, sizeof(attributes));
+        if (attributes) {
+            const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                   FILE_ATTRIBUTE_ARCHIVE;
+            node->attributes = (node->attributes & ~settable) | (attributes & settable);
+        }
+        return 0;
+    }
+    return static_cast<NTSTATUS>(sim::kStatusInvalidInfoClass);
+}
+
+ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status) {
+    SIM_COUNTED();
+    uint32_t code = static_cast<uint32_t>(status);
+    if (code == 0) return 0;
+    if (code == sim::kStatusAccessDenied || code == sim::kStatusCannotDelete) return ERROR_ACCESS_DENIED;
+    if (code == sim::kStatusInvalidHandle) return ERROR_INVALID_HANDLE;
+    if ((code & 0xFFFF0000u) == sim::kFaultStatus) return code & 0xFFFF;
+    return ERROR_INVALID_PARAMETER;
 }

@@ -129,6 +129,16 @@ void Workstation::AddSystemModules() {
     kernel.functions["Wow64DisableWow64FsRedirection"] = Export(&::Wow64DisableWow64FsRedirection);
     kernel.functions["Wow64RevertWow64FsRedirection"] = Export(&::Wow64RevertWow64FsRedirection);
 
+    kernel.functions["GetVolumeNameForVolumeMountPointA"] = Export(&::GetVolumeNameForVolumeMountPointA);
+
+    // In every NT process from its start, never loaded by name.
+    Module& ntdll = modules["NTDLL.DLL"];
+    ntdll.name = "NTDLL.DLL";
+    ntdll.loadCount = 1;
+    ntdll.onlyOnPlatform = VER_PLATFORM_WIN32_NT;
+    ntdll.functions["NtSetInformationFile"] = Export(&::NtSetInformationFile);
+    ntdll.functions["RtlNtStatusToDosError"] = Export(&::RtlNtStatusToDosError);
+
     Module& psapi = modules["PSAPI.DLL"];
     psapi.name = "PSAPI.DLL";
     psapi.functions["EnumProcesses"] = Export(&::EnumProcesses);

@@ -156,8 +156,15 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         sim::CloseDeviceOrEvent(ws, handle);
         return TRUE;
     }
-    for (sim::HandleKind kind : {sim::HandleKind::File, sim::HandleKind::Folder, sim::HandleKind::Token,
-                                 sim::HandleKind::Process, sim::HandleKind::Snapshot}) {
+    if (sim::HandleEntry* entry = ws.Lookup(handle, sim::HandleKind::File)) {
+        // A file marked for deletion through a handle goes with the last one.
+        sim::FileNode* node = entry->node;
+        ws.FreeHandle(handle);
+        if (node->deletePending && !node->held && !ws.IsOpen(node)) ws.RemoveNode(node);
+        return TRUE;
+    }
+    for (sim::HandleKind kind : {sim::HandleKind::Folder, sim::HandleKind::Token, sim::HandleKind::Process,
+                                 sim::HandleKind::Snapshot}) {
         if (ws.Lookup(handle, kind)) {
             ws.FreeHandle(handle);
             return TRUE;

@@ -102,6 +102,7 @@ FileNode* Workstation::Find(std::string_view path, const FileNode** lastLink) {
     auto drive = drives.find(Upper(path[0]));
     if (drive == drives.end()) return nullptr;
     FileNode* node = drive->second.root.get();
+    size_t remoteEnd = std::string_view::npos;
     ForEachComponent(path.substr(2), [&](std::string_view part) {
         if (!node || !node->directory) {
             node = nullptr;
@@ -117,15 +118,31 @@ FileNode* Workstation::Find(std::string_view path, const FileNode** lastLink) {
                     break;
                 }
             }
-            if (lastLink) *lastLink = alias && alias->link ? alias : nullptr;
-            node = alias && alias->link ? alias->link : alias;
-            return node != nullptr;
+            node = alias;
+        } else {
+            node = it->second.get();
         }
-        node = it->second.get();
-        if (lastLink) *lastLink = node->link ? node : nullptr;
+        if (!node) {
+            if (lastLink) *lastLink = nullptr;
+            return false;
+        }
+        bool isLink = node->link || !node->remoteTarget.empty();
+        if (lastLink) *lastLink = isLink ? node : nullptr;
+        if (!node->remoteTarget.empty()) {
+            remoteEnd = static_cast<size_t>(part.data() + part.size() - path.data());
+            node = nullptr;
+            return false;
+        }
         if (node->link) node = node->link;
         return true;
     });
+    // A path that goes on through a remote link goes on at another machine:
+    // nothing of this one is there, and whoever asked has reached that one.
+    // (Opening the link itself reaches it only when the opener follows it.)
+    if (remoteEnd != std::string_view::npos &&
+        path.find_first_not_of("\\/", remoteEnd) != std::string_view::npos) {
+        remoteReached.emplace_back(path);
+    }
     return node;
 }
 

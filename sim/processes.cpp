@@ -28,8 +28,9 @@ sim::Process* ProcessOf(sim::Workstation& ws, HANDLE handle, DWORD access, DWORD
         *error = ERROR_ACCESS_DENIED;
         return nullptr;
     }
-    // A process that has ended keeps its handle, but answers nothing more.
-    sim::Process* process = ws.FindProcess(entry->pid);
+    // A process that has ended keeps its handle, but answers nothing more,
+    // even when its id now names another.
+    sim::Process* process = ws.FindProcessBySerial(entry->processSerial);
     if (!process) *error = ERROR_INVALID_HANDLE;
     return process;
 }
@@ -94,6 +95,13 @@ Process* Workstation::FindProcess(DWORD pid) {
     return nullptr;
 }
 
+Process* Workstation::FindProcessBySerial(uint64_t serial) {
+    for (Process& process : processes) {
+        if (process.running && process.serial == serial) return &process;
+    }
+    return nullptr;
+}
+
 }  // namespace sim
 
 HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
@@ -122,6 +130,7 @@ HANDLE WINAPI OpenProcess(DWORD access, BOOL inherit, DWORD processId) {
     entry.kind = sim::HandleKind::Process;
     entry.access = access;
     entry.pid = processId;
+    entry.processSerial = process->serial;
     SetLastError(0);
     return ws.NewHandle(entry);
 }
@@ -136,7 +145,7 @@ BOOL WINAPI TerminateProcess(HANDLE process, UINT exitCode) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    sim::Process* target = ws.FindProcess(entry->pid);
+    sim::Process* target = ws.FindProcessBySerial(entry->processSerial);
     // Windows refuses a handle without the right, and a process already gone.
     if (!(entry->access & PROCESS_TERMINATE) || !target) {
         SetLastError(ERROR_ACCESS_DENIED);

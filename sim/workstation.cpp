@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 
+#include "sim/file_rules.h"
 #include "sim/path_text.h"
 
 namespace sim {
@@ -194,9 +195,53 @@ Workstation& Workstation::FolderLink(const std::string& path, const std::string&
     if (!made) throw std::logic_error("FolderLink: something is already at " + path);
     node->directory = true;
     node->attributes = FILE_ATTRIBUTE_DIRECTORY | (reparsePoint ? FILE_ATTRIBUTE_REPARSE_POINT : 0);
+    node->reparseTag = reparsePoint ? static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT) : 0;
     node->link = to;
     node->unlistable = refusesListing;
     return *this;
+}
+
+Workstation& Workstation::Link(const std::string& path, LinkKind kind, const std::string& target) {
+    FileNode* to = nullptr;
+    if (kind == LinkKind::MountPoint) {
+        auto drive = drives.find(Upper(target.empty() ? '?' : target[0]));
+        if (drive == drives.end()) throw std::logic_error("Link: no volume " + target);
+        to = drive->second.root.get();
+    } else if (kind != LinkKind::RemoteLink) {
+        to = MakeDirs(Absolute(target));
+    }
+    bool made = false;
+    FileNode* node = Place(*this, path, &made);
+    if (!made) throw std::logic_error("Link: something is already at " + path);
+    node->directory = true;
+    node->attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    node->link = to;
+    node->reparseTag = kind == LinkKind::SymbolicLink || kind == LinkKind::RemoteLink
+                           ? static_cast<DWORD>(IO_REPARSE_TAG_SYMLINK)
+                           : static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT);
+    if (kind == LinkKind::RemoteLink) node->remoteTarget = target;
+    return *this;
+}
+
+Workstation& Workstation::LetterlessVolume(char key, UINT type) {
+    if (key < '0' || key > '9') throw std::logic_error("LetterlessVolume: the key is a digit");
+    AddDrive(key, type);
+    drives[key].hasLetter = false;
+    return *this;
+}
+
+void Workstation::SwapFolderForJunction(const std::string& path, const std::string& target) {
+    if (DWORD error = MoveNow(*this, path, path + ".away", false))
+        throw std::logic_error("SwapFolderForJunction: cannot move " + path + ", error " + std::to_string(error));
+    Link(path, LinkKind::Junction, target);
+}
+
+void Workstation::ReuseProcessId(DWORD pid, Process newcomer) {
+    Process* old = FindProcess(pid);
+    if (!old) throw std::logic_error("ReuseProcessId: no process " + std::to_string(pid));
+    old->running = false;
+    newcomer.pid = pid;
+    AddProcess(newcomer);
 }
 
 Workstation& Workstation::OutsideCodePage(const std::string& path, bool withShortName) {
@@ -271,6 +316,7 @@ Workstation& Workstation::Service(const std::string& name, DWORD state) {
 
 Workstation& Workstation::AddProcess(const Process& process) {
     processes.push_back(process);
+    processes.back().serial = nextProcessSerial++;
     return *this;
 }
 

@@ -81,7 +81,16 @@ struct FileNode {
     // A folder link (a junction, or a Unix link under Wine): every path
     // through it reaches this folder instead. It must outlive the link.
     FileNode* link = nullptr;
+    // What the listing says a reparse point is (dwReserved0): a junction or
+    // a volume mount point (IO_REPARSE_TAG_MOUNT_POINT, the same tag for
+    // both), or a symbolic link; 0 for a link the listing does not mark.
+    DWORD reparseTag = 0;
+    // A symbolic link to another machine's share ("\\server\share"): any
+    // path through it reaches that server, with our credentials.
+    std::string remoteTarget;
     DWORD fileIndex = 0;  // 0 until GetFileInformationByHandle first asks
+    // Marked for deletion through a handle: it goes when the last handle closes.
+    bool deletePending = false;
     // Another process holds this file open, granting only these sharing rights.
     bool held = false;
     DWORD heldShare = 0;
@@ -101,6 +110,17 @@ struct Drive {
     // give the same indexes, as a cloned disk does.
     DWORD nextFileIndex = 16;
     bool persistentAcls = true;  // false: FAT, which keeps no owner or access list
+    // false: a volume reached only through a mount point, keyed by a digit
+    // rather than a letter, and missing from GetLogicalDriveStringsA.
+    bool hasLetter = true;
+};
+
+// The kinds of folder link a user or the system can make (Workstation::Link).
+enum class LinkKind {
+    Junction,      // a folder on this machine, marked with the mount-point tag
+    SymbolicLink,  // a folder on this machine, marked with the symbolic-link tag
+    MountPoint,    // the root of a volume ("D:\" or a letterless "1:\"), the mount-point tag
+    RemoteLink,    // a symbolic link to "\\server\share"
 };
 
 // ---- registry ----------------------------------------------------------
@@ -128,6 +148,9 @@ struct Process {
     bool canTerminate = true;   // OpenProcess for PROCESS_TERMINATE succeeds
     bool holdsExe = true;       // its executable cannot be deleted while it runs
     bool running = true;
+    // Which process this is, whatever its id: an id is reused once its
+    // process has ended, a handle stays on its own process. Set by AddProcess.
+    uint64_t serial = 0;
 };
 
 struct Module {
@@ -268,6 +291,7 @@ struct HandleEntry {
     uint64_t position = 0;        // File; Search and Snapshot: next index
     RegKey* key = nullptr;        // Key
     DWORD pid = 0;                // Process
+    uint64_t processSerial = 0;   // Process: the one it was opened on
     const std::string* service = nullptr;  // Service: name in the service table
     // Search: what comes next ("." and ".." first), the last name handed out,
     // and the one name asked for when the pattern is not a wildcard.
@@ -340,6 +364,20 @@ public:
     // "Documents and Settings" does from Windows Vista on.
     Workstation& FolderLink(const std::string& path, const std::string& target,
                             bool reparsePoint = true, bool refusesListing = false);
+    // A link of the given kind at `path` (made there; it must not exist).
+    // The target is a folder (made when missing), a volume's root for a
+    // mount point, or "\\server\share" for a remote link.
+    Workstation& Link(const std::string& path, LinkKind kind, const std::string& target);
+    // A volume without a drive letter, reached only through a mount point;
+    // `key` is a digit that names it in the model's paths ("1:\").
+    Workstation& LetterlessVolume(char key, UINT type);
+    // What a plain user does to a folder of theirs between two of the tool's
+    // calls: renames it away (to `path` + ".away") and puts a junction to
+    // `target` in its place. For OnCall actions.
+    void SwapFolderForJunction(const std::string& path, const std::string& target);
+    // The process running with that id ends, and `newcomer` starts with the
+    // same id, as Windows hands out a free id again. For OnCall actions.
+    void ReuseProcessId(DWORD pid, Process newcomer);
     // The file or folder's name has letters outside the ANSI code page; with
     // or without an 8.3 name beside it.
     Workstation& OutsideCodePage(const std::string& path, bool withShortName = true);
@@ -483,6 +521,12 @@ public:
     void ReleaseNetBuffer(void* buffer);
     // The running process with this id, or nullptr.
     Process* FindProcess(DWORD pid);
+    // The process a handle was opened on, while it runs; nullptr once it ended.
+    Process* FindProcessBySerial(uint64_t serial);
+    // Every path through a remote link that a call of the tool's resolved:
+    // each would have reached another machine.
+    std::vector<std::string> remoteReached;
+    uint64_t nextProcessSerial = 1;
 };
 
 // The workstation that the Win32 functions act on: the one constructed last.

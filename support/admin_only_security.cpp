@@ -7,6 +7,11 @@ namespace {
 // S-1-5-32-544 and S-1-5-18 as their bytes.
 const BYTE AdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 0x20, 0, 0, 0, 0x20, 2, 0, 0};
 const BYTE SystemSid[] = {1, 1, 0, 0, 0, 0, 0, 5, 0x12, 0, 0, 0};
+// S-1-5-80-956008885-3418522649-1831038044-1850952020-2271478464, the
+// service that owns the system's own folders from Windows Vista on.
+const BYTE TrustedInstallerSid[] = {1,    6,    0,    0,    0,    0,    0,    5,    80,   0,    0,    0,
+                                    0xB5, 0x89, 0xFB, 0x38, 0x19, 0x84, 0xC2, 0xCB, 0x5C, 0x6C, 0x23, 0x6D,
+                                    0x54, 0x1E, 0x7B, 0x6E, 0xC0, 0x50, 0x4B, 0x87};
 
 const DWORD HeaderSize = 20;  // revision, control and four offsets
 const DWORD AclHeaderSize = 8;
@@ -41,12 +46,17 @@ int IsSid(const BYTE* sid, DWORD length, const BYTE* wellKnown, DWORD wellKnownL
     return length == wellKnownLength && memcmp(sid, wellKnown, length) == 0;
 }
 
-// Administrators, SYSTEM, or the account the tool runs as.
-int IsTrustedSid(const BYTE* sid, DWORD length, const BYTE* runningUser) {
+// Administrators, SYSTEM, or the account the tool runs as; for the system's
+// folders TrustedInstaller too.
+int IsTrustedSid(const BYTE* sid, DWORD length, const BYTE* runningUser, int installer) {
     return IsSid(sid, length, AdministratorsSid, sizeof(AdministratorsSid)) ||
            IsSid(sid, length, SystemSid, sizeof(SystemSid)) ||
+           (installer && IsSid(sid, length, TrustedInstallerSid, sizeof(TrustedInstallerSid))) ||
            (runningUser && IsSid(sid, length, runningUser, 8 + 4 * static_cast<DWORD>(runningUser[1])));
 }
+
+const char* WhyNotTrusted(const BYTE* bytes, DWORD size, DWORD changeRights, const BYTE* runningUser,
+                          int installer);
 
 // The SID of the account this process runs as, into `sid` (room for the
 // largest SID); 0 when it cannot be read, and then only Administrators and
@@ -71,10 +81,10 @@ int ReadRunningUser(BYTE* sid, DWORD size) {
 }
 
 // The descriptor of an object, read into `buffer` by `read`, then judged.
-const char* Judge(const BYTE* buffer, DWORD size, DWORD changeRights) {
+const char* Judge(const BYTE* buffer, DWORD size, DWORD changeRights, int installer) {
     BYTE runningUser[8 + 4 * MaxSubAuthorities];
     int known = ReadRunningUser(runningUser, sizeof(runningUser));
-    return WhyNotAdminOnly(buffer, size, changeRights, known ? runningUser : nullptr);
+    return WhyNotTrusted(buffer, size, changeRights, known ? runningUser : nullptr, installer);
 }
 
 // The entries of an ACL lie within its size, and its size within `end`.
@@ -150,10 +160,17 @@ int IsSoundSelfRelativeDescriptor(const BYTE* bytes, DWORD size) {
 
 const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
                             const BYTE* runningUser) {
+    return WhyNotTrusted(bytes, size, changeRights, runningUser, 0);
+}
+
+namespace {
+
+const char* WhyNotTrusted(const BYTE* bytes, DWORD size, DWORD changeRights, const BYTE* runningUser,
+                          int installer) {
     if (!IsSoundSelfRelativeDescriptor(bytes, size)) return Unreadable;
     DWORD owner = Read32(bytes + 4);
     DWORD ownerLength = owner ? SidLengthWithin(bytes, owner, size) : 0;
-    if (!owner || !IsTrustedSid(bytes + owner, ownerLength, runningUser)) return "owned by another account";
+    if (!owner || !IsTrustedSid(bytes + owner, ownerLength, runningUser, installer)) return "owned by another account";
     DWORD dacl = Read32(bytes + 16);
     // No access list at all lets everyone do everything.
     if (!(Read16(bytes + 2) & SE_DACL_PRESENT) || !dacl) return "anyone may change it";
@@ -175,7 +192,8 @@ const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
         // mask to someone else, unless it is the plain kind for our two.
         if (aceSize < 8 || !(Read32(acl + entry + 4) & changeRights)) continue;
         if (type == AccessAllowedAce &&
-            IsTrustedSid(acl + entry + 8, SidLengthWithin(acl, entry + 8, entry + aceSize), runningUser)) {
+            IsTrustedSid(acl + entry + 8, SidLengthWithin(acl, entry + 8, entry + aceSize), runningUser,
+                         installer)) {
             continue;
         }
         return "others may change it";
@@ -183,17 +201,28 @@ const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
     return nullptr;
 }
 
-const char* FileNotAdminOnly(HANDLE file, DWORD* error) {
+// Reads the owner and access list of a file or folder from its handle.
+const char* ObjectNotTrusted(HANDLE object, DWORD changeRights, int installer, DWORD* error) {
     // Cleared, so that nothing past what the system wrote is left over.
     DWORD buffer[SecurityBufferSize / sizeof(DWORD)];
     memset(buffer, 0, sizeof(buffer));
     DWORD needed = 0;
-    if (!GetKernelObjectSecurity(file, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+    if (!GetKernelObjectSecurity(object, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                  buffer, sizeof(buffer), &needed)) {
         *error = GetLastError();
         return Unreadable;
     }
-    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), FileChangeRights);
+    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), changeRights, installer);
+}
+
+}  // namespace
+
+const char* FileNotAdminOnly(HANDLE file, DWORD* error) {
+    return ObjectNotTrusted(file, FileChangeRights, 0, error);
+}
+
+const char* FolderNotAdminOnly(HANDLE folder, DWORD* error) {
+    return ObjectNotTrusted(folder, FolderRedirectRights, 1, error);
 }
 
 const char* KeyNotAdminOnly(HKEY key, DWORD* error) {
@@ -205,5 +234,5 @@ const char* KeyNotAdminOnly(HKEY key, DWORD* error) {
         *error = static_cast<DWORD>(status);
         return Unreadable;
     }
-    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), KeyChangeRights);
+    return Judge(reinterpret_cast<const BYTE*>(buffer), sizeof(buffer), KeyChangeRights, 0);
 }

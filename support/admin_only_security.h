@@ -45,6 +45,17 @@ const char* WhyNotAdminOnly(const BYTE* bytes, DWORD size, DWORD changeRights,
 // owner and access list read from the handle itself; `error` is set when
 // they cannot be read.
 const char* FileNotAdminOnly(HANDLE file, DWORD* error);
+
+// The rights that let someone make a path through a folder lead elsewhere:
+// delete or rename the folder, delete what it holds, change its access list
+// or owner, or write it.
+const DWORD FolderRedirectRights = 0x0040 | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// Why a folder (opened with READ_CONTROL) may be changed by someone other
+// than Administrators, SYSTEM, TrustedInstaller or the account the tool runs
+// as, or nullptr when it may not; `error` is set when its owner and access
+// list cannot be read.
+const char* FolderNotAdminOnly(HANDLE folder, DWORD* error);
 const char* KeyNotAdminOnly(HKEY key, DWORD* error);
 
 #endif

@@ -4,6 +4,7 @@
 #define KURRELFIX_SUPPORT_REPLACE_FILE_H
 
 #include "platform/platform.h"
+#include "support/file_identity.h"
 
 // The Windows headers make ReplaceFile a macro for their ReplaceFileA. Left
 // alone, this function would be compiled under that name wherever a file
@@ -25,5 +26,29 @@ const ReplaceResult ReplaceFailed = 4;       // nothing changed, and nothing sch
 // or ends with a backslash. With no new name the file is deleted; with one it
 // is renamed to directory + new name, replacing a file there.
 ReplaceResult ReplaceFile(const char* directory, const char* name, const char* newName);
+
+// The file a caller matched: what the file system calls it, read from the
+// handle that matched it, and the caller's test that the file behind an open
+// handle still matches (its contents, read again through that handle).
+typedef int (*StillMatches)(HANDLE file);
+struct MatchedFile {
+    FileIdentity identity;
+    int identified;  // 0: the identity could not be read when it matched
+    StillMatches stillMatches;
+};
+
+// The delete form of ReplaceFile for a file that the caller matched, with its
+// lines and results. On the NT family the file is opened without following
+// a reparse point at its name, and only when that handle is on the very file
+// that matched (its identity) and the file still matches is it changed:
+// a read-only attribute cleared and the file deleted, both through the
+// handle. A file that is not the one that matched is left alone (a level-1
+// line, result 4). A file that cannot be deleted now is left for the boot
+// only when no one but administrators can change its path before then;
+// otherwise a level-1 line says why, and the result is 4. `readOnlyStays`
+// is set when a read-only attribute could not be cleared, so that even a
+// deletion at the boot would be refused. Windows 9x has no links: there
+// the path is deleted as ReplaceFile deletes it.
+ReplaceResult ReplaceMatchedFile(const char* path, const MatchedFile* matched, int* readOnlyStays);
 
 #endif

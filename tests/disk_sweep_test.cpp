@@ -287,9 +287,13 @@ TEST_F(DiskSweep, NamesOutsideTheCodePage) {
     }
 }
 
-// Junctions and links: every real folder is entered once, by the first road
-// the walk comes to, so a link back up the tree closes no loop and every file
-// is seen once; the walk reports its entries in the same order as ever.
+// Junctions and links. A junction or symbolic link is not entered: it may
+// lead to another volume, a removable disk or another machine's share, and
+// what it leads to on the fixed disks is walked where it is. Only a volume
+// mount point of a fixed disk without a drive letter is walked through.
+// A link the listing does not mark (Wine's) is known only by where it
+// leads: every real folder is entered once, by the first road the walk
+// comes to, so such a link back up the tree closes no loop.
 TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
     struct Case {
         const char* name;
@@ -300,35 +304,76 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
     };
     const std::string kLog = "C:\\WINDOWS\\Kurrelfix.log";  // the run's own log
     const std::string again = " leads to one walked already, not entered again\r\n";
+    const std::string link = " is a link, not entered: what it leads to is walked where it is\r\n";
     const std::vector<std::string> plain = {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt",
                                             "C:\\Tools", "C:\\WINDOWS", kLog};
     const Case cases[] = {
         {"a junction back to the root",
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\"); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
-         "Folder C:\\A\\Up\\" + again, 0},
+         "Folder C:\\A\\Up" + link, 0},
         {"a link back to the root that the listing does not mark as one",
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\", false); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\A\\Up\\" + again, 0},
-        {"two links back up the tree",
+        {"two unmarked links back up the tree",
          [](sim::Workstation& ws) {
              ws.FolderLink("C:\\A\\Up", "C:\\", false).FolderLink("C:\\B\\ToA", "C:\\A", false);
          },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToA", "C:\\Tools",
           "C:\\WINDOWS", kLog},
          "Folder C:\\A\\Up\\" + again + "Folder C:\\B\\ToA\\" + again, 0},
-        {"a link to a later folder: walked through the link, not again by its own path",
-         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\ToB", "C:\\B"); },
+        {"an unmarked link to a later folder: walked through the link, not again by its own path",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\ToB", "C:\\B", false); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\ToB", "C:\\A\\ToB\\b.txt", "C:\\B", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\B\\" + again, 0},
-        {"a link to another fixed drive: each drive is walked whole on its own",
+        {"a junction to a later folder: that folder is walked by its own path",
+         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\ToB", "C:\\B"); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\ToB", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\A\\ToB" + link, 0},
+        {"a junction to another fixed drive: each drive is walked whole on its own",
          [](sim::Workstation& ws) {
              ws.AddDrive('E', DRIVE_FIXED).File("E:\\Stuff\\e.txt", "e").FolderLink("C:\\B\\ToE", "E:\\Stuff");
          },
-         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToE", "C:\\B\\ToE\\e.txt",
-          "C:\\Tools", "C:\\WINDOWS", kLog, "E:\\Stuff", "E:\\Stuff\\e.txt"},
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToE", "C:\\Tools", "C:\\WINDOWS", kLog,
+          "E:\\Stuff", "E:\\Stuff\\e.txt"},
+         "Folder C:\\B\\ToE" + link, 0},
+        {"a junction to a removable disk is not entered",
+         [](sim::Workstation& ws) {
+             ws.AddDrive('F', DRIVE_REMOVABLE).File("F:\\Stick\\f.txt", "f").FolderLink("C:\\B\\ToF", "F:\\Stick");
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToF", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\B\\ToF" + link, 0},
+        {"a symbolic link to another machine's share is never followed",
+         [](sim::Workstation& ws) { ws.Link("C:\\B\\Server", sim::LinkKind::RemoteLink, "\\\\server\\share"); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Server", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\B\\Server" + link, 0},
+        {"a symbolic link to a local folder is not entered",
+         [](sim::Workstation& ws) { ws.Link("C:\\B\\ToA", sim::LinkKind::SymbolicLink, "C:\\A"); },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\ToA", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\B\\ToA" + link, 0},
+        {"the mount point of a fixed volume without a letter is walked through",
+         [](sim::Workstation& ws) {
+             ws.LetterlessVolume('1', DRIVE_FIXED).File("1:\\Data\\m.txt", "m");
+             ws.Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "1:\\");
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\B\\Mnt\\Data",
+          "C:\\B\\Mnt\\Data\\m.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "", 0},
+        {"the mount point of a volume with a letter of its own: walked by that letter",
+         [](sim::Workstation& ws) {
+             ws.AddDrive('E', DRIVE_FIXED).File("E:\\e.txt", "e").Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "E:\\");
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\Tools", "C:\\WINDOWS", kLog,
+          "E:\\e.txt"},
+         "Folder C:\\B\\Mnt" + link, 0},
+        {"the mount point of a removable volume without a letter is not entered",
+         [](sim::Workstation& ws) {
+             ws.LetterlessVolume('2', DRIVE_REMOVABLE).File("2:\\r.txt", "r");
+             ws.Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "2:\\");
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\B\\Mnt" + link, 0},
         {"a drive cloned from C: (its serial number and file indexes) is walked whole",
          [](sim::Workstation& ws) {
              ws.AddDrive('E', DRIVE_FIXED).File("E:\\Data\\e.txt", "e");
@@ -337,21 +382,25 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog,
           "E:\\Data", "E:\\Data\\e.txt"},
          "", 0},
-        {"a junction refused to us (as Documents and Settings) does not keep its folder from being walked",
+        {"a junction refused to us (as Documents and Settings) is not entered, and its folder is walked",
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Docs", "C:\\B", true, true); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Docs", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
-         "Cannot look into folder C:\\A\\Docs\\, error=5\r\n", 0},
-        {"a junction whose folder cannot be named is not entered, and counts",
+         "Folder C:\\A\\Docs" + link, 0},
+        {"a mount point whose volume cannot be named is not entered, and counts",
          [](sim::Workstation& ws) {
-             ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100);
+             ws.LetterlessVolume('1', DRIVE_FIXED).File("1:\\m.txt", "m").Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "1:\\");
+             ws.FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100);
          },
-         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
-         "Cannot look into folder C:\\A\\Up\\, error=1\r\n", 1},
-        {"a junction refused to us is passed over, as a refused folder is",
-         // CreateFileA: C:\ (0), C:\A\ (1), C:\A\Up\ (2)
-         [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\").FailCall("CreateFileA", ERROR_ACCESS_DENIED, 2); },
-         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
-         "Cannot look into folder C:\\A\\Up\\, error=5\r\n", 0},
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Cannot look into folder C:\\B\\Mnt\\, error=1\r\n", 1},
+        {"a mount point refused to us is passed over, as a refused folder is",
+         // CreateFileA: C:\ (0), C:\A\ (1), C:\B\ (2), C:\B\Mnt\ (3)
+         [](sim::Workstation& ws) {
+             ws.LetterlessVolume('1', DRIVE_FIXED).File("1:\\m.txt", "m").Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "1:\\");
+             ws.FailCall("CreateFileA", ERROR_ACCESS_DENIED, 3);
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Cannot look into folder C:\\B\\Mnt\\, error=5\r\n", 0},
         {"plain folders whose identity cannot be read are walked as ever",
          [](sim::Workstation& ws) { ws.FailCall("GetFileInformationByHandle", ERROR_INVALID_FUNCTION, 0, 100); },
          plain, "", 0},
@@ -370,6 +419,8 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
         EXPECT_EQ(log, c.log);
         EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
         EXPECT_EQ(ws.OpenHandles(), 0);
+        // No path the sweep resolved went on at another machine.
+        EXPECT_EQ(ws.remoteReached, std::vector<std::string>());
     }
 }
 
@@ -377,8 +428,9 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
 // many folders with a loop in it ends, and sees each of its files once.
 TEST_F(DiskSweep, LinksNeitherHideTheWormNorShowItTwice) {
     sim::Workstation ws;
+    // A link the listing does not mark, as Wine's, and a junction back up.
     ws.FileBytes("C:\\Users\\Ann\\kurrel.exe", Worm())
-        .FolderLink("C:\\Documents and Settings", "C:\\Users")
+        .FolderLink("C:\\Documents and Settings", "C:\\Users", false)
         .FolderLink("C:\\Users\\Ann\\Loop", "C:\\");
     const int kFolders = 1500;  // more than the walked-folder table first holds
     for (int i = 0; i < kFolders; ++i) ws.File("C:\\Many\\F" + std::to_string(i) + "\\f.txt", "f");
@@ -391,6 +443,7 @@ TEST_F(DiskSweep, LinksNeitherHideTheWormNorShowItTwice) {
     EXPECT_EQ(CountOf(lines, "Found infection \"C:\\Documents and Settings\\Ann\\kurrel.exe\""), 1) << log;
     // The real folder, after the table of walked folders has grown twice.
     EXPECT_EQ(CountOf(lines, "Folder C:\\Users\\ leads to one walked already, not entered again"), 1) << log;
+    EXPECT_EQ(CountOf(lines, "Folder C:\\Documents and Settings\\Ann\\Loop is a link, not entered"), 1) << log;
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
     EXPECT_EQ(g_removalOutcome.failureCount, 0);
 
@@ -508,8 +561,9 @@ INSTANTIATE_TEST_SUITE_P(
                    false, false, ""},
         DeleteCase{"FileGoneBeforeItsDeletionPrintsANewline",
                    [](sim::Workstation& ws) {
-                       // Something else removes it between the test and the delete.
-                       ws.OnCall("DeleteFileA", 1, [&ws] { ws.RemoveNode(ws.Find(kWorm)); });
+                       // Something else removes it between the test and the delete: the
+                       // matcher's open is the first, the deletion's the second.
+                       ws.OnCall("CreateFileA", 2, [&ws] { ws.RemoveNode(ws.Find(kWorm)); });
                    },
                    0, 0, true, true, "\n"},
         DeleteCase{"FileTheDeletionCannotSeeButStillThereCountsAFailure",

@@ -102,8 +102,10 @@ TEST(ProtectionControl, NtSendsTheRequestsInOrderWithTheirBytes) {
         EXPECT_EQ(log, "");
         EXPECT_EQ(ws.scanner.state, on);
         ASSERT_EQ(ws.scanner.opens.size(), 2u);
-        ExpectOpen(ws.scanner.opens[0], kNtDevice, 0xC0000000, 3, 3, 0x40000000);
-        ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080);
+        // Overlapped, and with the quality of service that lets whoever
+        // answers (a pipe planted under the device's name) only identify us.
+        ExpectOpen(ws.scanner.opens[0], kNtDevice, 0xC0000000, 3, 3, 0x40000000 | 0x00110000);
+        ExpectOpen(ws.scanner.opens[1], kNtDevice, 0xC0000000, 3, 3, 0x40000080 | 0x00110000);
         std::vector<uint8_t> state = {static_cast<uint8_t>('0' + on), 0};
         ASSERT_EQ(ws.scanner.requests.size(), 3u);
         ExpectRequest(ws.scanner.requests[0], 0, SentrelStateRequest, state, 0, true);

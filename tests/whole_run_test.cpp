@@ -276,7 +276,15 @@ TEST_P(WholeRun, ReadOnlyWormCopyGoesAtOnce) {
         const char* readOnly = "C:\\Archive\\old setup.exe";
         ws.FileBytes(readOnly, worm_sample::MakeSample(12000, SignatureTable[3].crc, 5),
                      FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-        if (c.clearingFails) ws.FailCall("SetFileAttributesA", ERROR_ACCESS_DENIED);
+        // NT clears it through the handle that is then deleted (its first
+        // call on a handle deletes the running worm's image), 9x by its path.
+        if (c.clearingFails) {
+            if (family.nt) {
+                ws.FailCall("NtSetInformationFile", ERROR_ACCESS_DENIED, 1);
+            } else {
+                ws.FailCall("SetFileAttributesA", ERROR_ACCESS_DENIED);
+            }
+        }
 
         RunResult run = RunKurrelfix({"/SILENT"});
 
