@@ -505,7 +505,29 @@ struct DeleteCase {
     bool fileGoneAfterReboot;
     const char* console;
     std::string lineAfter = "";  // one more line of the log after "Deleting file", or ""
+    std::string lineBefore = "";  // one more line of the log before "Deleting file", or ""
+    // What a plain user does after the run, before the restart.
+    std::function<void(sim::Workstation&)> beforeBoot = nullptr;
 };
+
+// A plain user's own folder: they may rename it, delete what is in it, and
+// put a junction in its place.
+sim::ObjectSecurity UsersOwn() {
+    sim::ObjectSecurity security;
+    security.set = true;
+    security.owner = sim::PlainUserSid;
+    security.dacl = {{sim::PlainUserSid, 0x1F01FF, 0, 0}, {sim::AdministratorsSid, 0x1F01FF, 0, 0}};
+    return security;
+}
+
+const char* const kWormFolder = "C:\\Program Files\\Worm Dir";
+// A file of the same name that is not the worm, which the user could not
+// delete themselves: what a junction in place of the worm's folder leads to.
+const char* const kVictimFolder = "C:\\WINDOWS\\System32";
+const char* const kVictim = "C:\\WINDOWS\\System32\\kurrel.exe";
+void PlantVictim(sim::Workstation& ws) {
+    ws.File(kVictim, "MZ a program of the system, not the worm", FILE_ATTRIBUTE_READONLY);
+}
 
 class DeleteIfInfectedCase : public DiskSweep, public ::testing::WithParamInterface<DeleteCase> {};
 
@@ -532,13 +554,21 @@ TEST_P(DeleteIfInfectedCase, AccountsForEachDeletionResult) {
     EXPECT_EQ(console, c.console);
     EXPECT_EQ(g_removalOutcome.infectionState, InfectionPresent);
     EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
-    std::vector<std::string> lines = {std::string("Found infection \"") + kWorm + "\"",
-                                      std::string("Deleting file \"") + kWorm + "\", result=" + std::to_string(c.result)};
+    std::vector<std::string> lines = {std::string("Found infection \"") + kWorm + "\""};
+    if (!c.lineBefore.empty()) lines.push_back(c.lineBefore);
+    lines.push_back(std::string("Deleting file \"") + kWorm + "\", result=" + std::to_string(c.result));
     if (!c.lineAfter.empty()) lines.push_back(c.lineAfter);
     EXPECT_EQ(SweepLines(ws.Read(TestLogPath)), lines);
+    bool victim = ws.Exists(kVictim);
+    if (c.beforeBoot) c.beforeBoot(ws);
     EXPECT_EQ(!ws.Exists(kWorm), c.fileGoneNow);
     ws.Reboot();
     EXPECT_EQ(!ws.Exists(kWorm), c.fileGoneAfterReboot);
+    // Nothing that did not match is deleted or changed, now or at the boot.
+    if (victim) {
+        EXPECT_TRUE(ws.Exists(kVictim));
+        EXPECT_EQ(ws.Find(kVictim)->attributes & FILE_ATTRIBUTE_READONLY, static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -559,6 +589,54 @@ INSTANTIATE_TEST_SUITE_P(
         DeleteCase{"HeldFileOfAnOrdinaryUserFails",
                    [](sim::Workstation& ws) { ws.Admin(false).Hold(kWorm, FILE_SHARE_READ); }, 4, 1,
                    false, false, ""},
+        // The worm in a plain user's folder, held open: left for the boot,
+        // the user would replace the folder with a junction to the system
+        // folder after the run, and the boot would delete the file of that
+        // name there. It is not left for the boot at all.
+        DeleteCase{"HeldFileInAPlainUsersFolderIsNotLeftForTheBoot",
+                   [](sim::Workstation& ws) {
+                       PlantVictim(ws);
+                       ws.Security(kWormFolder, UsersOwn()).Hold(kWorm, FILE_SHARE_READ);
+                   },
+                   4, 1, false, false, "", "",
+                   std::string("File ") + kWorm + " is not left for the next boot: folder " + kWormFolder +
+                       " owned by another account, error=0",
+                   [](sim::Workstation& ws) { ws.SwapFolderForJunction(kWormFolder, kVictimFolder); }},
+        DeleteCase{"HeldFileOnAVolumeWithoutAccessListsIsNotLeftForTheBoot",
+                   [](sim::Workstation& ws) { ws.NoAcls('C').Hold(kWorm, FILE_SHARE_READ); }, 4, 1, false, false,
+                   "", "", std::string("File ") + kWorm + " is not left for the next boot: folder C:\\ owned by another account, error=0"},
+        DeleteCase{"HeldFileUnderALinkIsNotLeftForTheBoot",
+                   [](sim::Workstation& ws) {
+                       // The same file, reached through a junction an administrator made.
+                       ws.SwapFolderForJunction("C:\\Program Files", "C:\\Program Files.away");
+                       ws.Hold(kWorm, FILE_SHARE_READ);
+                   },
+                   4, 1, false, false, "", "",
+                   std::string("File ") + kWorm + " is not left for the next boot: folder C:\\Program Files is a link, error=0"},
+        DeleteCase{"HeldFileOnNt4WhichKnowsNoJunctionsIsLeftForTheBoot",
+                   [](sim::Workstation& ws) {
+                       ws.majorVersion = 4;
+                       ws.Security(kWormFolder, UsersOwn()).Hold(kWorm, FILE_SHARE_READ);
+                   },
+                   2, 0, false, true, ""},
+        // Between the match and the deletion the user swaps the worm's folder
+        // for a junction to a read-only file of the same name: neither its
+        // attribute nor the file is touched.
+        DeleteCase{"FolderSwappedBetweenTheMatchAndTheDeletion",
+                   [](sim::Workstation& ws) {
+                       PlantVictim(ws);
+                       ws.Security(kWormFolder, UsersOwn());
+                       ws.OnCall("CloseHandle", 1, [&ws] { ws.SwapFolderForJunction(kWormFolder, kVictimFolder); });
+                   },
+                   4, 1, false, false, "", "",
+                   std::string("File ") + kWorm +
+                       " is not the file that matched (another file is at its path now): it is left alone"},
+        DeleteCase{"FileChangedBetweenTheMatchAndTheDeletion",
+                   [](sim::Workstation& ws) {
+                       ws.OnCall("CloseHandle", 1, [&ws] { ws.Find(kWorm)->data[5000] ^= 1; });
+                   },
+                   4, 1, false, false, "", "",
+                   std::string("File ") + kWorm + " no longer matches (its contents changed): it is left alone"},
         DeleteCase{"FileGoneBeforeItsDeletionPrintsANewline",
                    [](sim::Workstation& ws) {
                        // Something else removes it between the test and the delete: the

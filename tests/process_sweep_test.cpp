@@ -130,6 +130,73 @@ TEST_F(ProcessSweep, OneInfectedProcessIsEndedAndItsFileDeletedOneSecondLater) {
     EXPECT_EQ(g_removalOutcome.failureCount, 0);
 }
 
+// What is ended and deleted is what matched. A plain user may swap the
+// image's folder for a junction during the second before the deletion, or
+// the worm may end and its id go to another program before it is ended:
+// neither the file the junction leads to nor the other program is touched.
+TEST_F(ProcessSweep, WhatIsEndedAndDeletedIsWhatMatched) {
+    const char* const kUserWorm = "C:\\Users\\Ann\\Apps\\kurrel.exe";
+    const char* const kVictim = "C:\\WINDOWS\\System32\\kurrel.exe";
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> attack;
+        std::vector<std::string> log;
+        bool wormGone;
+        bool newcomerRunning;
+        int failures;
+    };
+    auto examined = std::string("examinate process ") + kUserWorm + " (PID=0x1a4)";
+    auto infection = std::string("Process ") + kUserWorm + " (PID=0x1a4) is infection";
+    const Case cases[] = {
+        {"the image's folder swapped for a junction before the deletion",
+         [&](sim::Workstation& ws) {
+             ws.OnCall("Sleep", 1, [&ws] { ws.SwapFolderForJunction("C:\\Users\\Ann\\Apps", "C:\\WINDOWS\\System32"); });
+         },
+         {examined, infection, std::string("Process ") + kUserWorm + " terminated with status 1",
+          "There were infected proceses, terminated with status =OK, start delete infected process files",
+          std::string("File ") + kUserWorm +
+              " is not the file that matched (another file is at its path now): it is left alone",
+          std::string("Deleting file \"") + kUserWorm + "\", result=4"},
+         false, false, 1},
+        {"the worm's id taken by another program before it is ended",
+         [&](sim::Workstation& ws) {
+             // The matcher's open of the image comes after the name was read.
+             ws.OnCall("CreateFileA", 1, [&ws] {
+                 sim::Process newcomer = Proc(0, kNotepad);
+                 ws.ReuseProcessId(0x1a4, newcomer);
+             });
+         },
+         {examined, infection, std::string("Process ") + kUserWorm + " terminated with status 0",
+          "There were infected proceses, terminated with status =NOT OK, start delete infected process files",
+          std::string("Deleting file \"") + kUserWorm + "\", result=1"},
+         true, true, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        Plant(ws);
+        ws.File(kVictim, "MZ a program of the system, not the worm")
+            .FileBytes(kUserWorm, worm_sample::MakeSample(16384, SignatureTable[2].crc))
+            .AddProcess(Proc(0x1a4, kUserWorm));
+        c.attack(ws);
+        StartFreshProcess();
+
+        Sweep sweep = Run(ws);
+
+        EXPECT_EQ(sweep.log, c.log);
+        EXPECT_TRUE(ws.Exists(kVictim));
+        // After a swap the worm's folder is the one renamed away.
+        bool swapped = ws.Exists("C:\\Users\\Ann\\Apps.away");
+        bool wormThere = ws.Exists(swapped ? "C:\\Users\\Ann\\Apps.away\\kurrel.exe" : kUserWorm);
+        EXPECT_EQ(!wormThere, c.wormGone);
+        int newcomers = 0;
+        for (const sim::Process& process : ws.processes) newcomers += process.running && process.exePath == kNotepad;
+        EXPECT_EQ(newcomers > 0, c.newcomerRunning);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
 // The worm that cannot be opened keeps running and holding its file, which
 // is then left for the next boot; the other one goes at once.
 class ProcessSweepOrder : public ProcessSweep, public ::testing::WithParamInterface<bool> {};
