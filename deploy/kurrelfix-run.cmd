@@ -79,7 +79,7 @@ set BEFORE=0
 if exist "%LOG%" if not exist "%LOG%\*" for /f "usebackq delims=" %%L in ("%LOG%") do set /a BEFORE+=1
 set SKIPPED=
 if %BEFORE% GTR 0 set "SKIPPED=skip=%BEFORE% "
-set FINAL=
+set AGREED=
 set NOW_REMOVED=0
 set BOOT_REMOVED=0
 set FAILED=0
@@ -114,7 +114,7 @@ if exist "%WORK%\lines.txt" call :thisrun
 if not "%FOLDER%"=="" type nul >"%RUNLOG%" 2>nul
 if not "%FOLDER%"=="" if exist "%WORK%\run.log" copy /b /y "%WORK%\run.log" "%RUNLOG%" >nul 2>nul
 
-if not "%FINAL%"=="%CODE%" goto unfinished
+if not "%AGREED%"=="%CODE%" goto unfinished
 if "%CODE%"=="0" goto notfound
 if "%CODE%"=="1" goto removed
 if "%CODE%"=="2" goto active
@@ -180,7 +180,7 @@ rem file's, which holds no quote, so its end is the tool's ", result=N".
 "%FIND%" "%TAB%Kurrelfix tool exit code: " <"%WORK%\lines.txt" >"%WORK%\exit.txt"
 for /f "usebackq delims=" %%x in ("%WORK%\exit.txt") do >"%WORK%\lastexit.txt" echo/%%x
 if exist "%WORK%\lastexit.txt" "%FIND%" "%TAB%Kurrelfix tool exit code: %CODE%%TAB%" <"%WORK%\lastexit.txt" >"%WORK%\agrees.txt"
-if exist "%WORK%\agrees.txt" for %%A in ("%WORK%\agrees.txt") do if %%~zA GTR 0 set "FINAL=%CODE%"
+if exist "%WORK%\agrees.txt" for %%A in ("%WORK%\agrees.txt") do if %%~zA GTR 0 set "AGREED=%CODE%"
 "%FIND%" "%TAB%Scanner not switched back on" <"%WORK%\lines.txt" >"%WORK%\scanner.txt"
 for %%A in ("%WORK%\scanner.txt") do if %%~zA GTR 0 set SCANNER=yes
 "%FIND%" "%TAB%Deleting file " <"%WORK%\lines.txt" >"%WORK%\deleting.txt"

@@ -27,6 +27,8 @@ echo "== fault sweep (every failable call, each run a fresh process, under the s
 bash scripts/fault_sweep.sh | tee "$output/sweep.txt" || status=1
 echo "== crash sweep (each run stopped at a call as a kill stops it, then run again, under the sanitizers)"
 bash scripts/crash_sweep.sh | tee "$output/crash.txt" || status=1
+echo "== deployment batches: read text never expanded with % nor given to call"
+bash scripts/check_batches.sh || status=1
 echo "== end-to-end under Wine"
 bash e2e/run.sh | tee "$output/e2e.txt" || status=1
 echo "== fuzzers"
