@@ -501,7 +501,7 @@ DWORD WINAPI GetLogicalDriveStringsA(DWORD size, LPSTR buffer) {
 UINT WINAPI GetDriveTypeA(LPCSTR root) {
     SIM_COUNTED();
     sim::Workstation& ws = Current();
-    if (root) {
+    if (root && strncmp(root, "\\\\?\\Volume{", 11) == 0) {
         // A volume by its name, as GetVolumeNameForVolumeMountPointA gives it.
         for (auto& drive : ws.drives) {
             if (sim::VolumeName(drive.first) == root) return drive.second.type;
