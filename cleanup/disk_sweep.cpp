@@ -5,10 +5,12 @@
 
 #include "app/outcome.h"
 #include "cleanup/signature_matcher.h"
+#include "cleanup/walk_rules.h"
 #include "cleanup/walked_folders.h"
+#include "cleanup/wide_walk.h"
 #include "cleanup/worm_file.h"
 #include "cleanup/wow64_view.h"
-#include "support/system_library.h"
+#include "support/system_queries.h"
 #include "trace/log_text.h"
 #include "trace/trace_log.h"
 
@@ -22,79 +24,8 @@ static int IsDotEntry(const char* name) {
     return strcmp(name, ".") == 0 || strcmp(name, "..") == 0;
 }
 
-// A part of the disks that could not be looked at may hold the worm, so the
-// run must not end saying it found none, or removed it: logged as an error
-// and counted as a failure.
-static void ReportUnlooked(const char* format, const char* path, DWORD error) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceError, format, Escaped(path).text, (long)error);
-    CountFailure();
-}
-
-static const char UnlookedFolder[] = "Cannot look into folder %s, error=%ld\n";
-
-// A folder that is not ours to look into, as Windows keeps "System Volume
-// Information", or one that went away since it was listed.
-static int IsPassedOver(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_FILE_NOT_FOUND ||
-           error == ERROR_PATH_NOT_FOUND;
-}
-
-// Such a folder is said, and passed.
-static void ReportPassedOver(const char* path, DWORD error) {
-    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, UnlookedFolder, Escaped(path).text, (long)error);
-}
-
 static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
                 WalkedFolders* walked);
-
-// What the file system calls the folder. The handle asks for no access, which
-// is enough to read the identity even of a folder whose listing is refused.
-// Windows 9x opens no folder at all; its disks have no links either.
-static int ReadFolderId(const char* path, FolderId* id, DWORD* error) {
-    HANDLE folder = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) {
-        *error = GetLastError();
-        return 0;
-    }
-    int known = ReadFileIdentity(folder, id, nullptr, error);
-    CloseHandle(folder);
-    return known;
-}
-
-// A reparse point whose tag has this bit stands for another name: a junction,
-// a volume mount point (the same tag) or a symbolic link.
-static const DWORD NameSurrogateTag = 0x20000000;
-
-typedef BOOL(WINAPI* GetVolumeNameForVolumeMountPointAFunction)(LPCSTR mountPoint, LPSTR volumeName,
-                                                                 DWORD size);
-
-// The name of the volume at a mount point or drive root (ending with a
-// backslash); 0 when it is none, or the call is missing (before Windows 2000).
-static int VolumeNameOf(const char* mountPoint, char* volume, DWORD size) {
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
-    GetVolumeNameForVolumeMountPointAFunction volumeNameOf =
-        kernel ? BindFunction<GetVolumeNameForVolumeMountPointAFunction>(kernel, "GetVolumeNameForVolumeMountPointA")
-               : nullptr;
-    return volumeNameOf && volumeNameOf(mountPoint, volume, size) ? 1 : 0;
-}
-
-// 1 when the folder (its path ending with a backslash) is a volume mount
-// point of a local fixed disk without a drive letter of its own: no drive
-// root leads to its files, so they are walked here or nowhere.
-static int IsLetterlessFixedVolume(const char* folder) {
-    char volume[64];
-    if (!VolumeNameOf(folder, volume, sizeof(volume)) || GetDriveTypeA(volume) != DRIVE_FIXED) return 0;
-    char drives[DriveListBufferSize];
-    memset(drives, 0, sizeof(drives));
-    DWORD length = GetLogicalDriveStringsA(sizeof(drives), drives);
-    if (length == 0 || length >= sizeof(drives)) return 0;  // it may have a letter: walked there
-    for (size_t at = 0; at < sizeof(drives) && drives[at]; at += strnlen(drives + at, sizeof(drives) - at) + 1) {
-        char other[64];
-        if (VolumeNameOf(drives + at, other, sizeof(other)) && strcmp(other, volume) == 0) return 0;
-    }
-    return 1;
-}
 
 // One entry of a listing. The level's path ends at `end`; the entry's name is
 // written there in place, so that no path is ever copied per entry.
@@ -115,8 +46,7 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
                 memcpy(buffer + end, name, length);
                 buffer[end + length] = '\0';
             }
-            ReportUnlooked(isDirectory ? UnlookedFolder : "Cannot check file %s, error=%ld\n", buffer,
-                           ERROR_INVALID_NAME);
+            ReportUnlooked(isDirectory ? UnlookedFolder : UncheckedFile, buffer, ERROR_INVALID_NAME);
             return 0;
         }
     }
@@ -130,29 +60,23 @@ static int WalkEntry(char* buffer, size_t end, const WIN32_FIND_DATAA* found,
     // The ANSI calls take no path of MAX_PATH characters or more: such a file
     // cannot be opened, so it could never be found to be the worm.
     if (!isDirectory && end + nameLength >= MAX_PATH) {
-        ReportUnlooked("Cannot check file %s, error=%ld\n", buffer, ERROR_FILENAME_EXCED_RANGE);
+        ReportUnlooked(UncheckedFile, buffer, ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
 
     if (callback) {
-        int stop = callback(buffer, found, isDirectory);
+        int stop = callback(buffer, found, isDirectory, nullptr);
         if (stop) return stop;
     }
     if (!isDirectory) return 0;
     buffer[end + nameLength] = '\\';
     buffer[end + nameLength + 1] = '\0';
-    // A junction or symbolic link may lead anywhere: to another volume, a
-    // removable disk, another machine's share (where our credentials would
-    // go). What it leads to on the fixed disks is walked where it is. Only a
-    // fixed volume that has no drive letter is walked through its mount point.
-    // A reparse point that stands for no other name is an ordinary folder.
-    DWORD tag = found->dwReserved0;
-    if ((found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && (tag == 0 || (tag & NameSurrogateTag)) &&
-        !(tag == static_cast<DWORD>(IO_REPARSE_TAG_MOUNT_POINT) && IsLetterlessFixedVolume(buffer))) {
+    if (found->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
         buffer[end + nameLength] = '\0';
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Folder %s is a link, not entered: what it leads to is walked where it is\n",
-                 Escaped(buffer).text);
-        return 0;
+        char shown[MAX_PATH];
+        snprintf(shown, sizeof(shown), "%s", buffer);
+        buffer[end + nameLength] = '\\';
+        if (!EntersReparseFolder(found, AnsiFilePath(buffer), shown)) return 0;
     }
     return Walk(buffer, found->dwFileAttributes, callback, walked);
 }
@@ -179,28 +103,8 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
         return 0;
     }
 
-    // A junction or link that leads back up the tree would have the walk go
-    // round and round, each time deeper, until the paths grow too long, and
-    // a folder reached by two roads would be walked twice: each folder is
-    // entered once, by the first road the walk comes to.
-    FolderId id;
-    DWORD idError = 0;
-    int known = ReadFolderId(path, &id, &idError);
-    if (known && HasWalked(walked, id)) {
-        TraceMsg(TraceModule, TraceAllTypes, TraceInfo,
-                 "Folder %s leads to one walked already, not entered again\n", Escaped(path).text);
-        FreeBuffer(buffer);
-        return 0;
-    }
-    // Without its identity a link cannot be told from one that closes a
-    // loop, so it is not entered. One that leads nowhere, or is refused to
-    // us, would not list either.
-    if (!known && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        if (IsPassedOver(idError)) {
-            ReportPassedOver(path, idError);
-        } else {
-            ReportUnlooked(UnlookedFolder, path, idError);
-        }
+    FolderVisit visit;
+    if (!MayEnterFolder(AnsiFilePath(path), attributes, walked, &visit)) {
         FreeBuffer(buffer);
         return 0;
     }
@@ -221,11 +125,8 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
         FreeBuffer(buffer);
         return 0;
     }
-    // Remembered only once it lists: a junction refused to us must not keep
-    // the real folder behind it from being walked by its own path.
-    if (known && !RememberWalked(walked, id)) {
+    if (!RememberEnteredFolder(AnsiFilePath(path), walked, &visit)) {
         FindClose(search);
-        ReportUnlooked(UnlookedFolder, path, ERROR_NOT_ENOUGH_MEMORY);
         FreeBuffer(buffer);
         return 0;
     }
@@ -247,12 +148,29 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
     return result;
 }
 
-int WalkDirectory(const char* path, DirectoryCallback callback) {
+// One folder and all below it, by the family's walk. NT's walk takes the
+// run's buffers when it has them (`wide`), or its own for this one walk.
+static int WalkFolder(const char* path, DirectoryCallback callback, WideWalk* wide) {
     WalkedFolders walked = {nullptr, 0, 0};
-    int result = Walk(path, 0, callback, &walked);
+    int result = 0;
+    if (!IsWindowsNT()) {
+        result = Walk(path, 0, callback, &walked);
+    } else if (wide) {
+        result = WalkWide(wide, path, callback, &walked);
+    } else {
+        WideWalk own;
+        if (!StartWideWalk(&own)) {
+            ReportUnlooked(UnlookedFolder, path, ERROR_NOT_ENOUGH_MEMORY);
+            return 1;
+        }
+        result = WalkWide(&own, path, callback, &walked);
+        EndWideWalk(&own);
+    }
     ForgetWalkedFolders(&walked);
     return result;
 }
+
+int WalkDirectory(const char* path, DirectoryCallback callback) { return WalkFolder(path, callback, nullptr); }
 
 int SweepFixedDisks(DirectoryCallback callback) {
     // Cleared first: an answer too long for the buffer leaves it untouched,
@@ -266,6 +184,15 @@ int SweepFixedDisks(DirectoryCallback callback) {
                  length == 0 ? (long)GetLastError() : (long)ERROR_INSUFFICIENT_BUFFER);
         CountFailure();
         return 0;
+    }
+    // NT's walk has its buffers once for every drive.
+    WideWalk wide;
+    int nt = IsWindowsNT();
+    if (nt && !StartWideWalk(&wide)) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot walk the drives, error=%ld\n",
+                 (long)ERROR_NOT_ENOUGH_MEMORY);
+        CountFailure();
+        return 1;
     }
 
     // On 64-bit Windows, System32 is walked, tested and cleaned as the real
@@ -283,22 +210,26 @@ int SweepFixedDisks(DirectoryCallback callback) {
         // unique (a cloned disk keeps its source's), and its folders would
         // then pass for folders of the other one, walked already. A folder
         // that a link from another drive led to is walked again here.
-        if (GetDriveTypeA(root) == DRIVE_FIXED) result = WalkDirectory(root, callback);
+        if (GetDriveTypeA(root) == DRIVE_FIXED) result = WalkFolder(root, callback, nt ? &wide : nullptr);
         at += length + 1;
     }
     EndRealSystemFolder(&redirection);
+    if (nt) EndWideWalk(&wide);
     return result;
 }
 
-int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory) {
+int DeleteIfInfected(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory, const WCHAR* widePath) {
     (void)findData;
     if (isDirectory) return 0;
+    // A name that only the wide calls reach as itself is tested and deleted
+    // by them; the log names it in its readable form.
+    FilePath file = {widePath ? nullptr : path, widePath, path};
     WormCopy copy;
-    if (!IsInfectedCopy(path, &copy)) return 0;
+    if (!IsInfectedCopyAt(file, &copy)) return 0;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Found infection \"%s\"\n", Escaped(path).text);
     SetInfectionState(InfectionPresent);
     // Deleted, left for the next boot, or counted as a failure; nothing to
     // do (the file went meanwhile) only moves the console on a line.
-    if (DeleteWormFile(path, &copy) == ReplaceNothingToDo) printf("\n");
+    if (DeleteWormFile(file, &copy) == ReplaceNothingToDo) printf("\n");
     return 0;
 }

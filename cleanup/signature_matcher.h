@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "support/crc32.h"
 #include "support/file_identity.h"
+#include "support/file_path.h"
 
 // One region of a file and the CRC-32 that a copy of the worm has there.
 // A length of 0 ends a table.
@@ -50,6 +51,9 @@ struct WormCopy {
 
 // IsInfectedFile, and for a copy of the worm its identity in *copy.
 int IsInfectedCopy(const char* path, WormCopy* copy);
+// The same for a file by its ANSI path or by its wide one, opened with the
+// same access and sharing either way.
+int IsInfectedCopyAt(const FilePath& path, WormCopy* copy);
 
 // 1 when the file open on the handle (for reading) is still a copy of the worm.
 int IsStillInfected(HANDLE file);

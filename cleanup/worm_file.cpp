@@ -34,8 +34,8 @@ static ReplaceResult DeleteByPath(const char* path, const LogText& name, bool* m
     return ReplaceFile("", path, nullptr);
 }
 
-ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy) {
-    LogText name = Escaped(path);
+ReplaceResult DeleteWormFile(const FilePath& path, const WormCopy* copy) {
+    LogText name = Escaped(path.shown);
     bool mayBeReadOnly = false;
     ReplaceResult result;
     if (IsWindowsNT()) {
@@ -47,7 +47,7 @@ ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy) {
         result = ReplaceMatchedFile(path, &matched, &readOnlyStays);
         if (readOnlyStays) CountFailure();
     } else {
-        result = DeleteByPath(path, name, &mayBeReadOnly);
+        result = DeleteByPath(path.ansi, name, &mayBeReadOnly);
     }
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Deleting file \"%s\", result=%d\n", name.text, result);
     // A file left for the boot goes then only if it is not read-only; one
@@ -58,7 +58,7 @@ ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy) {
         // The matcher has just read this file, so "does not exist" only means
         // the existence check could not open it: gone is gone only when the
         // system says so.
-        DWORD after = GetFileAttributesA(path);
+        DWORD after = path.wide ? GetFileAttributesW(path.wide) : GetFileAttributesA(path.ansi);
         DWORD error = after == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
         if (after != INVALID_FILE_ATTRIBUTES) {
             TraceMsg(TraceModule, TraceAllTypes, TraceError,

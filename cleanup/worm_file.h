@@ -15,6 +15,8 @@
 // and 4, when the read-only attribute could not be cleared, and when a file
 // left for the boot may be read-only (its attributes could not be read).
 // Returns the deletion's result.
-ReplaceResult DeleteWormFile(const char* path, const WormCopy* copy);
+// A file that only its wide path reaches (NT) goes by the wide calls, and the
+// lines name it as `path.shown`.
+ReplaceResult DeleteWormFile(const FilePath& path, const WormCopy* copy);
 
 #endif

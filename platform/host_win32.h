@@ -557,4 +557,36 @@ ULONG WINAPI RtlNtStatusToDosError(NTSTATUS status);
 // Missing before Windows 2000: reached only through GetProcAddress.
 BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size);
 
+// The NT family's sweep walks and opens files by their UTF-16 names, on
+// "\\?\" paths as long as the system allows, so that every name is reached
+// as itself; a name is turned into the ANSI code page only for the log.
+#define CP_ACP 0
+#define WC_NO_BEST_FIT_CHARS 0x00000400
+typedef struct _WIN32_FIND_DATAW {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, const WCHAR* wide, int wideLength, LPSTR ansi,
+                               int ansiSize, LPCSTR defaultChar, BOOL* usedDefault);
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR ansi, int ansiLength, WCHAR* wide,
+                               int wideSize);
+HANDLE WINAPI FindFirstFileW(const WCHAR* pattern, LPWIN32_FIND_DATAW data);
+BOOL WINAPI FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data);
+HANDLE WINAPI CreateFileW(const WCHAR* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile);
+BOOL WINAPI MoveFileExW(const WCHAR* existing, const WCHAR* newPath, DWORD flags);
+DWORD WINAPI GetFileAttributesW(const WCHAR* path);
+// Missing before Windows 2000: reached only through GetProcAddress.
+BOOL WINAPI GetVolumeNameForVolumeMountPointW(const WCHAR* mountPoint, WCHAR* volumeName, DWORD size);
+// Reached only through GetProcAddress, as its ANSI sibling.
+DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, WCHAR* name, DWORD size);
+
 #endif

@@ -2,6 +2,7 @@
 // moving and listing files, with Windows' sharing rules and error codes.
 #include <string.h>
 
+#include "sim/code_page.h"
 #include "sim/file_rules.h"
 #include "sim/scanner.h"
 #include "sim/workstation.h"
@@ -153,27 +154,24 @@ DWORD OpenFile(Workstation& ws, std::string_view path, DWORD access, DWORD share
 
 }  // namespace sim
 
-HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
-                          DWORD disposition, DWORD flags, HANDLE templateFile) {
-    SIM_FAILABLE(INVALID_HANDLE_VALUE);
+namespace {
+
+// CreateFileA's and CreateFileW's work once the path is a model path.
+HANDLE CreateFileAt(const char* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                    DWORD disposition, DWORD flags) {
+    sim::Workstation& ws = Current();
     DWORD error = 0;
-    if (!path || templateFile) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
     // A descriptor applies only to a file that the call makes. (Find, which
     // makes no copy of an absolute path: the benchmark counts allocations.)
-    std::string redirected;
-    path = Current().SeenPath(path, &redirected).data();
     const sim::FileNode* lastLink = nullptr;
-    sim::FileNode* existing = Current().Find(path, &lastLink);
-    bool nt = Current().platformId == VER_PLATFORM_WIN32_NT;
+    sim::FileNode* existing = ws.Find(path, &lastLink);
+    bool nt = ws.platformId == VER_PLATFORM_WIN32_NT;
     if (lastLink && (lastLink->attributes & FILE_ATTRIBUTE_REPARSE_POINT) && nt) {
         if (flags & FILE_FLAG_OPEN_REPARSE_POINT) {
             // The link itself, not what it leads to.
             existing = const_cast<sim::FileNode*>(lastLink);
         } else if (!lastLink->remoteTarget.empty()) {
-            Current().remoteReached.emplace_back(path);
+            ws.remoteReached.emplace_back(path);
         }
     }
     bool existed = existing != nullptr;
@@ -188,24 +186,61 @@ HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATT
         entry.access = access;
         entry.share = share;
         SetLastError(0);
-        return Current().NewHandle(entry);
+        return ws.NewHandle(entry);
+    }
+    if (strcmp(path, "\\\\.\\NUL") == 0) {
+        // A file's name that Win32's rules take for a device ("nul.exe"):
+        // what is opened is the device, which reads as empty.
+        sim::HandleEntry entry;
+        entry.kind = sim::HandleKind::File;
+        entry.node = &ws.nullDevice;
+        entry.access = access;
+        entry.share = share;
+        SetLastError(0);
+        return ws.NewHandle(entry);
     }
     if (sim::IsDevicePath(path)) {
-        error = sim::OpenDevice(Current(), path, access, share, disposition, flags, &handle);
+        error = sim::OpenDevice(ws, path, access, share, disposition, flags, &handle);
     } else if (existing && existing->directory) {
         error = ERROR_ACCESS_DENIED;  // a folder is no file, not even a link to one
     } else {
-        error = sim::OpenFile(Current(), path, access, share, disposition, &handle);
+        error = sim::OpenFile(ws, path, access, share, disposition, &handle);
     }
     if (error) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     if (!existed && security) {
-        sim::ApplyFileSecurity(Current().Lookup(handle, sim::HandleKind::File)->node, security);
+        sim::ApplyFileSecurity(ws.Lookup(handle, sim::HandleKind::File)->node, security);
     }
     SetLastError(0);
     return handle;
+}
+
+}  // namespace
+
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
+    if (!path || templateFile) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string seen;
+    return CreateFileAt(Current().SeenPath(path, &seen).data(), access, share, security, disposition, flags);
+}
+
+HANDLE WINAPI CreateFileW(const WCHAR* path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
+    if (!path || templateFile) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    // Kept from call to call: the sweep opens every folder and many files
+    // by wide paths, and the benchmark counts allocations.
+    static std::string seen;
+    return CreateFileAt(Current().SeenWidePath(path, &seen).data(), access, share, security, disposition, flags);
 }
 
 BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
@@ -218,6 +253,10 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
         return FALSE;
     }
     sim::FileNode* node = entry->node;
+    if (node == &ws.nullDevice) {
+        SetLastError(ERROR_INVALID_FUNCTION);  // a device has no file index
+        return FALSE;
+    }
     const sim::FileNode* root = node;
     while (root->parent) root = root->parent;
     sim::Drive& drive = ws.drives[root->name[0]];
@@ -339,11 +378,9 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
 
 namespace sim {
 
-// Moves a file or directory now; MoveFileA and the immediate MoveFileExA.
+// Moves a file or directory now, between two model paths; MoveFileA and the
+// immediate MoveFileEx, the boot's moves, and the builders.
 DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace) {
-    std::string redirectedFrom, redirectedTo;
-    from = ws.SeenPath(from, &redirectedFrom);
-    to = ws.SeenPath(to, &redirectedTo);
     FileNode* node = ws.Find(from);
     if (!node) return MissingError(ws, from);
     std::string leaf;
@@ -386,7 +423,9 @@ DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool 
 BOOL WINAPI MoveFileA(LPCSTR existing, LPCSTR newPath) {
     SIM_FAILABLE(FALSE);
     DWORD error = 0;
-    error = sim::MoveNow(Current(), existing, newPath, false);
+    sim::Workstation& ws = Current();
+    std::string seenFrom, seenTo;
+    error = sim::MoveNow(ws, ws.SeenPath(existing, &seenFrom), ws.SeenPath(newPath, &seenTo), false);
     SetLastError(error);
     return error ? FALSE : TRUE;
 }
@@ -434,17 +473,31 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newPath, BOOL failIfExists) {
     return TRUE;
 }
 
-DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-    SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
-    sim::Workstation& ws = Current();
-    std::string redirected;
-    path = ws.SeenPath(path, &redirected).data();
+namespace {
+
+DWORD AttributesAt(sim::Workstation& ws, const char* path) {
     sim::FileNode* node = ws.Find(path);
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
         return INVALID_FILE_ATTRIBUTES;
     }
     return node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
+}
+
+}  // namespace
+
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+    SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
+    sim::Workstation& ws = Current();
+    std::string seen;
+    return AttributesAt(ws, ws.SeenPath(path, &seen).data());
+}
+
+DWORD WINAPI GetFileAttributesW(const WCHAR* path) {
+    SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
+    sim::Workstation& ws = Current();
+    static std::string seen;  // as CreateFileW's
+    return AttributesAt(ws, ws.SeenWidePath(path, &seen).data());
 }
 
 // Sets the attributes that a file may carry; the folder bit is its own.
@@ -515,8 +568,9 @@ UINT WINAPI GetDriveTypeA(LPCSTR root) {
 
 namespace {
 
-void FillFindData(sim::Workstation& ws, sim::FileNode* node, const char* name,
-                  LPWIN32_FIND_DATAA data) {
+// What both listings say of an entry, but its names.
+template <typename FindData>
+void FillCommon(const sim::FileNode* node, FindData* data) {
     memset(data, 0, sizeof(*data));
     data->dwFileAttributes = node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
     // Windows puts a reparse point's tag here.
@@ -524,63 +578,69 @@ void FillFindData(sim::Workstation& ws, sim::FileNode* node, const char* name,
     uint64_t size = node->directory ? 0 : node->data.size();
     data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
     data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    if (node->outsideCodePage && name[0] != '.') {
-        // Each letter (one UTF-8 sequence) the code page lacks becomes "?".
-        std::string ansi;
-        for (const char* c = name; *c; ++c) {
-            unsigned char byte = static_cast<unsigned char>(*c);
-            if (byte < 0x80) ansi += *c;
-            else if ((byte & 0xC0) == 0xC0) ansi += '?';
-        }
-        strncpy(data->cFileName, ansi.c_str(), MAX_PATH - 1);
-    } else {
-        strncpy(data->cFileName, name, MAX_PATH - 1);
-    }
-    if (name[0] != '.' && !node->noShortName) {
-        const std::string& alias = ws.EnsureShortName(node);
-        if (alias != node->name) strncpy(data->cAlternateFileName, alias.c_str(), 13);
-    }
+}
+
+// The 8.3 name the listing shows beside a long one: none on a volume that
+// makes none, for "." and "..", or where the name is 8.3 already.
+const std::string* AliasOf(sim::Workstation& ws, const sim::HandleEntry* search, sim::FileNode* node,
+                           const char* name) {
+    if (name[0] == '.' || node->noShortName || !search->shortNames) return nullptr;
+    const std::string& alias = ws.EnsureShortName(node);
+    return alias != node->name ? &alias : nullptr;
+}
+
+// The ANSI listing: names in the code page, with best fit, as Windows'
+// ANSI calls convert them; "?" for a letter with no near one.
+void FillFindData(sim::Workstation& ws, const sim::HandleEntry* search, sim::FileNode* node, const char* name,
+                  LPWIN32_FIND_DATAA data) {
+    FillCommon(node, data);
+    sim::AnsiInto(name, true, data->cFileName, MAX_PATH, nullptr);
+    if (const std::string* alias = AliasOf(ws, search, node, name)) strncpy(data->cAlternateFileName, alias->c_str(), 13);
+}
+
+void FillFindData(sim::Workstation& ws, const sim::HandleEntry* search, sim::FileNode* node, const char* name,
+                  LPWIN32_FIND_DATAW data) {
+    FillCommon(node, data);
+    sim::Utf16Into(name, data->cFileName, MAX_PATH);
+    if (const std::string* alias = AliasOf(ws, search, node, name)) sim::Utf16Into(*alias, data->cAlternateFileName, 14);
 }
 
 // Hands out the next entry of a search: ".", "..", then the children in
 // their fixed order. The last name is remembered rather than a position, so
 // that deleting a file during the walk skips nothing.
-bool NextEntry(sim::Workstation& ws, sim::HandleEntry* search, LPWIN32_FIND_DATAA data) {
+template <typename FindData>
+bool NextEntry(sim::Workstation& ws, sim::HandleEntry* search, FindData* data) {
     sim::FileNode* dir = search->node;
     if (search->onlyName[0]) {
         if (search->stage != 0) return false;
         search->stage = 3;
         auto it = dir->children.find(std::string_view(search->onlyName));
         if (it == dir->children.end()) return false;
-        FillFindData(ws, it->second.get(), it->second->name.c_str(), data);
+        FillFindData(ws, search, it->second.get(), it->second->name.c_str(), data);
         return true;
     }
     if (search->stage == 0 && dir->parent) {
         search->stage = 1;
-        FillFindData(ws, dir, ".", data);
+        FillFindData(ws, search, dir, ".", data);
         return true;
     }
     if (search->stage <= 1 && dir->parent) {
         search->stage = 2;
-        FillFindData(ws, dir->parent, "..", data);
+        FillFindData(ws, search, dir->parent, "..", data);
         return true;
     }
     auto it = search->stage < 3 ? dir->children.begin()
                                 : dir->children.upper_bound(std::string_view(search->lastName));
     search->stage = 3;
     if (it == dir->children.end()) return false;
-    strncpy(search->lastName, it->second->name.c_str(), MAX_PATH - 1);
-    FillFindData(ws, it->second.get(), it->second->name.c_str(), data);
+    strncpy(search->lastName, it->second->name.c_str(), sizeof(search->lastName) - 1);
+    FillFindData(ws, search, it->second.get(), it->second->name.c_str(), data);
     return true;
 }
 
-}  // namespace
-
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-    SIM_FAILABLE(INVALID_HANDLE_VALUE);
-    sim::Workstation& ws = Current();
-    std::string redirected;
-    std::string_view text = ws.SeenPath(pattern, &redirected);
+// FindFirstFileA and FindFirstFileW, once the pattern is a model path.
+template <typename FindData>
+HANDLE FindFirst(sim::Workstation& ws, std::string_view text, FindData* data) {
     size_t cut = text.find_last_of("\\/");
     std::string_view dirPath = cut == std::string_view::npos ? std::string_view() : text.substr(0, cut + 1);
     std::string_view mask = cut == std::string_view::npos ? text : text.substr(cut + 1);
@@ -597,8 +657,12 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     sim::HandleEntry entry;
     entry.kind = sim::HandleKind::Search;
     entry.node = dir;
+    const sim::FileNode* root = dir;
+    while (root->parent) root = root->parent;
+    auto drive = ws.drives.find(root->name[0]);
+    entry.shortNames = drive == ws.drives.end() || drive->second.shortNames;
     if (mask != "*" && mask != "*.*") {
-        if (mask.size() >= MAX_PATH || mask.find_first_of("*?") != std::string_view::npos) {
+        if (mask.size() >= sizeof(entry.onlyName) || mask.find_first_of("*?") != std::string_view::npos) {
             SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_HANDLE_VALUE;
         }
@@ -614,8 +678,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     return handle;
 }
 
-BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
-    SIM_FAILABLE(FALSE);
+template <typename FindData>
+BOOL FindNext(HANDLE search, FindData* data) {
     sim::Workstation& ws = Current();
     sim::HandleEntry* entry = ws.Lookup(search, sim::HandleKind::Search);
     if (!entry) {
@@ -627,6 +691,34 @@ BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
         return FALSE;
     }
     return TRUE;
+}
+
+}  // namespace
+
+HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
+    sim::Workstation& ws = Current();
+    std::string redirected;
+    return FindFirst(ws, ws.SeenPath(pattern, &redirected), data);
+}
+
+HANDLE WINAPI FindFirstFileW(const WCHAR* pattern, LPWIN32_FIND_DATAW data) {
+    SIM_FAILABLE(INVALID_HANDLE_VALUE);
+    sim::Workstation& ws = Current();
+    // Kept from call to call, so that a folder's listing allocates nothing
+    // once the longest path has been seen (the benchmark counts allocations).
+    static std::string converted;
+    return FindFirst(ws, ws.SeenWidePath(pattern, &converted), data);
+}
+
+BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA data) {
+    SIM_FAILABLE(FALSE);
+    return FindNext(search, data);
+}
+
+BOOL WINAPI FindNextFileW(HANDLE search, LPWIN32_FIND_DATAW data) {
+    SIM_FAILABLE(FALSE);
+    return FindNext(search, data);
 }
 
 BOOL WINAPI FindClose(HANDLE search) {
@@ -651,10 +743,10 @@ std::string VolumeName(char key) {
 
 }  // namespace sim
 
-BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size) {
-    SIM_FAILABLE(FALSE);
-    sim::Workstation& ws = Current();
-    std::string text = mountPoint ? mountPoint : "";
+namespace {
+
+// The volume at a mount point (ending with a backslash), given as a model path.
+BOOL VolumeAtMountPoint(sim::Workstation& ws, std::string_view text, std::string* name) {
     if (text.empty() || text.back() != '\\') {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -664,10 +756,8 @@ BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeNam
         auto drive = ws.drives.find(sim::Upper(text[0]));
         if (drive != ws.drives.end() && drive->second.hasLetter) root = drive->second.root.get();
     } else {
-        std::string redirected;
-        std::string_view seen = ws.SeenPath(std::string_view(text).substr(0, text.size() - 1), &redirected);
         const sim::FileNode* link = nullptr;
-        ws.Find(seen, &link);
+        ws.Find(text.substr(0, text.size() - 1), &link);
         // Only a mount point leads to a volume's root; a junction leads to a folder.
         if (link && link->link && !link->link->parent) root = link->link;
     }
@@ -675,13 +765,36 @@ BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeNam
         SetLastError(ERROR_NOT_A_REPARSE_POINT);
         return FALSE;
     }
-    std::string name = sim::VolumeName(root->name[0]);
+    *name = sim::VolumeName(root->name[0]);
+    SetLastError(0);
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI GetVolumeNameForVolumeMountPointA(LPCSTR mountPoint, LPSTR volumeName, DWORD size) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    std::string seen, name;
+    if (!mountPoint || !VolumeAtMountPoint(ws, ws.SeenPath(mountPoint, &seen), &name)) return FALSE;
     if (name.size() + 1 > size) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return FALSE;
     }
     memcpy(volumeName, name.c_str(), name.size() + 1);
-    SetLastError(0);
+    return TRUE;
+}
+
+BOOL WINAPI GetVolumeNameForVolumeMountPointW(const WCHAR* mountPoint, WCHAR* volumeName, DWORD size) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    std::string seen, name;
+    if (!mountPoint || !VolumeAtMountPoint(ws, ws.SeenWidePath(mountPoint, &seen), &name)) return FALSE;
+    if (name.size() + 1 > size) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    sim::Utf16Into(name, volumeName, size);
     return TRUE;
 }
 

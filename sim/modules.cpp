@@ -130,6 +130,7 @@ void Workstation::AddSystemModules() {
     kernel.functions["Wow64RevertWow64FsRedirection"] = Export(&::Wow64RevertWow64FsRedirection);
 
     kernel.functions["GetVolumeNameForVolumeMountPointA"] = Export(&::GetVolumeNameForVolumeMountPointA);
+    kernel.functions["GetVolumeNameForVolumeMountPointW"] = Export(&::GetVolumeNameForVolumeMountPointW);
 
     // In every NT process from its start, never loaded by name.
     Module& ntdll = modules["NTDLL.DLL"];
@@ -144,6 +145,7 @@ void Workstation::AddSystemModules() {
     psapi.functions["EnumProcesses"] = Export(&::EnumProcesses);
     psapi.functions["EnumProcessModules"] = Export(&::EnumProcessModules);
     psapi.functions["GetModuleFileNameExA"] = Export(&::GetModuleFileNameExA);
+    psapi.functions["GetModuleFileNameExW"] = Export(&::GetModuleFileNameExW);
     psapi.functions["GetModuleBaseNameA"] = Export(&::GetModuleBaseNameA);
 
     Module& vdmdbg = modules["VDMDBG.DLL"];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "sim/code_page.h"
 #include "sim/path_text.h"
 
 namespace sim {
@@ -177,7 +178,45 @@ FileNode* Workstation::MakeDirs(const std::string& absolutePath) {
     return node;
 }
 
-std::string_view Workstation::SeenPath(std::string_view path, std::string* storage) const {
+namespace {
+
+// Where a path that no call can reach leads: no name holds "<".
+const char kUnreachable[] = "C:\\<no call reaches this path>";
+
+// CON, PRN, AUX, NUL, COM1 to COM9 and LPT1 to LPT9, with any extension and
+// blanks before it: Windows' path rules take such a last name for the device.
+bool IsDosDeviceName(std::string_view name) {
+    size_t dot = name.find('.');
+    std::string_view base = name.substr(0, dot);
+    while (!base.empty() && base.back() == ' ') base.remove_suffix(1);
+    auto is = [&](const char* device) { return NoCaseEqual(base, device); };
+    if (is("CON") || is("PRN") || is("AUX") || is("NUL")) return true;
+    if (base.size() == 4 && (NoCaseEqual(base.substr(0, 3), "COM") || NoCaseEqual(base.substr(0, 3), "LPT")))
+        return base[3] >= '1' && base[3] <= '9';
+    return false;
+}
+
+}  // namespace
+
+// Win32's rules for a path that is not "\\?\": its last name loses its
+// trailing dots and blanks, and a device's name is the device.
+std::string_view Workstation::Win32Rules(std::string_view path, std::string* storage) const {
+    size_t cut = path.find_last_of("\\/");
+    std::string_view last = cut == std::string_view::npos ? path : path.substr(cut + 1);
+    if (IsDosDeviceName(last) && !(path.size() >= 4 && path.substr(0, 4) == "\\\\.\\")) {
+        std::string device = "\\\\.\\NUL";
+        *storage = device;
+        return *storage;
+    }
+    if (last.empty() || last == "." || last == ".." || (last.back() != '.' && last.back() != ' ')) return path;
+    size_t keep = path.size();
+    while (keep > path.size() - last.size() && (path[keep - 1] == '.' || path[keep - 1] == ' ')) --keep;
+    std::string trimmed(path.substr(0, keep));
+    *storage = trimmed;
+    return *storage;
+}
+
+std::string_view Workstation::Redirected(std::string_view path, std::string* storage) const {
     if (!wow64 || !fsRedirected) return path;
     std::string full = Absolute(path);
     std::string system = windowsDirectory + "\\System32";
@@ -186,6 +225,30 @@ std::string_view Workstation::SeenPath(std::string_view path, std::string* stora
     if (full.size() > system.size() && full[system.size()] != '\\') return path;
     *storage = windowsDirectory + "\\SysWOW64" + full.substr(system.size());
     return *storage;
+}
+
+std::string_view Workstation::SeenPath(std::string_view path, std::string* storage) const {
+    // The ANSI calls take no path of MAX_PATH characters or more.
+    if (path.size() >= MAX_PATH) return kUnreachable;
+    return Redirected(Win32Rules(Utf8OfAnsi(path, storage), storage), storage);
+}
+
+std::string_view Workstation::SeenWidePath(const WCHAR* path, std::string* storage) const {
+    size_t length = 0;
+    while (path[length]) ++length;
+    bool verbatim = length >= 4 && path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\';
+    // The system's own limit; without "\\?\" the old one.
+    if (length > 32767 || (!verbatim && length >= MAX_PATH)) return kUnreachable;
+    storage->clear();
+    size_t skip = verbatim ? 4 : 0;
+    // "\\?\UNC\server\share" is another machine's share.
+    if (verbatim && length >= 8 && path[4] == 'U' && path[5] == 'N' && path[6] == 'C' && path[7] == '\\') {
+        storage->append("\\\\");
+        skip = 8;
+    }
+    AppendUtf8(path + skip, length - skip, storage);
+    if (verbatim) return Redirected(*storage, storage);
+    return Redirected(Win32Rules(*storage, storage), storage);
 }
 
 std::string Workstation::PathOf(const FileNode* node) const {

@@ -3,6 +3,7 @@
 // names, and VDMDBG.DLL's 16-bit task list.
 #include <string.h>
 
+#include "sim/code_page.h"
 #include "sim/workstation.h"
 
 using sim::Current;
@@ -221,7 +222,22 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DW
         SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return 0;
     }
-    return CopyName(target->exePath, name, size);
+    // The ANSI name as Windows' ANSI calls give it: best fit, "?" for the rest.
+    return CopyName(sim::AnsiOf(target->exePath, true, nullptr), name, size);
+}
+
+// The image's name in UTF-16, cut to fit and always terminated; the count
+// of units copied.
+DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, WCHAR* name, DWORD size) {
+    SIM_FAILABLE(0);
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, &error);
+    if (!target || (module && module != kExeModule) || !name || size == 0) {
+        SetLastError(error ? error : ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return static_cast<DWORD>(sim::Utf16Into(target->exePath, name, size));
 }
 
 DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {

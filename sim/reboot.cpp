@@ -10,11 +10,14 @@
 
 using sim::Current;
 
-BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags) {
-    SIM_FAILABLE(FALSE);
+namespace {
+
+// MoveFileExA's and MoveFileExW's work once both paths are model paths (the
+// new one empty for none).
+BOOL MoveFileExAt(std::string_view existing, std::string_view newPath, bool hasNewPath, DWORD flags) {
     DWORD error = 0;
     sim::Workstation& ws = Current();
-    if (!existing || !existing[0]) {
+    if (existing.empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -36,22 +39,41 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags) {
         }
         // Kept under the names the boot sees, which on 64-bit Windows are
         // the ones the calling thread reaches.
-        std::string redirectedFrom, redirectedTo;
         sim::PendingMove move;
-        move.from = ws.Absolute(ws.SeenPath(existing, &redirectedFrom));
-        move.to = newPath && newPath[0] ? ws.Absolute(ws.SeenPath(newPath, &redirectedTo)) : std::string();
+        move.from = ws.Absolute(existing);
+        move.to = hasNewPath && !newPath.empty() ? ws.Absolute(newPath) : std::string();
         move.replace = (flags & MOVEFILE_REPLACE_EXISTING) != 0;
         ws.pendingMoves.push_back(move);
         SetLastError(0);
         return TRUE;
     }
-    if (!newPath) {
+    if (!hasNewPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     error = sim::MoveNow(ws, existing, newPath, (flags & MOVEFILE_REPLACE_EXISTING) != 0);
     SetLastError(error);
     return error ? FALSE : TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newPath, DWORD flags) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    std::string seenFrom, seenTo;
+    std::string_view from = existing && existing[0] ? ws.SeenPath(existing, &seenFrom) : std::string_view();
+    std::string_view to = newPath ? ws.SeenPath(newPath, &seenTo) : std::string_view();
+    return MoveFileExAt(from, to, newPath != nullptr, flags);
+}
+
+BOOL WINAPI MoveFileExW(const WCHAR* existing, const WCHAR* newPath, DWORD flags) {
+    SIM_FAILABLE(FALSE);
+    sim::Workstation& ws = Current();
+    std::string seenFrom, seenTo;
+    std::string_view from = existing && existing[0] ? ws.SeenWidePath(existing, &seenFrom) : std::string_view();
+    std::string_view to = newPath ? ws.SeenWidePath(newPath, &seenTo) : std::string_view();
+    return MoveFileExAt(from, to, newPath != nullptr, flags);
 }
 
 namespace sim {

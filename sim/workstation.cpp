@@ -244,11 +244,17 @@ void Workstation::ReuseProcessId(DWORD pid, Process newcomer) {
     AddProcess(newcomer);
 }
 
-Workstation& Workstation::OutsideCodePage(const std::string& path, bool withShortName) {
+Workstation& Workstation::NoShortName(const std::string& path) {
     FileNode* node = Find(path);
-    if (!node) throw std::logic_error("OutsideCodePage: no such file " + path);
-    node->outsideCodePage = true;
-    node->noShortName = !withShortName;
+    if (!node) throw std::logic_error("NoShortName: no such file " + path);
+    node->noShortName = true;
+    return *this;
+}
+
+Workstation& Workstation::NoShortNames(char letter) {
+    auto drive = drives.find(Upper(letter));
+    if (drive == drives.end()) throw std::logic_error("NoShortNames: no drive");
+    drive->second.shortNames = false;
     return *this;
 }
 

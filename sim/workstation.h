@@ -74,9 +74,6 @@ struct FileNode {
     DWORD attributes = FILE_ATTRIBUTE_ARCHIVE;
     std::vector<uint8_t> data;
     bool unlistable = false;  // FindFirstFileA inside it is refused
-    // Its long name (UTF-8 here) has letters the ANSI code page lacks: the
-    // ANSI listing shows a "?" for each, a name no ANSI call can open.
-    bool outsideCodePage = false;
     bool noShortName = false;  // the volume made no 8.3 name for it
     // A folder link (a junction, or a Unix link under Wine): every path
     // through it reaches this folder instead. It must outlive the link.
@@ -110,6 +107,9 @@ struct Drive {
     // give the same indexes, as a cloned disk does.
     DWORD nextFileIndex = 16;
     bool persistentAcls = true;  // false: FAT, which keeps no owner or access list
+    // false: the volume makes no 8.3 names, as every volume but the system
+    // one from Windows 8 on.
+    bool shortNames = true;
     // false: a volume reached only through a mount point, keyed by a digit
     // rather than a letter, and missing from GetLogicalDriveStringsA.
     bool hasLetter = true;
@@ -295,9 +295,11 @@ struct HandleEntry {
     const std::string* service = nullptr;  // Service: name in the service table
     // Search: what comes next ("." and ".." first), the last name handed out,
     // and the one name asked for when the pattern is not a wildcard.
+    // Names are UTF-8 here, up to three bytes for each of a name's 255 units.
     int stage = 0;
-    char lastName[MAX_PATH] = {0};
-    char onlyName[MAX_PATH] = {0};
+    char lastName[800] = {0};
+    char onlyName[800] = {0};
+    bool shortNames = true;  // Search: the volume makes 8.3 names
     // Snapshot: the processes running when it was taken.
     std::vector<DWORD> snapshotPids;
     // Device: its index in Scanner::opens, and its request still pending.
@@ -378,9 +380,12 @@ public:
     // The process running with that id ends, and `newcomer` starts with the
     // same id, as Windows hands out a free id again. For OnCall actions.
     void ReuseProcessId(DWORD pid, Process newcomer);
-    // The file or folder's name has letters outside the ANSI code page; with
-    // or without an 8.3 name beside it.
-    Workstation& OutsideCodePage(const std::string& path, bool withShortName = true);
+    // Names are UTF-8, as Windows' are UTF-16: one with letters the ANSI code
+    // page lacks comes out of the ANSI listing with "?" or a near letter for
+    // them. This one has no 8.3 name beside it (without one, it has).
+    Workstation& NoShortName(const std::string& path);
+    // The volume makes no 8.3 names at all.
+    Workstation& NoShortNames(char letter);
     Workstation& RegString(HKEY root, const std::string& key, const std::string& value,
                            const std::string& text, DWORD type = REG_SZ);
     Workstation& RegData(HKEY root, const std::string& key, const std::string& value, DWORD type,
@@ -420,10 +425,20 @@ public:
     // The same, and the folder link that the last name of the path is, or
     // nullptr when it is none.
     FileNode* Find(std::string_view path, const FileNode** lastLink);
-    // The path that a call of the tool's reaches: on 64-bit Windows, while
-    // its thread's redirection is on, System32 is SysWOW64. The path itself
-    // otherwise, without a copy; `storage` holds a rewritten one.
+    // The path that an ANSI call of the tool's reaches: its text turned from
+    // the ANSI code page into the model's UTF-8, then Win32's rules (the last
+    // name loses its trailing dots and blanks, a device's name such as
+    // "nul.exe" is the device "\\.\NUL"); none of MAX_PATH characters or
+    // more reaches anything. On 64-bit Windows, while the thread's
+    // redirection is on, System32 is SysWOW64. The path itself where nothing
+    // changes, without a copy; `storage` holds a rewritten one.
     std::string_view SeenPath(std::string_view path, std::string* storage) const;
+    // The same for a wide call: a "\\?\" path is taken as it is, up to
+    // 32,767 characters, with neither of Win32's rules; another one as an
+    // ANSI call's.
+    std::string_view SeenWidePath(const WCHAR* path, std::string* storage) const;
+    std::string_view Win32Rules(std::string_view path, std::string* storage) const;
+    std::string_view Redirected(std::string_view path, std::string* storage) const;
     bool Exists(std::string_view path) { return Find(path) != nullptr; }
     std::string Read(std::string_view path);  // bytes of a file, "" when absent
     RegKey* FindKey(HKEY root, std::string_view path);
@@ -523,6 +538,9 @@ public:
     Process* FindProcess(DWORD pid);
     // The process a handle was opened on, while it runs; nullptr once it ended.
     Process* FindProcessBySerial(uint64_t serial);
+    // What an open of a name that Win32's rules take for the NUL device
+    // reaches: nothing to read, in no folder.
+    FileNode nullDevice;
     // Every path through a remote link that a call of the tool's resolved:
     // each would have reached another machine.
     std::vector<std::string> remoteReached;

@@ -68,19 +68,18 @@ int KnowsReparsePoints() {
     return info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5 ? 1 : 0;
 }
 
-HANDLE OpenFileToDelete(const char* path, DWORD* error) {
+HANDLE OpenFileToDelete(const FilePath& path, DWORD* error) {
     DWORD flags = KnowsReparsePoints() ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ, nullptr, OPEN_EXISTING, flags, nullptr);
+    HANDLE file = OpenFilePath(path, GENERIC_READ | DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ, flags);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
     return file;
 }
 
-HANDLE OpenFileToInspect(const char* path, DWORD* error) {
+HANDLE OpenFileToInspect(const FilePath& path, DWORD* error) {
     DWORD flags = KnowsReparsePoints() ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, flags,
-                              nullptr);
+    HANDLE file = OpenFilePath(path, GENERIC_READ | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, flags);
     if (file == INVALID_HANDLE_VALUE) *error = GetLastError();
     return file;
 }

@@ -8,6 +8,7 @@
 #define KURRELFIX_SUPPORT_HANDLE_DELETE_H
 
 #include "platform/platform.h"
+#include "support/file_path.h"
 
 // Opens the file to delete it: for reading (the caller reads it again), for
 // its attributes and for deletion, letting others only read it meanwhile, so
@@ -15,13 +16,13 @@
 // 2000 on, a reparse point at the last name is opened itself, not followed
 // (Windows NT 4.0 knows none, and refuses the flag). INVALID_HANDLE_VALUE
 // with the error when it cannot be opened so.
-HANDLE OpenFileToDelete(const char* path, DWORD* error);
+HANDLE OpenFileToDelete(const FilePath& path, DWORD* error);
 
 // Opens the file only to read it and to read and change its attributes, as
 // a file in use still lets anyone do who may read it (its holder refused
 // others the deletion only), without following a reparse point at its
 // name either.
-HANDLE OpenFileToInspect(const char* path, DWORD* error);
+HANDLE OpenFileToInspect(const FilePath& path, DWORD* error);
 
 // Sets the file's attributes through the handle (0 becomes
 // FILE_ATTRIBUTE_NORMAL, since 0 means "leave them"). 1, or 0 with a Win32 error.

@@ -118,3 +118,19 @@ int AddFileToAutomaticRenameList(const char* existingPath, const char* newPath) 
     if (IsAdmin()) return ScheduleAsAdmin(existingPath, newPath);
     return ScheduleThroughSentrel(existingPath, newPath);
 }
+
+int AddFileToAutomaticDeleteListWide(const WCHAR* existingPath) {
+    Info("[VTSU - AddFileToAutomaticRenameList]: System is NT.\n");
+    if (!IsAdmin()) {
+        Info("[VTSU - AddFileToAutomaticRenameList]: User is not admin.\n");
+        Error("[VTSU - AddFileToAutomaticRenameList]: No admin rights, no SL -> No renaming at reboot.\n");
+        return 0;
+    }
+    Info("[VTSU - AddFileToAutomaticRenameList]: User is admin.\n");
+    if (MoveFileExW(existingPath, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        Info("[VTSU - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
+        return 1;
+    }
+    Error("[VTSU - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
+    return 0;
+}

@@ -144,43 +144,45 @@ ReplaceResult ReplaceFile(const char* directory, const char* name, const char* n
 
 // A file held now goes at the boot, by its path: only when nobody but
 // administrators can make that path lead elsewhere before then.
-static ReplaceResult ScheduleMatched(const char* source) {
+static ReplaceResult ScheduleMatched(const FilePath& source) {
     char folder[MAX_PATH];
     DWORD error = 0;
     if (const char* why = WhyBootPathUnsafe(source, folder, sizeof(folder), &error)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                 "File %s is not left for the next boot: folder %s %s, error=%ld\n", Escaped(source).text,
+                 "File %s is not left for the next boot: folder %s %s, error=%ld\n", Escaped(source.shown).text,
                  Escaped(folder).text, why, (long)error);
-        Error("[VTSU - ReplaceFile]: File cannot be deleted during reboot (%s).\n", source);
+        Error("[VTSU - ReplaceFile]: File cannot be deleted during reboot (%s).\n", source.shown);
         return ReplaceFailed;
     }
-    if (AddFileToAutomaticRenameList(source, nullptr)) {
-        Info("[VTSU - ReplaceFile]: File will be deleted during reboot (%s).\n", source);
+    int scheduled = source.wide ? AddFileToAutomaticDeleteListWide(source.wide)
+                                : AddFileToAutomaticRenameList(source.ansi, nullptr);
+    if (scheduled) {
+        Info("[VTSU - ReplaceFile]: File will be deleted during reboot (%s).\n", source.shown);
         return ReplaceScheduled;
     }
-    Error("[VTSU - ReplaceFile]: File cannot be deleted during reboot (%s).\n", source);
+    Error("[VTSU - ReplaceFile]: File cannot be deleted during reboot (%s).\n", source.shown);
     return ReplaceFailed;
 }
 
 // The handle is on the file that matched, and the file still matches.
-static int IsTheMatchedFile(HANDLE file, const char* source, const MatchedFile* matched, DWORD* attributes) {
+static int IsTheMatchedFile(HANDLE file, const char* shown, const MatchedFile* matched, DWORD* attributes) {
     FileIdentity identity;
     DWORD error = 0;
     if (!matched->identified || !ReadFileIdentity(file, &identity, attributes, &error)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceError,
                  "File %s cannot be told to be the file that matched, error=%ld: it is left alone\n",
-                 Escaped(source).text, (long)(matched->identified ? error : ERROR_INVALID_HANDLE));
+                 Escaped(shown).text, (long)(matched->identified ? error : ERROR_INVALID_HANDLE));
         return 0;
     }
     if (!SameFileIdentity(identity, matched->identity)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceError,
                  "File %s is not the file that matched (another file is at its path now): it is left alone\n",
-                 Escaped(source).text);
+                 Escaped(shown).text);
         return 0;
     }
     if (!matched->stillMatches(file)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceError,
-                 "File %s no longer matches (its contents changed): it is left alone\n", Escaped(source).text);
+                 "File %s no longer matches (its contents changed): it is left alone\n", Escaped(shown).text);
         return 0;
     }
     return 1;
@@ -188,85 +190,86 @@ static int IsTheMatchedFile(HANDLE file, const char* source, const MatchedFile* 
 
 // No delete takes a read-only file, not even the boot's: the attribute goes
 // first, through the handle that was checked.
-static void ClearReadOnly(HANDLE file, const char* source, DWORD attributes, int* readOnlyStays) {
+static void ClearReadOnly(HANDLE file, const char* shown, DWORD attributes, int* readOnlyStays) {
     if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
     DWORD error = 0;
     if (SetAttributesOfOpenFile(file, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY), &error)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Cleared the read-only attribute of \"%s\"\n",
-                 Escaped(source).text);
+                 Escaped(shown).text);
     } else {
         TraceMsg(TraceModule, TraceAllTypes, TraceError, "Cannot clear the read-only attribute of \"%s\", error=%ld\n",
-                 Escaped(source).text, (long)error);
+                 Escaped(shown).text, (long)error);
         *readOnlyStays = 1;
     }
 }
 
 // A file in use cannot be opened to be deleted, but it can still be opened
-// to be looked at and to have its attributes changed, which sharing does not
-// govern: it goes to the boot only as the file that matched, and not
-// read-only. One that cannot be opened even so goes on its path alone.
-static ReplaceResult ScheduleHeld(const char* source, const MatchedFile* matched, int* readOnlyStays) {
+// to be looked at and to have its attributes changed by anyone who may read
+// it: it goes to the boot only as the file that matched, and not read-only.
+// One that cannot be opened even so goes on its path alone.
+static ReplaceResult ScheduleHeld(const FilePath& source, const MatchedFile* matched, int* readOnlyStays) {
     DWORD error = 0;
     HANDLE file = OpenFileToInspect(source, &error);
     if (file != INVALID_HANDLE_VALUE) {
         DWORD attributes = 0;
-        if (!IsTheMatchedFile(file, source, matched, &attributes)) {
+        if (!IsTheMatchedFile(file, source.shown, matched, &attributes)) {
             CloseHandle(file);
             return ReplaceFailed;
         }
-        ClearReadOnly(file, source, attributes, readOnlyStays);
+        ClearReadOnly(file, source.shown, attributes, readOnlyStays);
         CloseHandle(file);
     }
     return ScheduleMatched(source);
 }
 
-static ReplaceResult DeleteMatchedNT(const char* source, const MatchedFile* matched, int* readOnlyStays) {
-    Info("[VTSU - ReplaceFile]: Delete operation (%s).\n", source);
-    if (!FileExist(source)) {
-        Error("[VTSU - ReplaceFile]: Src file does not exist (%s).\n", source);
+static ReplaceResult DeleteMatchedNT(const FilePath& source, const MatchedFile* matched, int* readOnlyStays) {
+    Info("[VTSU - ReplaceFile]: Delete operation (%s).\n", source.shown);
+    if (!FileExistAt(source)) {
+        Error("[VTSU - ReplaceFile]: Src file does not exist (%s).\n", source.shown);
         return ReplaceNothingToDo;
     }
-    Info("[VTSU - ReplaceFile]: Src file exists (%s).\n", source);
+    Info("[VTSU - ReplaceFile]: Src file exists (%s).\n", source.shown);
     DWORD error = 0;
     HANDLE file = OpenFileToDelete(source, &error);
     if (file == INVALID_HANDLE_VALUE) {
         // In use without delete sharing, or refused: the boot may do it.
-        Error("[VTSU - ReplaceFile]: Failed to delete the file (%s).\n", source);
+        Error("[VTSU - ReplaceFile]: Failed to delete the file (%s).\n", source.shown);
         if (!IsHeldFileError(error)) {
-            Error("[VTSU - ReplaceFile]: File not found or it is a directory (%s).\n", source);
+            Error("[VTSU - ReplaceFile]: File not found or it is a directory (%s).\n", source.shown);
             return ReplaceNothingToDo;
         }
         return ScheduleHeld(source, matched, readOnlyStays);
     }
     DWORD attributes = 0;
-    if (!IsTheMatchedFile(file, source, matched, &attributes)) {
+    if (!IsTheMatchedFile(file, source.shown, matched, &attributes)) {
         CloseHandle(file);
         return ReplaceFailed;
     }
-    ClearReadOnly(file, source, attributes, readOnlyStays);
+    ClearReadOnly(file, source.shown, attributes, readOnlyStays);
     int deleted = DeleteOpenFile(file, &error);
     // The deletion is carried out as the handle closes.
     CloseHandle(file);
     if (deleted) {
-        Info("[VTSU - ReplaceFile]: File was deleted (%s).\n", source);
+        Info("[VTSU - ReplaceFile]: File was deleted (%s).\n", source.shown);
         return ReplaceDone;
     }
-    Error("[VTSU - ReplaceFile]: Failed to delete the file (%s).\n", source);
+    Error("[VTSU - ReplaceFile]: Failed to delete the file (%s).\n", source.shown);
     if (!IsHeldFileError(error)) {
-        Error("[VTSU - ReplaceFile]: File not found or it is a directory (%s).\n", source);
+        Error("[VTSU - ReplaceFile]: File not found or it is a directory (%s).\n", source.shown);
         return ReplaceNothingToDo;
     }
     // A running program's image: checked already, its path goes to the boot.
     return ScheduleMatched(source);
 }
 
-ReplaceResult ReplaceMatchedFile(const char* path, const MatchedFile* matched, int* readOnlyStays) {
+ReplaceResult ReplaceMatchedFile(const FilePath& path, const MatchedFile* matched, int* readOnlyStays) {
     *readOnlyStays = 0;
-    if (!IsWindowsNT()) return ReplaceFile("", path, nullptr);
+    if (!IsWindowsNT()) return ReplaceFile("", path.ansi, nullptr);
+    if (path.wide) return DeleteMatchedNT(path, matched, readOnlyStays);
     char source[PathBufferSize];
-    if (!Compose("", path, source)) {
-        Error("[VTSU - ReplaceFile]: Path is too long (%s).\n", path);
+    if (!Compose("", path.ansi, source)) {
+        Error("[VTSU - ReplaceFile]: Path is too long (%s).\n", path.ansi);
         return ReplaceFailed;
     }
-    return DeleteMatchedNT(source, matched, readOnlyStays);
+    return DeleteMatchedNT(AnsiFilePath(source), matched, readOnlyStays);
 }

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "support/file_identity.h"
+#include "support/file_path.h"
 
 // The Windows headers make ReplaceFile a macro for their ReplaceFileA. Left
 // alone, this function would be compiled under that name wherever a file
@@ -49,6 +50,8 @@ struct MatchedFile {
 // is set when a read-only attribute could not be cleared, so that even a
 // deletion at the boot would be refused. Windows 9x has no links: there
 // the path is deleted as ReplaceFile deletes it.
-ReplaceResult ReplaceMatchedFile(const char* path, const MatchedFile* matched, int* readOnlyStays);
+// A file that only its wide path reaches (NT) goes the same way by the wide
+// calls, its lines naming it as `shown`.
+ReplaceResult ReplaceMatchedFile(const FilePath& path, const MatchedFile* matched, int* readOnlyStays);
 
 #endif

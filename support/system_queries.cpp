@@ -126,6 +126,21 @@ int IsServiceRunning(const char* serviceName) {
     return running;
 }
 
+int FileExistAt(const FilePath& path) {
+    if (!path.wide) return FileExist(path.ansi);
+    HANDLE file = CreateFileW(path.wide, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - FileExist]: File %s exists.\n",
+                 Escaped(path.shown).text);
+        CloseHandle(file);
+        return 1;
+    }
+    TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "[VTSU - FileExist]: File %s does not exist.\n",
+             Escaped(path.shown).text);
+    return 0;
+}
+
 int FileExist(const char* path) {
     FILE* file = CrtFopen(path, "r");
     if (file) {

@@ -4,6 +4,7 @@
 #define KURRELFIX_SUPPORT_SYSTEM_QUERIES_H
 
 #include "platform/platform.h"
+#include "support/file_path.h"
 
 // 0 other (or the query failed), 1 Windows 9x, 2 Windows NT.
 typedef int OsFamily;
@@ -17,6 +18,9 @@ int IsAdmin();
 int SetPrivilege(HANDLE token, const char* privilegeName, int enable);
 int IsServiceRunning(const char* serviceName);
 int FileExist(const char* path);
+// FileExist for a file by its ANSI path, or (NT) by its wide one: opened for
+// reading as the runtime's fopen opens it, with the same lines.
+int FileExistAt(const FilePath& path);
 
 // Status codes of ReadRegistryPath.
 const int RegistryPathRead = 0;

@@ -12,6 +12,7 @@
 #include "cleanup/disk_sweep.h"
 #include "cleanup/signature_matcher.h"
 #include "samples/worm_sample.h"
+#include "sim/code_page.h"
 #include "tests/fresh_process.h"
 #include "tests/test_support.h"
 #include "trace/trace_log.h"
@@ -22,6 +23,7 @@ struct Seen {
     std::string path;
     int isDirectory;
     std::string name;  // cFileName of the find data handed over
+    std::string wide = "";  // the wide path handed over (as UTF-8), or ""
     bool operator==(const Seen& other) const {
         return path == other.path && isDirectory == other.isDirectory;
     }
@@ -32,8 +34,14 @@ std::vector<Seen> g_seen;
 std::string g_stopPath;
 int g_stopValue = 0;
 
-int Record(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory) {
-    g_seen.push_back(Seen{path, isDirectory, findData->cFileName});
+int Record(const char* path, const WIN32_FIND_DATAA* findData, int isDirectory, const WCHAR* widePath) {
+    std::string wide;
+    if (widePath) {
+        size_t length = 0;
+        while (widePath[length]) ++length;
+        wide = sim::Utf8(std::u16string(reinterpret_cast<const char16_t*>(widePath), length));
+    }
+    g_seen.push_back(Seen{path, isDirectory, findData->cFileName, wide});
     return g_stopPath == path ? g_stopValue : 0;
 }
 
@@ -77,7 +85,7 @@ TEST_F(DiskSweep, WalksTheOneFixedDiskAndNeverEntersOtherDrives) {
                                   {"C:\\WINDOWS\\win.ini", 0, ""}};
     EXPECT_EQ(g_seen, expected);
     // One listing per folder of C: (root, Tools, WINDOWS) and none elsewhere.
-    EXPECT_EQ(ws.Calls("FindFirstFileA"), 3);
+    EXPECT_EQ(ws.Calls("FindFirstFileW"), 3);
     EXPECT_EQ(ws.Calls("FindClose"), 3);
     EXPECT_EQ(ws.Calls("GetDriveTypeA"), 5);
 }
@@ -101,8 +109,8 @@ TEST_F(DiskSweep, FolderWithOnlyDotEntriesGivesNoCallback) {
 
     EXPECT_TRUE(g_seen.empty());
     // "." and ".." were listed (the first search and one more), then the end.
-    EXPECT_EQ(ws.Calls("FindFirstFileA"), 1);
-    EXPECT_EQ(ws.Calls("FindNextFileA"), 2);
+    EXPECT_EQ(ws.Calls("FindFirstFileW"), 1);
+    EXPECT_EQ(ws.Calls("FindNextFileW"), 2);
     EXPECT_EQ(ws.Calls("FindClose"), 1);
 }
 
@@ -137,7 +145,7 @@ TEST_F(DiskSweep, WalkWithoutCallbackOnlyDescends) {
 
     EXPECT_EQ(WalkDirectory("E:\\", nullptr), 0);
 
-    EXPECT_EQ(ws.Calls("FindFirstFileA"), 5);  // E:\, a, b, c, x
+    EXPECT_EQ(ws.Calls("FindFirstFileW"), 5);  // E:\, a, b, c, x
     EXPECT_EQ(ws.Calls("FindClose"), 5);
 }
 
@@ -165,7 +173,7 @@ TEST_P(DiskSweepStop, StopValueEndsTheWalkTheSweepAndEveryLaterDrive) {
 
     EXPECT_EQ(Paths(), GetParam().seen);
     // Every listing that was opened was closed on the way out.
-    EXPECT_EQ(ws.Calls("FindClose"), ws.Calls("FindFirstFileA"));
+    EXPECT_EQ(ws.Calls("FindClose"), ws.Calls("FindFirstFileW"));
 
     g_seen.clear();
     EXPECT_EQ(WalkDirectory("C:\\", Record), 7);
@@ -195,8 +203,11 @@ TEST_F(DiskSweep, UnlistableFolderIsPassedOver) {
 }
 
 struct AllocationCase {
-    // Allocations before the one that fails: the root's level buffer, then
-    // the table of walked folders, then one level buffer per folder.
+    const char* name;
+    bool nt;
+    // Allocations before the one that fails. Windows 9x: the root's level
+    // buffer, then one level buffer per folder. NT: the walk's buffers, once
+    // for the run.
     int callsToSkip;
     std::vector<std::string> seen;
 };
@@ -204,32 +215,42 @@ struct AllocationCase {
 class DiskSweepAllocation : public DiskSweep,
                             public ::testing::WithParamInterface<AllocationCase> {};
 
-TEST_P(DiskSweepAllocation, FailedLevelBufferEndsTheWholeSweepWithOne) {
+TEST_P(DiskSweepAllocation, FailedBufferEndsTheWholeSweepWithOne) {
     sim::Workstation ws;
+    if (!GetParam().nt) ws.Win9x();
     ws.AddDrive('E', DRIVE_FIXED)
         .File("E:\\e.txt", "e")
         .File("C:\\Tools\\Sub\\s.txt", "s")
         .File("C:\\Tools\\t.txt", "t");
     ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, GetParam().callsToSkip);
 
-    EXPECT_EQ(SweepFixedDisks(Record), 1);
+    std::string log = RunLogged(ws, TraceError, [&] { EXPECT_EQ(SweepFixedDisks(Record), 1); });
 
     EXPECT_EQ(Paths(), GetParam().seen);
-    EXPECT_EQ(ws.Calls("FindClose"), ws.Calls("FindFirstFileA"));
+    EXPECT_EQ(ws.Calls("FindClose"), ws.Calls("FindFirstFileA") + ws.Calls("FindFirstFileW"));
+    // Never a silent end: the sweep's end says it could not go on.
+    EXPECT_NE(log, "");
+    EXPECT_EQ(g_removalOutcome.failureCount, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, DiskSweepAllocation,
-                         ::testing::Values(AllocationCase{0, {}},
-                                           AllocationCase{2, {"C:\\Tools"}},
-                                           AllocationCase{3, {"C:\\Tools", "C:\\Tools\\Sub"}}));
+                         ::testing::Values(AllocationCase{"Win9xRoot", false, 0, {}},
+                                           AllocationCase{"Win9xFolder", false, 1, {"C:\\Tools"}},
+                                           AllocationCase{"Win9xDeeper", false, 2, {"C:\\Tools", "C:\\Tools\\Sub"}},
+                                           AllocationCase{"NtPath", true, 0, {}},
+                                           AllocationCase{"NtShownPath", true, 1, {}},
+                                           AllocationCase{"NtLevels", true, 2, {}}),
+                         [](const ::testing::TestParamInfo<AllocationCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
-// The ANSI calls take no path of MAX_PATH (260) characters or more: a file
-// whose path is that long could never be opened, and a folder whose listing
-// pattern is could never be listed. Each is reported at level 1 and counts a
-// failure, since either may hold the worm; what fits is walked as usual.
-TEST_F(DiskSweep, PathsTooLongForTheAnsiCallsAreFailures) {
-    sim::Workstation ws;
-    ws.AddDrive('E', DRIVE_FIXED);
+// The ANSI calls take no path of MAX_PATH (260) characters or more. On
+// Windows 9x, a file whose path is that long could never be opened, and a
+// folder whose listing pattern is could never be listed: each is reported at
+// level 1 and counts a failure, since either may hold the worm. The NT
+// family walks by wide names as deep as the system allows: every entry is
+// reached, and a copy of the worm in it is removed.
+TEST_F(DiskSweep, PathsTooLongForTheAnsiCalls) {
     const std::string level(50, 'd');
     std::string deep = "E:";
     for (int depth = 0; depth < 4; ++depth) deep += "\\" + level;  // 206 characters
@@ -238,52 +259,106 @@ TEST_F(DiskSweep, PathsTooLongForTheAnsiCallsAreFailures) {
     const std::string fileTooLong = listable + "\\too long.exe";          // 265
     const std::string folderTooLong = listable + "\\deeper";              // 259, "\\*.*" does not fit
     const std::string inside = folderTooLong + "\\worm.exe";
-    ws.File(fits, "1").File(fileTooLong, "2").File(inside, "3");
+    for (bool nt : {false, true}) {
+        SCOPED_TRACE(nt ? "NT" : "Windows 9x");
+        sim::Workstation ws;
+        if (!nt) ws.Win9x();
+        ws.AddDrive('E', DRIVE_FIXED);
+        ws.File(fits, "1").File(fileTooLong, "2").FileBytes(inside, Worm());
+        g_seen.clear();
+        std::string log = RunLogged(ws, TraceError, [&] { EXPECT_EQ(WalkDirectory("E:\\", Record), 0); });
 
-    std::string log = RunLogged(ws, TraceError, [&] { EXPECT_EQ(WalkDirectory("E:\\", Record), 0); });
-
-    std::vector<std::string> paths = Paths();
-    EXPECT_NE(std::find(paths.begin(), paths.end(), fits), paths.end());
-    EXPECT_NE(std::find(paths.begin(), paths.end(), folderTooLong), paths.end());
-    EXPECT_EQ(std::find(paths.begin(), paths.end(), fileTooLong), paths.end());
-    EXPECT_EQ(std::find(paths.begin(), paths.end(), inside), paths.end());
-    std::vector<std::string> lines = Lines(log, "\r\n");
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"Cannot check file " + fileTooLong + ", error=206",
-                                               "Cannot look into folder " + folderTooLong + "\\, error=206"}))
-        << log;
-    EXPECT_EQ(g_removalOutcome.failureCount, 2);
+        std::vector<std::string> paths = Paths();
+        auto seen = [&](const std::string& path) { return std::find(paths.begin(), paths.end(), path) != paths.end(); };
+        EXPECT_TRUE(seen(fits));
+        EXPECT_TRUE(seen(folderTooLong));
+        EXPECT_EQ(seen(fileTooLong), nt);
+        EXPECT_EQ(seen(inside), nt);
+        std::vector<std::string> lines = Lines(log, "\r\n");
+        std::sort(lines.begin(), lines.end());
+        std::vector<std::string> expected;
+        if (!nt) expected = {"Cannot check file " + fileTooLong + ", error=206",
+                             "Cannot look into folder " + folderTooLong + "\\, error=206"};
+        EXPECT_EQ(lines, expected) << log;
+        EXPECT_EQ(g_removalOutcome.failureCount, nt ? 0 : 2);
+        if (!nt) continue;
+        // What the ANSI path reaches goes the ANSI way; what it does not, by
+        // the "\\?\" path.
+        for (const Seen& entry : g_seen) {
+            bool ansiReaches = entry.path.size() < MAX_PATH;
+            EXPECT_EQ(entry.wide, ansiReaches ? "" : "\\\\?\\" + entry.path) << entry.path;
+        }
+        StartFreshProcess();
+        std::string swept = RunLogged(ws, TraceInfo, [] { SweepFixedDisks(DeleteIfInfected); });
+        EXPECT_FALSE(ws.Exists(inside));
+        EXPECT_NE(swept.find("Deleting file \"" + inside + "\", result=1\r\n"), std::string::npos) << swept;
+        EXPECT_EQ(g_removalOutcome.failureCount, 0);
+    }
 }
 
-// A name with letters that the ANSI code page lacks comes out of the listing
-// with "?" for them, a name no ANSI call can open: the sweep reaches the
-// entry through its 8.3 name, and reports one that has none.
-TEST_F(DiskSweep, NamesOutsideTheCodePage) {
+// Names the ANSI code page cannot give as they are. The ANSI listing shows
+// "?" for a letter the code page lacks, a name no ANSI call can open; best
+// fit turns some into near letters (a fullwidth "ｋ" into "k"), another
+// name; and the ANSI calls' path rules drop a trailing dot or blank and take
+// a device's name ("nul.exe") for the device. On NT the wide walk reaches
+// each as itself and the log names it readably, each letter without an
+// exact form as the escape of its code point. Windows 9x reaches a name
+// with "?" through its 8.3 name, and reports one that has none.
+TEST_F(DiskSweep, NamesTheAnsiCallsCannotReach) {
     struct Case {
         const char* name;
-        bool folder;          // the worm sits in a folder so named, else it is so named
+        bool nt;
+        std::string named;     // the file, or the folder it sits in, in UTF-8
+        bool folder;
         bool withShortName;
         bool deleted;
+        std::string shown;     // the worm's path as the log names it, when deleted
         int failures;
-        std::string line;     // in the log at level 1, or none
+        std::string line;      // in the log at level 1 on Windows 9x, or none
     };
     const std::string cyrillic = "\xd0\xba\xd1\x83\xd1\x80\xd0\xb5\xd0\xbb\xd1\x8c";  // six letters
+    const std::string escaped = "<U+043A><U+0443><U+0440><U+0435><U+043B><U+044C>";
+    const std::string fullwidth = "\xef\xbd\x8burrel.exe";  // U+FF4B, "ｋurrel.exe"
     const Case cases[] = {
-        {"a file, reached by its 8.3 name", false, true, true, 0, ""},
-        {"a folder, walked by its 8.3 name", true, true, true, 0, ""},
-        {"a file without an 8.3 name", false, false, false, 1, "Cannot check file C:\\Docs\\??????.exe, error=123"},
-        {"a folder without an 8.3 name", true, false, false, 1, "Cannot look into folder C:\\Docs\\??????, error=123"},
+        {"NT: letters the code page lacks, with an 8.3 name", true, cyrillic + ".exe", false, true, true,
+         "C:\\Docs\\" + escaped + ".exe", 0, ""},
+        {"NT: a folder so named", true, cyrillic, true, true, true, "C:\\Docs\\" + escaped + "\\setup.exe", 0, ""},
+        {"NT: without an 8.3 name", true, cyrillic + ".exe", false, false, true, "C:\\Docs\\" + escaped + ".exe", 0, ""},
+        {"NT: a folder without an 8.3 name", true, cyrillic, true, false, true,
+         "C:\\Docs\\" + escaped + "\\setup.exe", 0, ""},
+        {"NT: a letter best fit would turn into another", true, fullwidth, false, false, true,
+         "C:\\Docs\\<U+FF4B>urrel.exe", 0, ""},
+        {"NT: a trailing dot", true, "x.exe.", false, true, true, "C:\\Docs\\x.exe.", 0, ""},
+        {"NT: a trailing blank", true, "x.exe ", false, true, true, "C:\\Docs\\x.exe ", 0, ""},
+        {"NT: a device's name", true, "nul.exe", false, true, true, "C:\\Docs\\nul.exe", 0, ""},
+        {"NT: a device's name with blanks", true, "com1 .txt", false, true, true, "C:\\Docs\\com1 .txt", 0, ""},
+        {"NT: a folder with a trailing dot", true, "dir.", true, true, true, "C:\\Docs\\dir.\\setup.exe", 0, ""},
+        {"9x: reached by its 8.3 name", false, cyrillic + ".exe", false, true, true, "", 0, ""},
+        {"9x: a folder, walked by its 8.3 name", false, cyrillic, true, true, true, "", 0, ""},
+        {"9x: a file without an 8.3 name", false, cyrillic + ".exe", false, false, false, "", 1,
+         "Cannot check file C:\\Docs\\??????.exe, error=123"},
+        {"9x: a folder without an 8.3 name", false, cyrillic, true, false, false, "", 1,
+         "Cannot look into folder C:\\Docs\\??????, error=123"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
-        std::string named = "C:\\Docs\\" + cyrillic + (c.folder ? "" : ".exe");
+        if (!c.nt) ws.Win9x();
+        std::string named = "C:\\Docs\\" + c.named;
         std::string worm = c.folder ? named + "\\setup.exe" : named;
-        ws.FileBytes(worm, Worm()).OutsideCodePage(named, c.withShortName);
-        std::string log = RunLogged(ws, TraceError, [] { SweepFixedDisks(DeleteIfInfected); });
+        ws.FileBytes(worm, Worm());
+        if (!c.withShortName) ws.NoShortName(named);
+        StartFreshProcess();
+        std::string log = RunLogged(ws, TraceInfo, [] { SweepFixedDisks(DeleteIfInfected); });
         EXPECT_EQ(ws.Exists(worm), !c.deleted);
         EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
-        EXPECT_EQ(log, c.line.empty() ? "" : c.line + "\r\n");
+        std::vector<std::string> lines = SweepLines(log);
+        if (c.nt) {
+            EXPECT_EQ(lines, (std::vector<std::string>{"Found infection \"" + c.shown + "\"",
+                                                       "Deleting file \"" + c.shown + "\", result=1"}));
+        } else if (!c.line.empty()) {
+            EXPECT_EQ(lines, std::vector<std::string>{c.line});
+        }
     }
 }
 
@@ -397,7 +472,7 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          // CreateFileA: C:\ (0), C:\A\ (1), C:\B\ (2), C:\B\Mnt\ (3)
          [](sim::Workstation& ws) {
              ws.LetterlessVolume('1', DRIVE_FIXED).File("1:\\m.txt", "m").Link("C:\\B\\Mnt", sim::LinkKind::MountPoint, "1:\\");
-             ws.FailCall("CreateFileA", ERROR_ACCESS_DENIED, 3);
+             ws.FailCall("CreateFileW", ERROR_ACCESS_DENIED, 3);
          },
          {"C:\\A", "C:\\A\\a.txt", "C:\\B", "C:\\B\\b.txt", "C:\\B\\Mnt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Cannot look into folder C:\\B\\Mnt\\, error=5\r\n", 0},
@@ -468,13 +543,19 @@ TEST_F(DiskSweep, PlacesTheSweepCannotLookAt) {
     const Case cases[] = {
         {"no drive list", [](sim::Workstation& ws) { ws.FailCall("GetLogicalDriveStringsA", ERROR_NOT_ENOUGH_MEMORY); },
          "Cannot read the list of drives, error=8", TraceError, 1},
-        {"a root that cannot be listed", [](sim::Workstation& ws) { ws.FailCall("FindFirstFileA", ERROR_ACCESS_DENIED); },
+        {"a root that cannot be listed", [](sim::Workstation& ws) { ws.FailCall("FindFirstFileW", ERROR_ACCESS_DENIED); },
          "Cannot look into folder C:\\, error=5", TraceError, 1},
-        {"a folder level without its buffer", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 2); },
+        {"the walk's buffers", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
+         "Cannot walk the drives, error=8", TraceError, 1},
+        {"a folder level without its buffer (Windows 9x)",
+         [](sim::Workstation& ws) { ws.Win9x().FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
          "Cannot look into folder C:\\Data\\, error=8", TraceError, 1},
-        {"no room to remember the folders walked", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 1); },
+        // After the walk's three buffers.
+        {"no room to remember the folders walked", [](sim::Workstation& ws) { ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 3); },
          "Cannot look into folder C:\\, error=8", TraceError, 1},
-        {"a listing cut short", [](sim::Workstation& ws) { ws.FailCall("FindNextFileA", ERROR_NOT_READY, 2); },
+        {"a listing cut short", [](sim::Workstation& ws) { ws.FailCall("FindNextFileW", ERROR_NOT_READY, 2); },
+         "Listing of folder C:\\Data\\ ended early, error=21", TraceError, 1},
+        {"a listing cut short (Windows 9x)", [](sim::Workstation& ws) { ws.Win9x().FailCall("FindNextFileA", ERROR_NOT_READY, 2); },
          "Listing of folder C:\\Data\\ ended early, error=21", TraceError, 1},
         {"a folder refused for lack of access", [](sim::Workstation& ws) { ws.Unlistable("C:\\Data\\Private"); },
          "Cannot look into folder C:\\Data\\Private\\, error=5", TraceInfo, 0},
@@ -545,7 +626,7 @@ TEST_P(DeleteIfInfectedCase, AccountsForEachDeletionResult) {
     std::string console;
     {
         ConsoleCapture capture;
-        returned = DeleteIfInfected(kWorm, &found, 0);
+        returned = DeleteIfInfected(kWorm, &found, 0, nullptr);
         console = capture.Text();
     }
     EndProcess();

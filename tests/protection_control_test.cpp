@@ -318,8 +318,10 @@ TEST(ProtectionControl, WholeRunsSwitchOffForTheSweepsAndBackOn) {
          },
          3},
         {"Ctrl+C during the sweep",
-         [](sim::Workstation& ws, const Family&) {
-             ws.OnCall("FindFirstFileA", 1, [&ws] { ws.RaiseCtrlEvent(CTRL_C_EVENT); });
+         [](sim::Workstation& ws, const Family& family) {
+             // NT lists by wide names.
+             ws.OnCall(family.platform == VER_PLATFORM_WIN32_NT ? "FindFirstFileW" : "FindFirstFileA", 1,
+                       [&ws] { ws.RaiseCtrlEvent(CTRL_C_EVENT); });
          },
          0},
     };

@@ -303,7 +303,9 @@ TEST(ReplaceFile, TooLongForItsBuffersIsRefused) {
         ReplaceResult result;
         std::string logStart;
     } cases[] = {
-        {"delete, fits", fits, nullptr, "", 1, R + "Delete operation (" + dir + fits + ").\r\n"},
+        // Composed whole, and then refused by the ANSI calls, which take no
+        // path of MAX_PATH characters or more: nothing to do, nothing cut.
+        {"delete, fits", fits, nullptr, "", 0, R + "Delete operation (" + dir + fits + ").\r\n"},
         {"delete, too long", tooLong, nullptr, "", 4, R + "Path is too long (" + dir + tooLong + ").\r\n"},
         {"rename, new name too long", "a.exe", "", tooLong, 4, R + "Path is too long (" + dir + tooLong + ").\r\n"},
         {"rename, name too long", tooLong, "", "b.exe", 4, R + "Path is too long (" + dir + tooLong + ").\r\n"},
@@ -317,8 +319,8 @@ TEST(ReplaceFile, TooLongForItsBuffersIsRefused) {
         EXPECT_EQ(log.substr(0, log.find('\n') + 1), c.logStart) << c.name;
         if (c.result == 4) {
             EXPECT_EQ(log, c.logStart) << c.name;  // the one line, and nothing done
-            EXPECT_EQ(ws.Read(dir + c.file), "worm") << c.name;
         }
+        EXPECT_EQ(ws.Read(dir + c.file), "worm") << c.name;
     }
 }
 

@@ -235,7 +235,8 @@ TEST_P(WholeRun, CtrlCDuringTheSweepDoesNotStopIt) {
     const char* late = "C:\\WINDOWS\\System32\\drivers\\kurrel.sys";
     ws.FileBytes(late, worm_sample::MakeSample(8192, SignatureTable[0].crc, 9));
     int deletedBeforeCtrlC = -1;
-    ws.OnCall("FindNextFileA", 3, [&] {
+    // NT lists by wide names.
+    ws.OnCall(family.nt ? "FindNextFileW" : "FindNextFileA", 3, [&] {
         deletedBeforeCtrlC = ws.Exists(kCopyInProgramFiles) ? 0 : 1;
         ws.RaiseCtrlEvent(CTRL_C_EVENT);
     });
