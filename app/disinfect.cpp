@@ -49,7 +49,7 @@ int Disinfect_Kurrel(int* resultSlot, DWORD reserved2, const char* wormName, DWO
     // Running copies go first: a worm that is running holds its file and
     // would write itself back while the disks are swept.
     printf("find and kill all Kurrel tasks in memory ... \n");
-    KillInfectedProcesses(IsInfectedCopy);
+    KillInfectedProcesses(IsInfectedCopyAt);
     printf("scan all hard disks and delete all Kurrel files, it will take a while ...\n");
     SweepFixedDisks(DeleteIfInfected);
 

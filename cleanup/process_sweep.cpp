@@ -8,6 +8,7 @@
 #include "cleanup/wow64_view.h"
 #include "support/system_library.h"
 #include "support/system_queries.h"
+#include "support/wide_names.h"
 #include "trace/log_text.h"
 #include "trace/trace_log.h"
 
@@ -16,6 +17,8 @@ KF_PROCESS_STATE InfectedProcessFileList InfectedProcessFiles;
 static const DWORD MaxProcessIds = 1024;
 static const DWORD MaxModules = 1024;
 static const char DebugPrivilege[] = "SeDebugPrivilege";
+static const WCHAR Verbatim[] = {'\\', '\\', '?', '\\'};
+static const DWORD VerbatimUnits = 4;
 
 ToolhelpProcessEnumerator::ToolhelpProcessEnumerator()
     : kernelModule(nullptr),
@@ -60,7 +63,8 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
       getModuleFileNameExA(nullptr),
       enumProcessModules(nullptr),
       vdmEnumTaskWOWEx(nullptr),
-      getModuleBaseNameA(nullptr) {
+      getModuleBaseNameA(nullptr),
+      getModuleFileNameExW(nullptr) {
     psapiModule = LoadSystemLibrary("PSAPI.DLL");
     vdmdbgModule = LoadSystemLibrary("VDMDBG.DLL");
     if (!psapiModule || !vdmdbgModule) return;
@@ -72,6 +76,7 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
         BindFunction<GetModuleBaseNameAFunction>(psapiModule, "GetModuleBaseNameA");
     enumProcessModules =
         BindFunction<EnumProcessModulesFunction>(psapiModule, "EnumProcessModules");
+    getModuleFileNameExW = BindFunction<GetModuleFileNameExWFunction>(psapiModule, "GetModuleFileNameExW");
     if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA &&
         enumProcessModules) {
         ready = 1;
@@ -88,6 +93,7 @@ void PsapiProcessEnumerator::ReleaseLibraries() {
     enumProcessModules = nullptr;
     vdmEnumTaskWOWEx = nullptr;
     getModuleBaseNameA = nullptr;
+    getModuleFileNameExW = nullptr;
     ready = 0;
     if (vdmdbgModule) FreeLibrary(vdmdbgModule);
     vdmdbgModule = nullptr;
@@ -108,12 +114,16 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
     }
     DWORD count = bytes / sizeof(DWORD);
     if (count > MaxProcessIds) count = MaxProcessIds;
+    // One buffer for every image's wide name, and one for its readable form;
+    // without them the ANSI names are taken as they are.
+    WCHAR* wide = getModuleFileNameExW ? static_cast<WCHAR*>(AllocBuffer(MaxWideImageName * sizeof(WCHAR))) : nullptr;
+    char* shown = wide ? static_cast<char*>(AllocBuffer(LogTextSize)) : nullptr;
 
     for (DWORD i = 0; i < count; ++i) {
         // One handle reads the name and, for a worm, ends the process. A
         // process that refuses the right to end it is still named, so that a
         // worm guarded so is reported as one that could not be ended.
-        NamedProcessHandle named = {nullptr, 0};
+        NamedProcessHandle named = {nullptr, 0, nullptr};
         named.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
                                    processIds[i]);
         if (!named.handle) {
@@ -129,10 +139,29 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
         if (enumProcessModules(named.handle, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
             length = getModuleFileNameExA(named.handle, modules[0], name, sizeof(name));
             name[sizeof(name) - 1] = '\0';
+            // The ANSI name may be another file's (best fit), cut, or one
+            // the ANSI calls' path rules change: then the wide one is used.
+            // Read after room for "\\?\", which makes the wide calls take a
+            // drive's path as it is, with none of the ANSI calls' rules.
+            WCHAR* image = wide ? wide + VerbatimUnits : nullptr;
+            DWORD wideLength = length && shown ? getModuleFileNameExW(named.handle, modules[0], image,
+                                                                      MaxWideImageName - VerbatimUnits)
+                                               : 0;
+            if (wideLength && wideLength < MaxWideImageName - VerbatimUnits) {
+                image[wideLength] = 0;
+                if (!AnsiPathReachesItself(image, name)) {
+                    bool drivePath = wideLength >= 3 && image[1] == ':' && image[2] == '\\';
+                    if (drivePath) memcpy(wide, Verbatim, sizeof(Verbatim));
+                    named.widePath = drivePath ? wide : image;
+                    AppendShownName(image, wideLength, shown, 0, LogTextSize);
+                }
+            }
         }
-        if (length) callback(name, processIds[i], &named, userData);
+        if (length) callback(named.widePath ? shown : name, processIds[i], &named, userData);
         CloseHandle(named.handle);
     }
+    if (wide) FreeBuffer(wide);
+    if (shown) FreeBuffer(shown);
     ReleaseLibraries();
     return 1;
 }
@@ -146,20 +175,29 @@ int EnumerateProcesses(int isNT, ProcessCallback callback, void* userData) {
     return enumerator.Enumerate(callback, userData);
 }
 
-// Appends a heap copy of the path and the copy that matched; 0 when memory
-// ran out.
-static int RememberProcessFile(const char* path, const WormCopy& copy) {
+// Appends heap copies of the path (and of the wide path, when only it
+// reaches the image) and the copy that matched; 0 when memory ran out.
+static int RememberProcessFile(const char* path, const WCHAR* widePath, const WormCopy& copy) {
     InfectedProcessFile* node =
         static_cast<InfectedProcessFile*>(AllocBuffer(sizeof(InfectedProcessFile)));
     size_t size = strlen(path) + 1;
     char* text = static_cast<char*>(AllocBuffer(size));
-    if (!node || !text) {
+    size_t wideSize = 0;
+    if (widePath) {
+        while (widePath[wideSize]) ++wideSize;
+        ++wideSize;
+    }
+    WCHAR* wide = widePath ? static_cast<WCHAR*>(AllocBuffer(wideSize * sizeof(WCHAR))) : nullptr;
+    if (!node || !text || (widePath && !wide)) {
         if (node) FreeBuffer(node);
         if (text) FreeBuffer(text);
+        if (wide) FreeBuffer(wide);
         return 0;
     }
     memcpy(text, path, size);
+    if (wide) memcpy(wide, widePath, wideSize * sizeof(WCHAR));
     node->path = text;
+    node->widePath = wide;
     node->copy = copy;
     node->next = nullptr;
     if (InfectedProcessFiles.tail) {
@@ -202,7 +240,9 @@ void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle*
     FsRedirection redirection;
     BeginRealSystemFolder(status->wow64, &redirection);
     WormCopy copy;
-    int infected = status->matcher(path, &copy);
+    const WCHAR* widePath = process ? process->widePath : nullptr;
+    FilePath image = {widePath ? nullptr : path, widePath, path};
+    int infected = status->matcher(image, &copy);
     EndRealSystemFolder(&redirection);
     if (!infected) return;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", name.text,
@@ -214,7 +254,7 @@ void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle*
     // before the restart that the closing message then asks for.
     if (!terminated) CountFailure();
 
-    if (!RememberProcessFile(path, copy)) {
+    if (!RememberProcessFile(path, widePath, copy)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "NO MEMORY\n");
         return;
     }
@@ -227,7 +267,8 @@ void DeleteProcessFiles() {
     // the executable.
     Sleep(1000);
     for (InfectedProcessFile* node = InfectedProcessFiles.head; node; node = node->next) {
-        DeleteWormFile(AnsiFilePath(node->path), &node->copy);
+        FilePath image = {node->widePath ? nullptr : node->path, node->widePath, node->path};
+        DeleteWormFile(image, &node->copy);
     }
 }
 

@@ -11,9 +11,14 @@
 // may name another process by the time it is opened again, a handle stays
 // on its process. Opened with the right to end the process where that is
 // granted; `terminateError` says why not otherwise (0 when it may).
+// The image's name too: `widePath` is the image's wide path when its ANSI
+// name does not reach it as itself (letters the code page lacks, a name the
+// ANSI calls' path rules change, MAX_PATH characters or more), and the path
+// handed to the callback is then its readable form; nullptr otherwise.
 struct NamedProcessHandle {
     HANDLE handle;
     DWORD terminateError;
+    const WCHAR* widePath;
 };
 
 // Called once for each process an enumerator can name: the executable's path
@@ -24,8 +29,8 @@ typedef void (*ProcessCallback)(const char* path, DWORD processId, const NamedPr
                                 void* userData);
 
 // The test of an executable: non-zero means infected, with the identity of
-// the file it read (IsInfectedCopy).
-typedef int (*FileMatcher)(const char* path, WormCopy* copy);
+// the file it read (IsInfectedCopyAt).
+typedef int (*FileMatcher)(const FilePath& path, WormCopy* copy);
 
 // Lists the processes of the machine. The entry points of the system
 // libraries are bound at run time, so the program starts on every Windows;
@@ -76,6 +81,10 @@ typedef INT(WINAPI* VDMEnumTaskWOWExFunction)(DWORD processId, TaskEnumCallback 
                                               LPARAM userData);
 typedef DWORD(WINAPI* GetModuleBaseNameAFunction)(HANDLE process, HMODULE module, LPSTR name,
                                                    DWORD size);
+typedef DWORD(WINAPI* GetModuleFileNameExWFunction)(HANDLE process, HMODULE module, WCHAR* name, DWORD size);
+
+// The longest wide name of an image: the system's longest path and its terminator.
+const DWORD MaxWideImageName = 32768;
 
 // The NT family: the process list of PSAPI.DLL.
 class PsapiProcessEnumerator : public ProcessEnumerator {
@@ -97,6 +106,10 @@ private:
     EnumProcessModulesFunction enumProcessModules;
     VDMEnumTaskWOWExFunction vdmEnumTaskWOWEx;    // needed to be ready, never called
     GetModuleBaseNameAFunction getModuleBaseNameA;  // needed to be ready, never called
+    // Tells whether the ANSI name reaches the image as itself; without it
+    // (NT 4.0's PSAPI has it too, but a missing one is no reason to stop)
+    // the ANSI name is taken as it is.
+    GetModuleFileNameExWFunction getModuleFileNameExW;
 };
 
 // What KillIfInfected is handed for each process.
@@ -111,6 +124,7 @@ struct ProcessSweepStatus {
 // the copy says which file matched, so that only that one is deleted.
 struct InfectedProcessFile {
     char* path;
+    WCHAR* widePath;  // a heap copy of the image's wide path, when only it reaches it; else nullptr
     WormCopy copy;
     InfectedProcessFile* next;
 };

@@ -49,6 +49,28 @@ int OpensAsItself(const WCHAR* name) {
     return 1;
 }
 
+int AnsiPathReachesItself(const WCHAR* path, const char* ansi) {
+    char exact[MAX_PATH];
+    size_t length = 0;
+    if (!AnsiNameExactly(path, exact, sizeof(exact), &length) || strcmp(exact, ansi) != 0) return 0;
+    // Each name after the drive, one at a time (the drive's own "C:" is none).
+    WCHAR name[MAX_PATH];
+    for (const WCHAR* at = path; *at;) {
+        const WCHAR* end = at;
+        while (*end && *end != '\\') ++end;
+        size_t size = static_cast<size_t>(end - at);
+        bool drive = size == 2 && at[1] == ':';
+        if (size > 0 && !drive) {
+            if (size >= MAX_PATH) return 0;
+            memcpy(name, at, size * sizeof(WCHAR));
+            name[size] = 0;
+            if (!OpensAsItself(name)) return 0;
+        }
+        at = *end ? end + 1 : end;
+    }
+    return 1;
+}
+
 size_t AppendShownName(const WCHAR* name, size_t length, char* out, size_t used, size_t size) {
     if (size == 0) return 0;
     for (size_t at = 0; at < length;) {

@@ -22,6 +22,12 @@ int AnsiNameExactly(const WCHAR* name, char* ansi, size_t size, size_t* length);
 // COM1-COM9, LPT1-LPT9, with any extension), which they take for the device.
 int OpensAsItself(const WCHAR* name);
 
+// 1 when `ansi` (a path as an ANSI call gave it, such as a process's image)
+// is exactly the wide path's own ANSI form and the ANSI calls reach the file
+// by it as itself: every character exact, every name left alone by their
+// path rules, and shorter than MAX_PATH.
+int AnsiPathReachesItself(const WCHAR* path, const char* ansi);
+
 // Appends the readable form of `length` units of a name or path at `used`:
 // each character with an exact form in the code page as that form, each
 // other one (and each control character) as the escape of its code point

@@ -59,7 +59,7 @@ protected:
         Sweep sweep;
         {
             ConsoleCapture capture;
-            sweep.result = KillInfectedProcesses(IsInfectedCopy);
+            sweep.result = KillInfectedProcesses(IsInfectedCopyAt);
             sweep.console = capture.Text();
         }
         EndProcess();
@@ -193,6 +193,47 @@ TEST_F(ProcessSweep, WhatIsEndedAndDeletedIsWhatMatched) {
         for (const sim::Process& process : ws.processes) newcomers += process.running && process.exePath == kNotepad;
         EXPECT_EQ(newcomers > 0, c.newcomerRunning);
         EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        EXPECT_EQ(ws.OpenHandles(), 0);
+    }
+}
+
+// An image whose ANSI name does not reach it as itself: best fit turns a
+// fullwidth letter into a plain one (the name of another, clean, program), a
+// trailing dot is dropped by the ANSI calls, a path is too long for them.
+// The wide name is tested, the worm ended and its image deleted by the wide
+// calls; the log names it readably.
+TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
+    const std::string deep = "C:\\" + std::string(130, 'd') + "\\" + std::string(130, 'e') + "\\run me.exe";
+    struct Case {
+        const char* name;
+        std::string image;  // UTF-8
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"a letter best fit turns into another", "C:\\Apps\\\xef\xbd\x8burrel.exe", "C:\\Apps\\<U+FF4B>urrel.exe"},
+        {"a trailing dot", "C:\\Apps\\kurrel.exe.", "C:\\Apps\\kurrel.exe."},
+        {"a path too long for the ANSI calls", deep, deep},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        Plant(ws);
+        // What the ANSI name would lead to: a clean program of that name.
+        ws.File("C:\\Apps\\kurrel.exe", "MZ a clean program")
+            .FileBytes(c.image, worm_sample::MakeSample(16384, SignatureTable[2].crc))
+            .AddProcess(Proc(0x1a4, c.image));
+        StartFreshProcess();
+
+        Sweep sweep = Run(ws);
+
+        EXPECT_EQ(sweep.result, 1);
+        EXPECT_FALSE(ProcessWithId(ws, 0x1a4).running);
+        EXPECT_FALSE(ws.Exists(c.image));
+        EXPECT_EQ(ws.Read("C:\\Apps\\kurrel.exe"), "MZ a clean program");
+        ExpectInOrder(sweep.log, {"examinate process " + c.shown + " (PID=0x1a4)",
+                                  "Process " + c.shown + " (PID=0x1a4) is infection",
+                                  "Deleting file \"" + c.shown + "\", result=1"});
+        EXPECT_EQ(g_removalOutcome.failureCount, 0);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }
@@ -496,7 +537,8 @@ TEST_F(ProcessSweep, NoMemoryForthePathForgetsThatProcess) {
     Plant(ws);
     ws.AddProcess(Proc(0x1a4, kWormA)).AddProcess(Proc(0x1a8, kWormB));
     // The first node of the list cannot be had; the second process's can.
-    ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY);
+    // (The enumeration's two buffers for wide names come first.)
+    ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 2);
 
     Sweep sweep = Run(ws);
 

@@ -48,6 +48,7 @@ WorkstationKind SweptKind(const char* name, bool nt, bool infected, bool scanner
     kind.shares = scanner || !nt;
     kind.heldCopy = true;
     kind.readOnlyCopy = true;
+    kind.wideNames = nt;
     kind.wow64 = wow64;
     kind.leftJournal = leftJournal;
     return kind;
@@ -163,6 +164,18 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
     ws.FileBytes(kNearMiss, nearMiss);
     std::vector<std::string> wormFiles = {kRunningWorm, kCopyInDocuments, kCopyInProgramFiles};
     if (kind.readOnlyCopy) wormFiles.push_back(kReadOnlyCopy);
+    if (kind.nt && kind.wideNames) {
+        const std::string fullwidth = "C:\\My Documents\\\xef\xbd\x8burrel.exe";  // "ｋurrel.exe"
+        const std::string deep = "C:\\Archive\\" + std::string(150, 'a') + "\\" + std::string(150, 'b') + "\\old.exe";
+        const std::string dotted = "C:\\My Documents\\mail.exe.";
+        ws.FileBytes(fullwidth, worm_sample::MakeSample(9000, SignatureTable[12].crc, 7))
+            .FileBytes(deep, worm_sample::MakeSample(9000, SignatureTable[14].crc, 8))
+            .FileBytes(dotted, worm_sample::MakeSample(9000, SignatureTable[15].crc, 9))
+            .Hold(dotted, FILE_SHARE_READ)
+            .NoShortName(fullwidth)
+            .NoShortName(dotted);
+        wormFiles.insert(wormFiles.end(), {fullwidth, deep, dotted});
+    }
     if (kind.wow64) {
         // Written over the network into the real system folder; the 32-bit
         // program of that name in SysWOW64 is no worm and must stay. The

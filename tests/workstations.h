@@ -46,6 +46,11 @@ struct WorkstationKind {
     bool heldCopy = false;
     // One more copy, read-only, in the Windows temp folder.
     bool readOnlyCopy = false;
+    // On NT, copies that the ANSI calls do not reach as themselves: a name
+    // with a fullwidth letter (best fit makes it another name), one deeper
+    // than MAX_PATH, and one with a trailing dot, held open by another
+    // program, on a volume that made none of them an 8.3 name.
+    bool wideNames = false;
     // 64-bit Windows Vista (two views of the classes), a copy in the real
     // system folder and a clean 32-bit namesake in SysWOW64.
     bool wow64 = false;
