@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Captures every box that Wine can make Kurrelfix.exe show, for the README:
 # the confirmation box and the closing box for each exit code, 0 (a clean
-# prefix), 3 (a worm copy in a folder too deep for the tool's calls), 1 (an
+# prefix), 3 (a worm copy held open in a folder anyone may change, which is
+# therefore not left for the boot), 1 (an
 # infected prefix) and 2 (something writes the worm's open command back
 # while the tool waits). The box asking for administrator rights cannot be
 # raised: Wine's process token is always an administrator's.
@@ -98,12 +99,14 @@ run_boxes() {
 
 run_boxes 0 closing-not-found confirmation || exit 1
 
-deep='Deep'
-for _ in 1 2 3 4 5 6; do deep="$deep/$(printf 'level%045d' 0)"; done
-mkdir -p "$(c_path "$deep")"
-"$SAMPLE" make "$(c_path "$deep/worm copy.exe")" 12000 F0BC4217 >/dev/null || exit 1
+mkdir -p "$(c_path Shared)"
+chmod 0777 "$(c_path Shared)"
+"$SAMPLE" make "$(c_path 'Shared/worm copy.exe')" 12000 F0BC4217 >/dev/null || exit 1
+hold_file 'C:\Shared\worm copy.exe' || { echo "the copy could not be held"; exit 1; }
 run_boxes 3 closing-errors || exit 1
-rm -rf "$(c_path Deep)"
+kill "$HOLDER_PID" 2>/dev/null
+wait "$HOLDER_PID" 2>/dev/null
+rm -rf "$(c_path Shared)"
 
 "$SAMPLE" make "$(c_path windows/temp/kurrelsv.exe)" 24576 2E30D733 >/dev/null || exit 1
 wine reg add "$SHELL_KEY" /ve /d "$WORM_COMMAND" /f >/dev/null 2>&1
