@@ -286,6 +286,20 @@ same() {
     [ "${PIPESTATUS[0]}" -eq 0 ]
 }
 
+# prefix_computer_name: the computer name Wine gives the prefix, asked until
+# Wine gives it: now and then it starts a process without COMPUTERNAME in its
+# environment (seen once in some hundred runs), which Windows never does.
+# Empty when it never did.
+prefix_computer_name() {
+    local name="" _
+    for _ in 1 2 3; do
+        [ -n "$name" ] && break
+        name="$(wine cmd /c echo %COMPUTERNAME% 2>/dev/null | tr -d '\r')"
+        case "$name" in *%*) name="" ;; esac  # cmd echoes an unset name as it is
+    done
+    echo "$name"
+}
+
 # The tool's log on the Unix side: Kurrelfix.log in C:\windows, whatever its letter case.
 log_file() {
     local found

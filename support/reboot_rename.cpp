@@ -17,14 +17,21 @@ static void Info(const char* line) { TraceMsg(TraceModule, TraceAllTypes, TraceI
 
 static void Error(const char* line) { TraceMsg(TraceModule, TraceAllTypes, TraceError, "%s", line); }
 
-static int ScheduleAsAdmin(const char* existingPath, const char* newPath) {
-    Info("[VTSU - AddFileToAutomaticRenameList]: User is admin.\n");
-    if (MoveFileExA(existingPath, newPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
+static const DWORD AtBoot = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
+
+// What MoveFileEx answered, as the log says it.
+static int Scheduled(BOOL moved) {
+    if (moved) {
         Info("[VTSU - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
         return 1;
     }
     Error("[VTSU - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
     return 0;
+}
+
+static int ScheduleAsAdmin(const char* existingPath, const char* newPath) {
+    Info("[VTSU - AddFileToAutomaticRenameList]: User is admin.\n");
+    return Scheduled(MoveFileExA(existingPath, newPath, AtBoot));
 }
 
 static int ScheduleThroughSentrel(const char* existingPath, const char* newPath) {
@@ -127,10 +134,5 @@ int AddFileToAutomaticDeleteListWide(const WCHAR* existingPath) {
         return 0;
     }
     Info("[VTSU - AddFileToAutomaticRenameList]: User is admin.\n");
-    if (MoveFileExW(existingPath, nullptr, MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        Info("[VTSU - AddFileToAutomaticRenameList]: Operation is executed during reboot.\n");
-        return 1;
-    }
-    Error("[VTSU - AddFileToAutomaticRenameList]: Operation cannot be executed during reboot.\n");
-    return 0;
+    return Scheduled(MoveFileExW(existingPath, nullptr, AtBoot));
 }

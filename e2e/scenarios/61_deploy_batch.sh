@@ -28,12 +28,7 @@ cp "$BATCH" "$KURRELFIX_EXE" "$(c_path Deploy)/"
 # (seen once in some hundred runs of this batch), which Windows never does:
 # the name is asked until Wine gives it, and each batch run gets that name as
 # Windows would give it.
-name=""
-for _ in 1 2 3; do
-    [ -n "$name" ] && break
-    name="$(wine cmd /c echo %COMPUTERNAME% 2>/dev/null | tr -d '\r')"
-    case "$name" in *%*) name="" ;; esac  # cmd echoes an unset name as it is
-done
+name="$(prefix_computer_name)"
 echo "  computer name: $name"
 check "Wine gives the prefix a computer name" [ -n "$name" ]
 record="$(c_path "Logs/$name.csv")"

@@ -43,12 +43,7 @@ cp "$RUN_BATCH" "$REPORT_BATCH" "$KURRELFIX_EXE" "$(c_path Deploy)/"
 cp "$RENAMED" "$(c_path Deploy)/"
 # Asked as in 61_deploy_batch.sh: Wine now and then starts a process without
 # COMPUTERNAME, so each batch run gets the name the prefix reported.
-name=""
-for _ in 1 2 3; do
-    [ -n "$name" ] && break
-    name="$(wine cmd /c echo %COMPUTERNAME% 2>/dev/null | tr -d '\r')"
-    case "$name" in *%*) name="" ;; esac
-done
+name="$(prefix_computer_name)"
 echo "  computer name: $name"
 check "Wine gives the prefix a computer name" [ -n "$name" ]
 record="$(c_path "Logs/$name.csv")"
