@@ -153,10 +153,10 @@ static int Walk(const char* path, DWORD attributes, DirectoryCallback callback,
 static int WalkFolder(const char* path, DirectoryCallback callback, WideWalk* wide) {
     WalkedFolders walked = {nullptr, 0, 0};
     int result = 0;
-    if (!IsWindowsNT()) {
-        result = Walk(path, 0, callback, &walked);
-    } else if (wide) {
+    if (wide) {
         result = WalkWide(wide, path, callback, &walked);
+    } else if (!IsWindowsNT()) {
+        result = Walk(path, 0, callback, &walked);
     } else {
         WideWalk own;
         if (!StartWideWalk(&own)) {

@@ -38,7 +38,8 @@ ReplaceResult DeleteWormFile(const FilePath& path, const WormCopy* copy) {
     LogText name = Escaped(path.shown);
     bool mayBeReadOnly = false;
     ReplaceResult result;
-    if (IsWindowsNT()) {
+    // A file that only its wide path reaches was met by the NT family's walk.
+    if (path.wide || IsWindowsNT()) {
         MatchedFile matched;
         matched.identity = copy->identity;
         matched.identified = copy->identified;

@@ -489,6 +489,10 @@ DWORD AttributesAt(sim::Workstation& ws, const char* path) {
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
     SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
     sim::Workstation& ws = Current();
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     std::string seen;
     return AttributesAt(ws, ws.SeenPath(path, &seen).data());
 }
@@ -496,6 +500,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path) {
 DWORD WINAPI GetFileAttributesW(const WCHAR* path) {
     SIM_FAILABLE(INVALID_FILE_ATTRIBUTES);
     sim::Workstation& ws = Current();
+    if (!path) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
     static std::string seen;  // as CreateFileW's
     return AttributesAt(ws, ws.SeenWidePath(path, &seen).data());
 }

@@ -264,8 +264,9 @@ static ReplaceResult DeleteMatchedNT(const FilePath& source, const MatchedFile* 
 
 ReplaceResult ReplaceMatchedFile(const FilePath& path, const MatchedFile* matched, int* readOnlyStays) {
     *readOnlyStays = 0;
-    if (!IsWindowsNT()) return ReplaceFile("", path.ansi, nullptr);
+    // A file that only its wide path reaches was met by the NT family's walk.
     if (path.wide) return DeleteMatchedNT(path, matched, readOnlyStays);
+    if (!IsWindowsNT()) return ReplaceFile("", path.ansi, nullptr);
     char source[PathBufferSize];
     if (!Compose("", path.ansi, source)) {
         Error("[VTSU - ReplaceFile]: Path is too long (%s).\n", path.ansi);

@@ -75,8 +75,8 @@ std::string Mode(const FaultRun& fault) { return fault.always ? "from then on" :
 // The error a failing call reports: what the system says most often for it.
 DWORD ErrorFor(const std::string& function) {
     if (function == "AllocBuffer") return ERROR_NOT_ENOUGH_MEMORY;
-    if (function == "CreateFileA" || function == "DeleteFileA" || function == "MoveFileA" ||
-        function == "CopyFileA")
+    if (function == "CreateFileA" || function == "CreateFileW" || function == "DeleteFileA" ||
+        function == "MoveFileA" || function == "CopyFileA")
         return ERROR_SHARING_VIOLATION;
     if (function == "LoadLibraryExA" || function == "LoadLibraryExW" || function == "GetModuleHandleA")
         return ERROR_MOD_NOT_FOUND;

@@ -40,6 +40,12 @@ const Silence kSilences[] = {
     {"CreateFileA", 0, "infected", "", "worm process runs",
      "the running worm's executable cannot be opened, so it counts as clean and its process is not ended"},
     {"CreateFileA", 0, "infected", "", "0 with worm", "no file can be opened, so every file counts as clean"},
+    {"CreateFileW", 0, "infected NT", "", "worm file remains",
+     "a file that only its wide name reaches cannot be opened for reading: it counts as clean, as by "
+     "its ANSI name; the NT walk opens each folder by this call too, and a folder that cannot be "
+     "opened to be identified is walked as ever, but one refused so from then on is never identified"},
+    {"CreateFileW", 0, "infected NT", "", "worm process runs",
+     "the running worm's image cannot be opened by its wide name, so it counts as clean"},
     {"SetFilePointer", 0, "infected", "", "worm file remains",
      "a region that cannot be positioned does not match, so the file counts as clean"},
     {"SetFilePointer", 0, "infected", "", "0 with worm", "no region can be positioned, so no file matches"},
@@ -63,6 +69,9 @@ const Silence kSilences[] = {
      "the fault is access denied: a sub-folder refused for lack of access is normal (Windows keeps "
      "such folders, as System Volume Information), said at level 4 and passed over; a drive root "
      "refused so, or any other error, counts a failure"},
+    {"FindFirstFileW", 0, "infected NT", "", "worm file remains",
+     "the NT walk's listing, the same: a sub-folder refused for lack of access is said at level 4 "
+     "and passed over"},
 
     // The family check.
     {"GetVersionExA", 0, "NT", "", "worm file remains",
