@@ -14,7 +14,7 @@
 #
 # Wine keeps Unix links: a folder replaced by a symbolic link is what Windows
 # shows as a junction, and Wine follows it in every path the same way. Wine
-# does not mark such a link in a listing, and reads a folder's access list
+# lists such a link as a reparse point without a tag, and reads a folder's access list
 # from its Unix mode (0777 lets Everyone delete and change it, as a user's
 # own folder lets that user); a file's identity is its device and inode.
 set -uo pipefail
