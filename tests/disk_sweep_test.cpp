@@ -387,6 +387,13 @@ TEST_F(DiskSweep, FolderLinksAreEnteredOnlyOnce) {
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\"); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
          "Folder C:\\A\\Up" + link, 0},
+        {"a link marked as a reparse point without a tag, as Wine lists its links, is not entered",
+         [](sim::Workstation& ws) {
+             ws.FolderLink("C:\\A\\Up", "C:\\");
+             ws.drives['C'].root->children["A"]->children["Up"]->reparseTag = 0;
+         },
+         {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
+         "Folder C:\\A\\Up" + link, 0},
         {"a link back to the root that the listing does not mark as one",
          [](sim::Workstation& ws) { ws.FolderLink("C:\\A\\Up", "C:\\", false); },
          {"C:\\A", "C:\\A\\a.txt", "C:\\A\\Up", "C:\\B", "C:\\B\\b.txt", "C:\\Tools", "C:\\WINDOWS", kLog},
