@@ -26,6 +26,7 @@ void ResetInfectedProcessFiles() {
     while (node) {
         InfectedProcessFile* next = node->next;
         FreeBuffer(node->path);
+        if (node->widePath) FreeBuffer(node->widePath);
         FreeBuffer(node);
         node = next;
     }
