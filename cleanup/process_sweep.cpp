@@ -64,7 +64,8 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
       enumProcessModules(nullptr),
       vdmEnumTaskWOWEx(nullptr),
       getModuleBaseNameA(nullptr),
-      getModuleFileNameExW(nullptr) {
+      getModuleFileNameExW(nullptr),
+      systemNamer{nullptr, nullptr, nullptr} {
     psapiModule = LoadSystemLibrary("PSAPI.DLL");
     vdmdbgModule = LoadSystemLibrary("VDMDBG.DLL");
     if (!psapiModule || !vdmdbgModule) return;
@@ -77,6 +78,7 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
     enumProcessModules =
         BindFunction<EnumProcessModulesFunction>(psapiModule, "EnumProcessModules");
     getModuleFileNameExW = BindFunction<GetModuleFileNameExWFunction>(psapiModule, "GetModuleFileNameExW");
+    systemNamer = BindSystemImageNamer(psapiModule);
     if (vdmEnumTaskWOWEx && enumProcesses && getModuleFileNameExA && getModuleBaseNameA &&
         enumProcessModules) {
         ready = 1;
@@ -94,6 +96,7 @@ void PsapiProcessEnumerator::ReleaseLibraries() {
     vdmEnumTaskWOWEx = nullptr;
     getModuleBaseNameA = nullptr;
     getModuleFileNameExW = nullptr;
+    systemNamer = SystemImageNamer{nullptr, nullptr, nullptr};
     ready = 0;
     if (vdmdbgModule) FreeLibrary(vdmdbgModule);
     vdmdbgModule = nullptr;
@@ -115,15 +118,19 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
     DWORD count = bytes / sizeof(DWORD);
     if (count > MaxProcessIds) count = MaxProcessIds;
     // One buffer for every image's wide name, and one for its readable form;
-    // without them the ANSI names are taken as they are.
+    // without them the ANSI names are taken as they are. Two more for the
+    // image as the system names it.
     WCHAR* wide = getModuleFileNameExW ? static_cast<WCHAR*>(AllocBuffer(MaxWideImageName * sizeof(WCHAR))) : nullptr;
     char* shown = wide ? static_cast<char*>(AllocBuffer(LogTextSize)) : nullptr;
+    bool systemNames = systemNamer.queryFullProcessImageNameW || systemNamer.getProcessImageFileNameW;
+    WCHAR* system = systemNames ? static_cast<WCHAR*>(AllocBuffer(MaxWideImageName * sizeof(WCHAR))) : nullptr;
+    char* systemShown = system ? static_cast<char*>(AllocBuffer(LogTextSize)) : nullptr;
 
     for (DWORD i = 0; i < count; ++i) {
         // One handle reads the name and, for a worm, ends the process. A
         // process that refuses the right to end it is still named, so that a
         // worm guarded so is reported as one that could not be ended.
-        NamedProcessHandle named = {nullptr, 0, nullptr};
+        NamedProcessHandle named = {nullptr, 0, nullptr, nullptr, nullptr};
         named.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
                                    processIds[i]);
         if (!named.handle) {
@@ -135,6 +142,8 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
         DWORD needed = 0;
         char name[MAX_PATH];
         DWORD length = 0;
+        DWORD wideLength = 0;
+        WCHAR* image = wide ? wide + VerbatimUnits : nullptr;
         // The first module is the executable; a list without one names nothing.
         if (enumProcessModules(named.handle, modules, sizeof(modules), &needed) && needed >= sizeof(HMODULE)) {
             length = getModuleFileNameExA(named.handle, modules[0], name, sizeof(name));
@@ -143,10 +152,9 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
             // the ANSI calls' path rules change: then the wide one is used.
             // Read after room for "\\?\", which makes the wide calls take a
             // drive's path as it is, with none of the ANSI calls' rules.
-            WCHAR* image = wide ? wide + VerbatimUnits : nullptr;
-            DWORD wideLength = length && shown ? getModuleFileNameExW(named.handle, modules[0], image,
-                                                                      MaxWideImageName - VerbatimUnits)
-                                               : 0;
+            wideLength = length && shown ? getModuleFileNameExW(named.handle, modules[0], image,
+                                                                MaxWideImageName - VerbatimUnits)
+                                         : 0;
             if (wideLength && wideLength < MaxWideImageName - VerbatimUnits) {
                 image[wideLength] = 0;
                 if (!AnsiPathReachesItself(image, name)) {
@@ -155,11 +163,34 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
                     named.widePath = drivePath ? wide : image;
                     AppendShownName(image, wideLength, shown, 0, LogTextSize);
                 }
+            } else {
+                wideLength = 0;
+            }
+        }
+        // The system's own name, tested too when it is another file. A
+        // process whose loader list names nothing is named by it alone.
+        WCHAR* systemImage = system ? system + VerbatimUnits : nullptr;
+        DWORD systemLength =
+            system ? SystemImageName(systemNamer, named.handle, systemImage, MaxWideImageName - VerbatimUnits) : 0;
+        if (systemLength && !(wideLength && SameImagePath(systemImage, image))) {
+            bool drivePath = systemLength >= 3 && systemImage[1] == ':' && systemImage[2] == '\\';
+            if (drivePath) memcpy(system, Verbatim, sizeof(Verbatim));
+            AppendShownName(systemImage, systemLength, systemShown, 0, LogTextSize);
+            if (length) {
+                named.systemPath = drivePath ? system : systemImage;
+                named.systemShown = systemShown;
+            } else {
+                named.widePath = drivePath ? system : systemImage;
+                callback(systemShown, processIds[i], &named, userData);
+                CloseHandle(named.handle);
+                continue;
             }
         }
         if (length) callback(named.widePath ? shown : name, processIds[i], &named, userData);
         CloseHandle(named.handle);
     }
+    if (system) FreeBuffer(system);
+    if (systemShown) FreeBuffer(systemShown);
     if (wide) FreeBuffer(wide);
     if (shown) FreeBuffer(shown);
     ReleaseLibraries();
@@ -243,6 +274,21 @@ void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle*
     const WCHAR* widePath = process ? process->widePath : nullptr;
     FilePath image = {widePath ? nullptr : path, widePath, path};
     int infected = status->matcher(image, &copy);
+    // A worm may write another program's name into its loader list: the
+    // image the system names is tested too, and when it is the one that
+    // matches, it is the one named, ended for and deleted.
+    if (!infected && process && process->systemPath) {
+        LogText systemName = Escaped(process->systemShown);
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x), its image as the system names it\n",
+                 systemName.text, (unsigned)processId);
+        FilePath systemImage = {nullptr, process->systemPath, process->systemShown};
+        infected = status->matcher(systemImage, &copy);
+        if (infected) {
+            name = systemName;
+            path = process->systemShown;
+            widePath = process->systemPath;
+        }
+    }
     EndRealSystemFolder(&redirection);
     if (!infected) return;
     TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Process %s (PID=0x%x) is infection\n", name.text,

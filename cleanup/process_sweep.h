@@ -4,6 +4,7 @@
 #define KURRELFIX_CLEANUP_PROCESS_SWEEP_H
 
 #include "cleanup/signature_matcher.h"
+#include "cleanup/system_image_name.h"
 #include "platform/platform.h"
 
 // The NT enumerator's handle on a process, open while the callback runs. It
@@ -15,10 +16,16 @@
 // name does not reach it as itself (letters the code page lacks, a name the
 // ANSI calls' path rules change, MAX_PATH characters or more), and the path
 // handed to the callback is then its readable form; nullptr otherwise.
+// The loader list that gives these names lives in the process's own memory,
+// where the process may write any name: `systemPath` is the image as the
+// system itself names it (XP and later), when that is another file than the
+// loader's name, with `systemShown` its readable form; nullptr otherwise.
 struct NamedProcessHandle {
     HANDLE handle;
     DWORD terminateError;
     const WCHAR* widePath;
+    const WCHAR* systemPath;
+    const char* systemShown;
 };
 
 // Called once for each process an enumerator can name: the executable's path
@@ -110,6 +117,8 @@ private:
     // (NT 4.0's PSAPI has it too, but a missing one is no reason to stop)
     // the ANSI name is taken as it is.
     GetModuleFileNameExWFunction getModuleFileNameExW;
+    // The system's own name of each image, where this Windows keeps one.
+    SystemImageNamer systemNamer;
 };
 
 // What KillIfInfected is handed for each process.

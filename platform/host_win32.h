@@ -588,5 +588,10 @@ DWORD WINAPI GetFileAttributesW(const WCHAR* path);
 BOOL WINAPI GetVolumeNameForVolumeMountPointW(const WCHAR* mountPoint, WCHAR* volumeName, DWORD size);
 // Reached only through GetProcAddress, as its ANSI sibling.
 DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, WCHAR* name, DWORD size);
+// The image as the system names it: Vista and later (KERNEL32), XP and
+// Server 2003 (PSAPI, on the volume's device); reached through GetProcAddress.
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* name, DWORD* size);
+DWORD WINAPI GetProcessImageFileNameW(HANDLE process, WCHAR* name, DWORD size);
+DWORD WINAPI QueryDosDeviceW(const WCHAR* deviceName, WCHAR* target, DWORD size);
 
 #endif

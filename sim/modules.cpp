@@ -107,6 +107,26 @@ HMODULE Load(sim::Workstation& ws, const char* name, bool alteredSearch) {
     return HandleOf(*module);
 }
 
+// Functions that came with a later NT than the first ones the model knows:
+// an older NT, and Windows 9x, have no such export.
+bool InThisVersion(const sim::Workstation& ws, const std::string& function) {
+    struct Since {
+        const char* function;
+        DWORD major;
+        DWORD minor;
+    };
+    static const Since kSince[] = {
+        {"QueryFullProcessImageNameW", 6, 0},
+        {"GetProcessImageFileNameW", 5, 1},
+    };
+    for (const Since& since : kSince) {
+        if (function != since.function) continue;
+        if (ws.platformId != VER_PLATFORM_WIN32_NT) return false;
+        return ws.majorVersion > since.major || (ws.majorVersion == since.major && ws.minorVersion >= since.minor);
+    }
+    return true;
+}
+
 std::string Narrow(const WCHAR* name) {
     std::string narrow;
     for (const WCHAR* at = name; *at; ++at) narrow += *at < 0x80 ? static_cast<char>(*at) : '?';
@@ -131,6 +151,8 @@ void Workstation::AddSystemModules() {
 
     kernel.functions["GetVolumeNameForVolumeMountPointA"] = Export(&::GetVolumeNameForVolumeMountPointA);
     kernel.functions["GetVolumeNameForVolumeMountPointW"] = Export(&::GetVolumeNameForVolumeMountPointW);
+    kernel.functions["QueryFullProcessImageNameW"] = Export(&::QueryFullProcessImageNameW);
+    kernel.functions["QueryDosDeviceW"] = Export(&::QueryDosDeviceW);
 
     // In every NT process from its start, never loaded by name.
     Module& ntdll = modules["NTDLL.DLL"];
@@ -147,6 +169,7 @@ void Workstation::AddSystemModules() {
     psapi.functions["GetModuleFileNameExA"] = Export(&::GetModuleFileNameExA);
     psapi.functions["GetModuleFileNameExW"] = Export(&::GetModuleFileNameExW);
     psapi.functions["GetModuleBaseNameA"] = Export(&::GetModuleBaseNameA);
+    psapi.functions["GetProcessImageFileNameW"] = Export(&::GetProcessImageFileNameW);
 
     Module& vdmdbg = modules["VDMDBG.DLL"];
     vdmdbg.name = "VDMDBG.DLL";
@@ -202,7 +225,7 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         return nullptr;
     }
     auto it = name ? found->functions.find(std::string_view(name)) : found->functions.end();
-    if (it == found->functions.end() || !it->second) {
+    if (it == found->functions.end() || !it->second || !InThisVersion(ws, it->first)) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return nullptr;
     }

@@ -1,7 +1,10 @@
 // Processes of the simulated workstation: opening and terminating them, the
 // tool-help snapshot of KERNEL32.DLL, the PSAPI.DLL process list and module
 // names, and VDMDBG.DLL's 16-bit task list.
+#include <ctype.h>
 #include <string.h>
+
+#include <string>
 
 #include "sim/code_page.h"
 #include "sim/workstation.h"
@@ -44,6 +47,35 @@ DWORD CopyName(const std::string& text, LPSTR buffer, DWORD size) {
     memcpy(buffer, text.data(), count);
     buffer[count] = '\0';
     return static_cast<DWORD>(count);
+}
+
+// The loader list's name of the image, which the process itself may have
+// rewritten.
+const std::string& LoaderPath(const sim::Process& process) {
+    return process.loaderPath.empty() ? process.exePath : process.loaderPath;
+}
+
+// "\Device\HarddiskVolumeN" of a drive letter: its place among the drives.
+std::string DeviceOf(const sim::Workstation& ws, char letter) {
+    int number = 1;
+    for (const auto& drive : ws.drives) {
+        if (drive.first == letter) return "\\Device\\HarddiskVolume" + std::to_string(number);
+        ++number;
+    }
+    return std::string();
+}
+
+// Copies a wide text as the system's image calls do: the count of units
+// without the terminator, or 0 with ERROR_INSUFFICIENT_BUFFER when it does
+// not fit.
+DWORD CopyWide(const std::string& utf8, WCHAR* out, DWORD size) {
+    size_t units = sim::Utf16(utf8).size();
+    if (!out || units + 1 > size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    sim::Utf16Into(utf8, out, size);
+    return static_cast<DWORD>(units);
 }
 
 void FillEntry(const sim::Process& process, LPPROCESSENTRY32 entry) {
@@ -223,7 +255,7 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR name, DW
         return 0;
     }
     // The ANSI name as Windows' ANSI calls give it: best fit, "?" for the rest.
-    return CopyName(sim::AnsiOf(target->exePath, true, nullptr), name, size);
+    return CopyName(sim::AnsiOf(LoaderPath(*target), true, nullptr), name, size);
 }
 
 // The image's name in UTF-16, cut to fit and always terminated; the count
@@ -237,7 +269,7 @@ DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, WCHAR* name, D
         SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return 0;
     }
-    return static_cast<DWORD>(sim::Utf16Into(target->exePath, name, size));
+    return static_cast<DWORD>(sim::Utf16Into(LoaderPath(*target), name, size));
 }
 
 DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWORD size) {
@@ -249,9 +281,9 @@ DWORD WINAPI GetModuleBaseNameA(HANDLE process, HMODULE module, LPSTR name, DWOR
         SetLastError(error ? error : ERROR_INVALID_HANDLE);
         return 0;
     }
-    size_t cut = target->exePath.find_last_of('\\');
-    return CopyName(cut == std::string::npos ? target->exePath : target->exePath.substr(cut + 1),
-                    name, size);
+    const std::string& loaderPath = LoaderPath(*target);
+    size_t cut = loaderPath.find_last_of('\\');
+    return CopyName(cut == std::string::npos ? loaderPath : loaderPath.substr(cut + 1), name, size);
 }
 
 // No process of ours runs 16-bit tasks.
@@ -261,4 +293,64 @@ INT WINAPI VDMEnumTaskWOWEx(DWORD processId, TASKENUMPROCEX callback, LPARAM use
     (void)callback;
     (void)userData;
     return 0;
+}
+
+// The image as the system keeps it, whatever the process wrote into its
+// loader list: its drive path (Vista and later).
+BOOL WINAPI QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* name, DWORD* size) {
+    SIM_FAILABLE(FALSE);
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION, &error);
+    if (!target || flags != 0 || !size) {
+        SetLastError(error ? error : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    DWORD copied = CopyWide(target->exePath, name, *size);
+    if (!copied) return FALSE;
+    *size = copied;
+    return TRUE;
+}
+
+// The same on XP and Server 2003, as a path on the volume's device:
+// "\Device\HarddiskVolume1\WINDOWS\x.exe". Cut to fit, as its siblings.
+DWORD WINAPI GetProcessImageFileNameW(HANDLE process, WCHAR* name, DWORD size) {
+    SIM_FAILABLE(0);
+    DWORD error = 0;
+    sim::Workstation& ws = Current();
+    sim::Process* target = ProcessOf(ws, process, PROCESS_QUERY_INFORMATION, &error);
+    if (!target || !name || size == 0) {
+        SetLastError(error ? error : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const std::string& path = target->exePath;
+    std::string device = path.size() >= 2 && path[1] == ':'
+                             ? DeviceOf(ws, static_cast<char>(toupper(static_cast<unsigned char>(path[0])))) + path.substr(2)
+                             : "\\Device\\Mup" + path.substr(1);
+    return static_cast<DWORD>(sim::Utf16Into(device, name, size));
+}
+
+// A drive letter's device: its one text and the list's closing terminator.
+DWORD WINAPI QueryDosDeviceW(const WCHAR* deviceName, WCHAR* target, DWORD size) {
+    SIM_FAILABLE(0);
+    sim::Workstation& ws = Current();
+    if (!deviceName || !target) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    bool letter = deviceName[0] && deviceName[1] == ':' && deviceName[2] == 0;
+    char upper = letter ? static_cast<char>(toupper(deviceName[0] & 0x7F)) : 0;
+    auto drive = ws.drives.find(upper);
+    if (!letter || drive == ws.drives.end() || !drive->second.hasLetter) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return 0;
+    }
+    std::string device = DeviceOf(ws, upper);
+    if (device.size() + 2 > size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    sim::Utf16Into(device, target, size);
+    target[device.size() + 1] = 0;
+    return static_cast<DWORD>(device.size() + 2);
 }

@@ -144,6 +144,10 @@ struct Process {
     DWORD pid = 0;
     std::string exePath;        // full path, as PSAPI reports it
     std::string toolhelpName;   // szExeFile of the tool-help snapshot; exePath when empty
+    // What the loader list in the process's own memory names as its image,
+    // which the process may rewrite; exePath when empty. The system's own
+    // calls (QueryFullProcessImageName, GetProcessImageFileName) name exePath.
+    std::string loaderPath;
     bool canOpenQuery = true;   // OpenProcess for query and read succeeds
     bool canTerminate = true;   // OpenProcess for PROCESS_TERMINATE succeeds
     bool holdsExe = true;       // its executable cannot be deleted while it runs

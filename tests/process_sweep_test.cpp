@@ -201,38 +201,73 @@ TEST_F(ProcessSweep, WhatIsEndedAndDeletedIsWhatMatched) {
 // fullwidth letter into a plain one (the name of another, clean, program), a
 // trailing dot is dropped by the ANSI calls, a path is too long for them.
 // The wide name is tested, the worm ended and its image deleted by the wide
-// calls; the log names it readably.
+// calls; the log names it readably. And a worm that wrote a clean program's
+// name into its loader list: the image the system names is tested too, on
+// the Windows that keep one (Vista and later by QueryFullProcessImageName,
+// XP by GetProcessImageFileName and the drive's device); Windows 2000 keeps
+// none, and there only the disk sweep can find such a worm.
 TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
     const std::string deep = "C:\\" + std::string(130, 'd') + "\\" + std::string(130, 'e') + "\\run me.exe";
+    const std::string kTool = "C:\\Apps\\tool.exe";
     struct Case {
         const char* name;
-        std::string image;  // UTF-8
+        std::string image;       // UTF-8
+        std::string loaderPath;  // what the process wrote into its loader list; the image when empty
+        DWORD major, minor;
         std::string shown;
+        bool ended;
+        std::vector<std::string> examined;  // the lines before the verdict
     };
+    auto systemNames = [](const std::string& path) {
+        return "examinate process " + path + " (PID=0x1a4), its image as the system names it";
+    };
+    const std::string notepadLine = std::string("examinate process ") + kNotepad + " (PID=0x1a4)";
     const Case cases[] = {
-        {"a letter best fit turns into another", "C:\\Apps\\\xef\xbd\x8burrel.exe", "C:\\Apps\\<U+FF4B>urrel.exe"},
-        {"a trailing dot", "C:\\Apps\\kurrel.exe.", "C:\\Apps\\kurrel.exe."},
-        {"a path too long for the ANSI calls", deep, deep},
+        {"a letter best fit turns into another", "C:\\Apps\\\xef\xbd\x8burrel.exe", "", 5, 1,
+         "C:\\Apps\\<U+FF4B>urrel.exe", true, {"examinate process C:\\Apps\\<U+FF4B>urrel.exe (PID=0x1a4)"}},
+        {"a trailing dot", "C:\\Apps\\kurrel.exe.", "", 5, 1, "C:\\Apps\\kurrel.exe.", true,
+         {"examinate process C:\\Apps\\kurrel.exe. (PID=0x1a4)"}},
+        {"a path too long for the ANSI calls", deep, "", 5, 1, deep, true,
+         {"examinate process " + deep + " (PID=0x1a4)"}},
+        {"Vista: the loader list names notepad", kTool, kNotepad, 6, 0, kTool, true,
+         {notepadLine, systemNames(kTool)}},
+        {"Windows 10: the loader list names notepad, the image a fullwidth name",
+         "C:\\Apps\\\xef\xbd\x8burrel.exe", kNotepad, 10, 0, "C:\\Apps\\<U+FF4B>urrel.exe", true,
+         {notepadLine, systemNames("C:\\Apps\\<U+FF4B>urrel.exe")}},
+        {"XP: the loader list names notepad", kTool, kNotepad, 5, 1, kTool, true,
+         {notepadLine, systemNames(kTool)}},
+        {"Windows 2000 keeps no name of its own", kTool, kNotepad, 5, 0, kTool, false, {notepadLine}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
+        ws.majorVersion = c.major;
+        ws.minorVersion = c.minor;
         Plant(ws);
         // What the ANSI name would lead to: a clean program of that name.
+        sim::Process worm = Proc(0x1a4, c.image);
+        worm.loaderPath = c.loaderPath;
         ws.File("C:\\Apps\\kurrel.exe", "MZ a clean program")
             .FileBytes(c.image, worm_sample::MakeSample(16384, SignatureTable[2].crc))
-            .AddProcess(Proc(0x1a4, c.image));
+            .AddProcess(worm);
         StartFreshProcess();
 
         Sweep sweep = Run(ws);
 
         EXPECT_EQ(sweep.result, 1);
-        EXPECT_FALSE(ProcessWithId(ws, 0x1a4).running);
-        EXPECT_FALSE(ws.Exists(c.image));
+        EXPECT_EQ(ProcessWithId(ws, 0x1a4).running, !c.ended);
+        EXPECT_EQ(ws.Exists(c.image), !c.ended);
         EXPECT_EQ(ws.Read("C:\\Apps\\kurrel.exe"), "MZ a clean program");
-        ExpectInOrder(sweep.log, {"examinate process " + c.shown + " (PID=0x1a4)",
-                                  "Process " + c.shown + " (PID=0x1a4) is infection",
-                                  "Deleting file \"" + c.shown + "\", result=1"});
+        EXPECT_EQ(ws.Read(kNotepad), "MZ notepad");
+        std::vector<std::string> expected = c.examined;
+        if (c.ended) {
+            expected.push_back("Process " + c.shown + " (PID=0x1a4) is infection");
+            expected.push_back("Deleting file \"" + c.shown + "\", result=1");
+        } else {
+            expected.push_back("No infected processes were found");
+        }
+        ExpectInOrder(sweep.log, expected);
+        EXPECT_EQ(sweep.log.size(), c.ended ? expected.size() + 2 : expected.size());
         EXPECT_EQ(g_removalOutcome.failureCount, 0);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
@@ -537,8 +572,9 @@ TEST_F(ProcessSweep, NoMemoryForthePathForgetsThatProcess) {
     Plant(ws);
     ws.AddProcess(Proc(0x1a4, kWormA)).AddProcess(Proc(0x1a8, kWormB));
     // The first node of the list cannot be had; the second process's can.
-    // (The enumeration's two buffers for wide names come first.)
-    ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 2);
+    // (The enumeration's four buffers for the loader's and the system's
+    // wide names come first.)
+    ws.FailCall("AllocBuffer", ERROR_NOT_ENOUGH_MEMORY, 4);
 
     Sweep sweep = Run(ws);
 
