@@ -263,6 +263,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle);
 #define HKEY_LOCAL_MACHINE ((HKEY)(uintptr_t)0x80000002)
 #define HKEY_USERS ((HKEY)(uintptr_t)0x80000003)
 #define KEY_QUERY_VALUE 0x0001
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
 #define KEY_SET_VALUE 0x0002
 // The registry view asked for by name on 64-bit Windows (Windows 2000 refuses both).
 #define KEY_WOW64_64KEY 0x0100
@@ -592,6 +593,9 @@ DWORD WINAPI GetModuleFileNameExW(HANDLE process, HMODULE module, WCHAR* name, D
 // Server 2003 (PSAPI, on the volume's device); reached through GetProcAddress.
 BOOL WINAPI QueryFullProcessImageNameW(HANDLE process, DWORD flags, WCHAR* name, DWORD* size);
 DWORD WINAPI GetProcessImageFileNameW(HANDLE process, WCHAR* name, DWORD size);
+// The keys under HKEY_USERS: the loaded hives.
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR className,
+                          LPDWORD classSize, FILETIME* lastWrite);
 DWORD WINAPI QueryDosDeviceW(const WCHAR* deviceName, WCHAR* target, DWORD size);
 
 #endif

@@ -95,6 +95,7 @@ const char* const FailableCalls[] = {
     "RegCloseKey",
     "RegCreateKeyExA",
     "RegDeleteValueA",
+    "RegEnumKeyExA",
     "RegFlushKey",
     "RegGetKeySecurity",
     "RegOpenKeyExA",

@@ -293,9 +293,8 @@ std::string Workstation::Read(std::string_view path) {
 }
 
 RegKey* Workstation::FindKey(HKEY root, std::string_view path) {
-    const char* rootName = RootName(root);
-    if (!rootName) return nullptr;
-    RegKey* key = &roots[rootName];
+    RegKey* key = RootKey(root);
+    if (!key) return nullptr;
     ForEachComponent(path, [&](std::string_view part) {
         auto it = key->subkeys.find(part);
         key = it == key->subkeys.end() ? nullptr : it->second.get();

@@ -3,6 +3,9 @@
 // leave the thread's last error alone.
 #include <string.h>
 
+#include <iterator>
+#include <string>
+
 #include "sim/file_rules.h"
 #include "sim/workstation.h"
 
@@ -14,9 +17,9 @@ namespace {
 // predefined roots are always open with every right.
 sim::RegKey* KeyOf(HKEY key, DWORD* access) {
     sim::Workstation& ws = Current();
-    if (const char* root = sim::RootName(key)) {
+    if (sim::RootName(key)) {
         *access = 0xFFFFFFFF;
-        return &ws.roots[root];
+        return ws.RootKey(key);
     }
     sim::HandleEntry* entry = ws.Lookup(reinterpret_cast<HANDLE>(key), sim::HandleKind::Key);
     if (!entry) return nullptr;
@@ -59,6 +62,14 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
         if (!parent) return ERROR_FILE_NOT_FOUND;
     }
     sim::RegKey* found = Descend(parent, subKey);
+    // From Windows 2000 on the classes are the running user's own over the
+    // machine's: a key the user's hive has is the one opened. Another user's
+    // classes are no part of this view.
+    if (key == HKEY_CLASSES_ROOT && ws.platformId == VER_PLATFORM_WIN32_NT && ws.majorVersion >= 5) {
+        sim::RegKey* own = Descend(ws.RootKey(HKEY_USERS), (std::string(sim::ToolUserSid) + "_Classes").c_str());
+        if (own && ws.wow64 && !ws.sharedClasses && !(access & KEY_WOW64_64KEY)) own = Descend(own, "Wow6432Node");
+        if (sim::RegKey* mine = own ? Descend(own, subKey) : nullptr) found = mine;
+    }
     if (!found) return ERROR_FILE_NOT_FOUND;
     if ((access & KEY_SET_VALUE) && found->denyWrite) return ERROR_ACCESS_DENIED;
     sim::HandleEntry entry;
@@ -172,4 +183,27 @@ LONG WINAPI RegFlushKey(HKEY key) {
     SIM_FAILABLE_STATUS();
     DWORD access = 0;
     return KeyOf(key, &access) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
+
+// The subkeys in the order the model keeps them (by name, as a hive lists
+// them); ERROR_NO_MORE_ITEMS past the last, ERROR_MORE_DATA when the name
+// does not fit with its terminator.
+LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR className,
+                          LPDWORD classSize, FILETIME* lastWrite) {
+    SIM_FAILABLE_STATUS();
+    DWORD access = 0;
+    sim::RegKey* k = KeyOf(key, &access);
+    if (!k || reserved || !name || !nameSize) return ERROR_INVALID_PARAMETER;
+    if ((access & KEY_ENUMERATE_SUB_KEYS) == 0) return ERROR_ACCESS_DENIED;
+    if (index >= k->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = k->subkeys.begin();
+    std::advance(it, index);
+    const std::string& subkey = it->first;
+    if (subkey.size() + 1 > *nameSize) return ERROR_MORE_DATA;
+    memcpy(name, subkey.c_str(), subkey.size() + 1);
+    *nameSize = static_cast<DWORD>(subkey.size());
+    if (className && classSize && *classSize) className[0] = 0;
+    if (classSize) *classSize = 0;
+    if (lastWrite) memset(lastWrite, 0, sizeof(*lastWrite));
+    return ERROR_SUCCESS;
 }

@@ -22,6 +22,18 @@ Workstation& Current() {
 
 bool HasCurrent() { return g_current != nullptr; }
 
+RegKey* Workstation::RootKey(HKEY root) {
+    const char* rootName = RootName(root);
+    if (!rootName) return nullptr;
+    if (root != HKEY_CURRENT_USER) return &roots[rootName];
+    auto& hive = roots["HKEY_USERS"].subkeys[ToolUserSid];
+    if (!hive) {
+        hive = std::make_unique<RegKey>();
+        hive->name = ToolUserSid;
+    }
+    return hive.get();
+}
+
 const char* RootName(HKEY root) {
     if (root == HKEY_CLASSES_ROOT) return "HKEY_CLASSES_ROOT";
     if (root == HKEY_CURRENT_USER) return "HKEY_CURRENT_USER";
@@ -31,9 +43,13 @@ const char* RootName(HKEY root) {
 }
 
 Workstation::Workstation() {
-    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_USERS}) {
+    for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_LOCAL_MACHINE, HKEY_USERS}) {
         roots[RootName(root)].name = RootName(root);
     }
+    // The hives every Windows has loaded: the default user's, and the
+    // account the tool runs as, which HKEY_CURRENT_USER stands for.
+    RegKeyOnly(HKEY_USERS, ".DEFAULT");
+    RegKeyOnly(HKEY_USERS, ToolUserSid);
     AddDrive('C', DRIVE_FIXED);
     Dir(windowsDirectory);
     Dir("C:\\Tools");
@@ -259,9 +275,8 @@ Workstation& Workstation::NoShortNames(char letter) {
 }
 
 static RegKey* MakeKey(Workstation& ws, HKEY root, const std::string& path) {
-    const char* rootName = RootName(root);
-    if (!rootName) throw std::logic_error("not a root key");
-    RegKey* key = &ws.roots[rootName];
+    RegKey* key = ws.RootKey(root);
+    if (!key) throw std::logic_error("not a root key");
     ForEachComponent(path, [&](std::string_view part) {
         auto& slot = key->subkeys[std::string(part)];
         if (!slot) {

@@ -477,6 +477,9 @@ public:
 
     std::map<char, Drive> drives;  // upper-case letter
     std::map<std::string, RegKey, NoCaseLess> roots;
+    // The key a predefined root stands for: HKEY_CURRENT_USER is the running
+    // account's hive under HKEY_USERS, as on Windows.
+    RegKey* RootKey(HKEY root);
     std::map<std::string, DWORD, NoCaseLess> services;
     std::vector<Process> processes;
     std::map<std::string, Module, NoCaseLess> modules;  // in the system folder

@@ -1,5 +1,6 @@
 #include "support/admin_only_security.h"
 
+#include <stdio.h>
 #include <string.h>
 
 namespace {
@@ -107,6 +108,25 @@ int IsSoundAcl(const BYTE* bytes, DWORD offset, DWORD end) {
 }
 
 }  // namespace
+
+int RunningUserSidText(char* text, size_t size) {
+    BYTE sid[8 + 4 * MaxSubAuthorities];
+    if (size == 0 || !ReadRunningUser(sid, sizeof(sid))) return 0;
+    // The authority is six bytes, most significant first.
+    unsigned long long authority = 0;
+    for (int i = 0; i < 6; ++i) authority = (authority << 8) | sid[2 + i];
+    int used = snprintf(text, size, "S-%u-%llu", (unsigned)sid[0], authority);
+    for (BYTE i = 0; used > 0 && static_cast<size_t>(used) < size && i < sid[1]; ++i) {
+        DWORD sub = 0;
+        memcpy(&sub, sid + 8 + 4 * i, sizeof(sub));
+        used += snprintf(text + used, size - used, "-%lu", (unsigned long)sub);
+    }
+    if (used <= 0 || static_cast<size_t>(used) >= size) {
+        text[0] = '\0';
+        return 0;
+    }
+    return 1;
+}
 
 int MakeAdminOnlySecurity(AdminOnlySecurity* security) {
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;

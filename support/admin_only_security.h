@@ -58,4 +58,9 @@ const DWORD FolderRedirectRights = 0x0040 | DELETE | WRITE_DAC | WRITE_OWNER | G
 const char* FolderNotAdminOnly(HANDLE folder, DWORD* error);
 const char* KeyNotAdminOnly(HKEY key, DWORD* error);
 
+// The SID of the account this process runs as, as text ("S-1-5-21-...-500"),
+// the name of its hive under HKEY_USERS; 0 when it cannot be read or would
+// not fit `size`.
+int RunningUserSidText(char* text, size_t size);
+
 #endif
