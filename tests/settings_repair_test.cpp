@@ -20,6 +20,10 @@ const char* const kShellKey = "exefile\\shell\\open\\command";
 const std::string kRight = "\"%1\" %*";
 const std::string kWorm = "C:\\WINDOWS\\SYSTEM32\\kurrel.exe \"%1\" %*";
 const std::string kWait = "Wait 15 sec and re-check shell key ... ";
+// A plain user's classes, where the worm running as that user writes its command.
+const std::string kUserClasses = std::string(sim::PlainUserSid) + "_Classes";
+const std::string kUserShellKey = kUserClasses + "\\" + kShellKey;
+const std::string kUserShellLine = "HKEY_USERS\\" + kUserShellKey;
 
 struct StageRun {
     int result = -1;
@@ -121,8 +125,15 @@ TEST(RestoreShellCommand, ResultsTable) {
         std::string log;
         bool waited;
         std::string valueAfter;  // "" when the key is missing afterwards
+        std::string userValueAfter = "";  // the plain user's command afterwards; not looked at when ""
+        int failures = 0;
     };
     auto wrongValue = [](sim::Workstation& ws) { ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm); };
+    // The machine's command is right; the worm, running as a plain user,
+    // wrote its own into that user's classes.
+    auto userWrong = [](sim::Workstation& ws) {
+        ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight).RegString(HKEY_USERS, kUserShellKey, "", kWorm);
+    };
     const Case cases[] = {
         {"key missing",
          [](sim::Workstation& ws) { ws.RegKeyOnly(HKEY_CLASSES_ROOT, "exefile\\shell\\open"); },
@@ -195,6 +206,41 @@ TEST(RestoreShellCommand, ResultsTable) {
          },
          1, InfectionCleaned, "Update shell key\n" + kWait + " Infection is cleaned!\n",
          "Infection is cleaned!\r\n", true, kRight},
+        {"a plain user's classes hold the worm's command", userWrong, 1, InfectionCleaned,
+         "Update shell key\n" + kWait + " Infection is cleaned!\n",
+         "Update shell key " + kUserShellLine + "\r\nInfection is cleaned!\r\n", true, kRight, kRight},
+        {"the worm writes its command back into the user's classes during the wait",
+         [&](sim::Workstation& ws) {
+             userWrong(ws);
+             ws.At(ws.clockMs + 5000, [&ws] { ws.RegString(HKEY_USERS, kUserShellKey, "", kWorm); });
+         },
+         0, InfectionPresent, "Update shell key\n" + kWait + " Infection is still avaliable!\n",
+         "Update shell key " + kUserShellLine + "\r\nInfection is still avaliable! " + kUserShellLine +
+             "\r\nInfection is still avaliable!\r\n",
+         true, kRight, kWorm},
+        {"a user's classes key that cannot be opened is no clean result",
+         [&](sim::Workstation& ws) {
+             userWrong(ws);
+             ws.FindKey(HKEY_USERS, kUserShellKey)->denyWrite = true;
+         },
+         1, InfectionCleaned, "Workstation is not infected!\n", "RegOpenKeyEx error 5, " + kUserShellLine + "\r\n",
+         false, kRight, kWorm, 1},
+        {"a user's command that cannot be written stays infected",
+         [&](sim::Workstation& ws) {
+             userWrong(ws);
+             ws.FailCall("RegSetValueExA", ERROR_ACCESS_DENIED);
+         },
+         0, InfectionPresent, "Update shell key\n" + kWait + " Infection is still avaliable!\n",
+         "Update shell key " + kUserShellLine + "\r\nRegSetValueEx error 5, " + kUserShellLine +
+             "\r\nInfection is still avaliable! " + kUserShellLine + "\r\nInfection is still avaliable!\r\n",
+         true, kRight, kWorm, 1},
+        {"a user without classes of their own, and the running account's own classes",
+         [](sim::Workstation& ws) {
+             ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kRight)
+                 .RegKeyOnly(HKEY_USERS, kUserClasses)
+                 .RegString(HKEY_USERS, std::string(sim::ToolUserSid) + "_Classes\\" + kShellKey, "", kRight);
+         },
+         1, InfectionCleaned, "Workstation is not infected!\n", "", false, kRight},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -209,6 +255,10 @@ TEST(RestoreShellCommand, ResultsTable) {
         EXPECT_EQ(run.log, c.log);
         EXPECT_EQ(ws.clockMs - clock, c.waited ? 15000u : 0u);
         EXPECT_EQ(ws.Calls("Sleep"), c.waited ? 1 : 0);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
+        if (!c.userValueAfter.empty()) {
+            EXPECT_EQ(ws.RegText(HKEY_USERS, kUserShellKey, ""), c.userValueAfter);
+        }
         if (c.valueAfter.empty()) {
             EXPECT_EQ(ws.FindKey(HKEY_CLASSES_ROOT, kShellKey), nullptr);  // never created
         } else {
@@ -545,6 +595,85 @@ TEST(CleanWinIniRun, NtReadsTheSectionFromTheRegistry) {
     EXPECT_EQ(stage.log, "");
     EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.ini"), ini);
     EXPECT_EQ(ws.Read("C:\\WINDOWS\\win.bak"), ini);
+}
+
+// On NT each logged-on user's run= lives in their own hive, where a worm
+// running as that user wrote it: every loaded hive's is emptied, its old
+// value kept in the log line. The running account's own is win.ini's entry
+// and follows its backup; a value the log could not keep whole, and a key
+// that cannot be read or written, are left as they are and count.
+TEST(CleanWinIniRun, EveryLoadedUsersRunValue) {
+    const std::string userKey = std::string(sim::PlainUserSid) + "\\" + kMappedKey;
+    const std::string userLine = "HKEY_USERS\\" + userKey;
+    const std::string serviceKey = std::string("S-1-5-19\\") + kMappedKey;
+    const std::string longRun(300, 'x');
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> setUp;
+        std::string log;
+        std::string userRunAfter;
+        std::string ownRunAfter;
+        int outcome;
+    };
+    const Case cases[] = {
+        {"a plain user's run= and a service's",
+         [&](sim::Workstation& ws) { ws.RegString(HKEY_USERS, serviceKey, "run", "svc.exe"); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\nHKEY_USERS\\" + serviceKey +
+             " run=svc.exe, removing\r\n" + userLine + " run=" + kWormRun + ", removing\r\n",
+         "", "", 1},
+        {"a run= with a line break is kept whole, escaped",
+         [&](sim::Workstation& ws) { ws.RegString(HKEY_USERS, userKey, "run", "a.exe\nb.exe"); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\n" + userLine + " run=a.exe<U+000A>b.exe, removing\r\n",
+         "", "", 1},
+        {"an empty user's run= is left alone",
+         [&](sim::Workstation& ws) { ws.RegString(HKEY_USERS, userKey, "run", ""); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\n", "", "", 1},
+        {"a value too long for the log is not removed",
+         [&](sim::Workstation& ws) { ws.RegString(HKEY_USERS, userKey, "run", longRun); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\nRegQueryValueEx error 234, " + userLine +
+             " run=, not removed\r\n",
+         longRun, "", 3},
+        {"a user's key that cannot be opened",
+         [&](sim::Workstation& ws) { ws.FindKey(HKEY_USERS, userKey)->denyWrite = true; },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\nRegOpenKeyEx error 5, " + userLine + "\r\n",
+         kWormRun, "", 3},
+        {"a user's value that cannot be written",
+         [&](sim::Workstation& ws) { ws.FailCall("RegSetValueExA", ERROR_ACCESS_DENIED); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\n" + userLine + " run=" + kWormRun +
+             ", removing\r\nRegSetValueEx error 5, " + userLine + " run=, not removed\r\n",
+         kWormRun, "", 3},
+        {"win.ini's backup fails: the running account's entry stays, the user's goes",
+         [&](sim::Workstation& ws) { ws.FailCall("CopyFileA", ERROR_ACCESS_DENIED); },
+         "cannot make win.ini backup copy error =5\r\n" + userLine + " run=" + kWormRun + ", removing\r\n", "",
+         kWormRun, 3},
+        {"the list of hives cannot be read",
+         [&](sim::Workstation& ws) { ws.FailCall("RegEnumKeyExA", ERROR_ACCESS_DENIED); },
+         "win.ini run=" + std::string(kWormRun) + ", removing\r\nRegEnumKeyEx error 5, HKEY_USERS\r\n",
+         kWormRun, "", 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        PlantRun(ws, kFamilies[1], "C:\\WINDOWS\\win.ini", kWormRun);
+        ws.RegString(HKEY_USERS, userKey, "run", kWormRun);
+        c.setUp(ws);
+        StageRun stage = RunCleanWinIni(ws);
+        EXPECT_EQ(stage.log, c.log);
+        EXPECT_EQ(ws.RegText(HKEY_USERS, userKey, "run"), c.userRunAfter);
+        EXPECT_EQ(ws.RegText(HKEY_CURRENT_USER, kMappedKey, "run"), c.ownRunAfter);
+        EXPECT_EQ(GetOutcomeCode(), c.outcome);
+    }
+}
+
+// Windows 9x keeps no run= of a user's own: win.ini is the one entry.
+TEST(CleanWinIniRun, Windows9xLooksAtNoUsersHive) {
+    sim::Workstation ws;
+    PlantRun(ws, kFamilies[0], "C:\\WINDOWS\\win.ini", kWormRun);
+    ws.RegString(HKEY_USERS, std::string("ann\\") + kMappedKey, "run", "ann.exe");
+    StageRun stage = RunCleanWinIni(ws);
+    EXPECT_EQ(stage.log, "win.ini run=" + std::string(kWormRun) + ", removing\r\n");
+    EXPECT_EQ(ws.RegText(HKEY_USERS, std::string("ann\\") + kMappedKey, "run"), "ann.exe");
+    EXPECT_EQ(ws.Calls("RegEnumKeyExA"), 0);
 }
 
 // Without a backup the run= entry is not touched, and the run counts a failure.

@@ -21,6 +21,11 @@ const char* const kRunningWorm = "C:\\WINDOWS\\SYSTEM\\kurrel.exe";
 const char* const kCopyInDocuments = "C:\\My Documents\\Holiday Pictures\\setup.exe";
 const char* const kCopyInProgramFiles = "C:\\Program Files\\Common Files\\kurrel.scr";
 const char* const kNearMiss = "C:\\My Documents\\near miss.exe";
+const char* const kPlainUserShellKey =
+    "S-1-5-21-1004336348-1177238915-682003330-1003_Classes\\exefile\\shell\\open\\command";
+const char* const kPlainUserWindowsKey =
+    "S-1-5-21-1004336348-1177238915-682003330-1003\\Software\\Microsoft\\Windows NT\\CurrentVersion\\Windows";
+const char* const kRenamedWorm = "C:\\Documents and Settings\\ann\\helper.exe";
 
 namespace {
 
@@ -49,6 +54,7 @@ WorkstationKind SweptKind(const char* name, bool nt, bool infected, bool scanner
     kind.heldCopy = true;
     kind.readOnlyCopy = true;
     kind.wideNames = nt;
+    kind.plainUser = nt;
     kind.wow64 = wow64;
     kind.leftJournal = leftJournal;
     return kind;
@@ -175,6 +181,15 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
             .NoShortName(fullwidth)
             .NoShortName(dotted);
         wormFiles.insert(wormFiles.end(), {fullwidth, deep, dotted});
+    }
+    if (kind.nt && kind.plainUser) {
+        sim::Process renamed = Running(0x1b8, kRenamedWorm);
+        renamed.loaderPath = kExplorer;
+        ws.FileBytes(kRenamedWorm, worm_sample::MakeSample(9000, SignatureTable[4].crc, 10))
+            .AddProcess(renamed)
+            .RegString(HKEY_USERS, kPlainUserShellKey, "", kWormCommand)
+            .RegString(HKEY_USERS, kPlainUserWindowsKey, "run", kWormRun);
+        wormFiles.push_back(kRenamedWorm);
     }
     if (kind.wow64) {
         // Written over the network into the real system folder; the 32-bit

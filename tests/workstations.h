@@ -63,7 +63,15 @@ struct WorkstationKind {
     // The scanner's driver answers each read-back of its state 3 seconds
     // late, so that every answer is waited for.
     bool lateReadBack = false;
+    // On NT, the worm also ran as a plain user who is logged on: its command
+    // in that user's classes, its run= in that user's hive, and a copy of it
+    // running that wrote explorer's name into its loader list.
+    bool plainUser = false;
 };
+
+extern const char* const kPlainUserShellKey;  // under HKEY_USERS
+extern const char* const kPlainUserWindowsKey;  // under HKEY_USERS
+extern const char* const kRenamedWorm;
 
 // Every workstation the sweeps run, in the order they run them.
 const std::vector<WorkstationKind>& SweptWorkstations();

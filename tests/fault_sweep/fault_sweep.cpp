@@ -151,7 +151,10 @@ public:
 
         const std::string shell = ValueKey("HKEY_CLASSES_ROOT", kShellKey, "");
         const std::string shell32 = ValueKey("HKEY_CLASSES_ROOT", kShellKey32, "");
-        const std::string run = ValueKey("HKEY_CURRENT_USER", kNtWindowsKey, "run");
+        // HKEY_CURRENT_USER is the running account's hive under HKEY_USERS.
+        const std::string run = ValueKey("HKEY_USERS", std::string(sim::ToolUserSid) + "\\" + kNtWindowsKey, "run");
+        const std::string userShell = ValueKey("HKEY_USERS", kPlainUserShellKey, "");
+        const std::string userRun = ValueKey("HKEY_USERS", kPlainUserWindowsKey, "run");
         std::set<std::string> values;
         for (const auto& value : before.values) values.insert(value.first);
         for (const auto& value : after.values) values.insert(value.first);
@@ -162,8 +165,9 @@ public:
             bool has = is != after.values.end();
             if (had && has && was->second.type == is->second.type && was->second.data == is->second.data)
                 continue;
-            if (has && (key == shell || key == shell32) && Text(is->second.data) == kRightCommand) continue;
-            if (has && key == run && kind_.nt && Text(is->second.data).empty()) continue;
+            if (has && (key == shell || key == shell32 || key == userShell) && Text(is->second.data) == kRightCommand)
+                continue;
+            if (has && (key == run || key == userRun) && kind_.nt && Text(is->second.data).empty()) continue;
             const std::string& where = has ? is->second.where : was->second.where;
             // The tool's own key, where its records live when the Windows
             // volume cannot be asked whether it keeps access lists.
@@ -323,6 +327,8 @@ void RunChild(const FaultRun& fault, FILE* out) {
     checks.Changes(before, afterRun, "after the run");
     std::string shellAfterRun = ws.RegText(HKEY_CLASSES_ROOT, kShellKey, "");
     std::string shell32AfterRun = kind.wow64 ? ws.RegText(HKEY_CLASSES_ROOT, kShellKey32, "") : kRightCommand;
+    std::string userShellAfterRun = kind.plainUser ? ws.RegText(HKEY_USERS, kPlainUserShellKey, "") : kRightCommand;
+    std::string userRunAfterRun = kind.plainUser ? ws.RegText(HKEY_USERS, kPlainUserWindowsKey, "run") : "";
     // Libraries loaded after the run's sweeps would not be found; only a run
     // that says it had errors may leave it so.
     if (kind.wow64 && !ws.fsRedirected && code != 3)
@@ -355,6 +361,10 @@ void RunChild(const FaultRun& fault, FILE* out) {
             checks.Add("open command wrong", "the 32-bit view's open command is \"" + shell32AfterRun + "\"");
         if (!runAfterRun.empty() && runAfterRun != "(none)")
             checks.Add("run= remains", "run= is still \"" + runAfterRun + "\"");
+        if (userShellAfterRun != kRightCommand)
+            checks.Add("open command wrong", "the plain user's open command is \"" + userShellAfterRun + "\"");
+        if (!userRunAfterRun.empty())
+            checks.Add("run= remains", "the plain user's run= is still \"" + userRunAfterRun + "\"");
     }
     if (code == 0 && kind.infected) {
         if (reachedStages) checks.Add("0 with worm", "exit code 0 on an infected workstation");
