@@ -65,7 +65,7 @@ PsapiProcessEnumerator::PsapiProcessEnumerator()
       vdmEnumTaskWOWEx(nullptr),
       getModuleBaseNameA(nullptr),
       getModuleFileNameExW(nullptr),
-      systemNamer{nullptr, nullptr, nullptr} {
+      systemNamer{nullptr, nullptr, nullptr, 0} {
     psapiModule = LoadSystemLibrary("PSAPI.DLL");
     vdmdbgModule = LoadSystemLibrary("VDMDBG.DLL");
     if (!psapiModule || !vdmdbgModule) return;
@@ -96,7 +96,7 @@ void PsapiProcessEnumerator::ReleaseLibraries() {
     vdmEnumTaskWOWEx = nullptr;
     getModuleBaseNameA = nullptr;
     getModuleFileNameExW = nullptr;
-    systemNamer = SystemImageNamer{nullptr, nullptr, nullptr};
+    systemNamer = SystemImageNamer{nullptr, nullptr, nullptr, 0};
     ready = 0;
     if (vdmdbgModule) FreeLibrary(vdmdbgModule);
     vdmdbgModule = nullptr;
@@ -122,15 +122,24 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
     // image as the system names it.
     WCHAR* wide = getModuleFileNameExW ? static_cast<WCHAR*>(AllocBuffer(MaxWideImageName * sizeof(WCHAR))) : nullptr;
     char* shown = wide ? static_cast<char*>(AllocBuffer(LogTextSize)) : nullptr;
-    bool systemNames = systemNamer.queryFullProcessImageNameW || systemNamer.getProcessImageFileNameW;
+    bool systemNames =
+        systemNamer.keepsName || systemNamer.queryFullProcessImageNameW || systemNamer.getProcessImageFileNameW;
     WCHAR* system = systemNames ? static_cast<WCHAR*>(AllocBuffer(MaxWideImageName * sizeof(WCHAR))) : nullptr;
     char* systemShown = system ? static_cast<char*>(AllocBuffer(LogTextSize)) : nullptr;
+    // Without room for them no process is looked at whole: each says so.
+    DWORD systemRoomError = 0;
+    if (systemNames && (!system || !systemShown)) {
+        if (system) FreeBuffer(system);
+        system = nullptr;
+        systemShown = nullptr;
+        systemRoomError = ERROR_NOT_ENOUGH_MEMORY;
+    }
 
     for (DWORD i = 0; i < count; ++i) {
         // One handle reads the name and, for a worm, ends the process. A
         // process that refuses the right to end it is still named, so that a
         // worm guarded so is reported as one that could not be ended.
-        NamedProcessHandle named = {nullptr, 0, nullptr, nullptr, nullptr};
+        NamedProcessHandle named = {nullptr, 0, nullptr, nullptr, nullptr, 0};
         named.handle = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | PROCESS_TERMINATE, FALSE,
                                    processIds[i]);
         if (!named.handle) {
@@ -170,8 +179,12 @@ int PsapiProcessEnumerator::Enumerate(ProcessCallback callback, void* userData) 
         // The system's own name, tested too when it is another file. A
         // process whose loader list names nothing is named by it alone.
         WCHAR* systemImage = system ? system + VerbatimUnits : nullptr;
-        DWORD systemLength =
-            system ? SystemImageName(systemNamer, named.handle, systemImage, MaxWideImageName - VerbatimUnits) : 0;
+        DWORD systemError = systemRoomError;
+        DWORD systemLength = system ? SystemImageName(systemNamer, named.handle, systemImage,
+                                                      MaxWideImageName - VerbatimUnits, &systemError)
+                                    : 0;
+        // A process whose loader list names nothing either has ended: no word of it.
+        if (length) named.systemError = systemError;
         if (systemLength && !(wideLength && SameImagePath(systemImage, image))) {
             bool drivePath = systemLength >= 3 && systemImage[1] == ':' && systemImage[2] == '\\';
             if (drivePath) memcpy(system, Verbatim, sizeof(Verbatim));
@@ -276,7 +289,14 @@ void KillIfInfected(const char* path, DWORD processId, const NamedProcessHandle*
     int infected = status->matcher(image, &copy);
     // A worm may write another program's name into its loader list: the
     // image the system names is tested too, and when it is the one that
-    // matches, it is the one named, ended for and deleted.
+    // matches, it is the one named, ended for and deleted. Where that name
+    // cannot be had, the process was not looked at whole.
+    if (!infected && process && process->systemError) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                 "Cannot read the image of process %s (PID=0x%x) as the system names it, error=%lu\n", name.text,
+                 (unsigned)processId, (unsigned long)process->systemError);
+        CountFailure();
+    }
     if (!infected && process && process->systemPath) {
         LogText systemName = Escaped(process->systemShown);
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "examinate process %s (PID=0x%x), its image as the system names it\n",

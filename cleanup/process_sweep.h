@@ -20,12 +20,15 @@
 // where the process may write any name: `systemPath` is the image as the
 // system itself names it (XP and later), when that is another file than the
 // loader's name, with `systemShown` its readable form; nullptr otherwise.
+// `systemError` says why the system's name could not be had where this
+// Windows keeps one (0 when it was, or when there is none to have).
 struct NamedProcessHandle {
     HANDLE handle;
     DWORD terminateError;
     const WCHAR* widePath;
     const WCHAR* systemPath;
     const char* systemShown;
+    DWORD systemError;
 };
 
 // Called once for each process an enumerator can name: the executable's path

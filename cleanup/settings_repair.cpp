@@ -222,7 +222,14 @@ int RestoreShellCommand() {
     for (size_t view = 0; view < viewCount; ++view) FillPlace(&places[count++], "", views[view]);
     DWORD index = 0;
     char user[UserKeyNameSize];
-    while (users && count + viewCount <= capacity && NextUserKey(UserClassesKey, &index, user)) {
+    while (users && NextUserKey(UserClassesKey, &index, user)) {
+        // A user who logged on since the count is not looked at: that is no clean result.
+        if (count + viewCount > capacity) {
+            TraceMsg(TraceModule, TraceAllTypes, TraceError, "The open command of HKEY_USERS\\%s is not looked at\n",
+                     Escaped(user).text);
+            CountFailure();
+            continue;
+        }
         for (size_t view = 0; view < viewCount; ++view) {
             // A key name has at most 255 characters: the path always fits.
             if (FillPlace(&places[count], user, views[view])) ++count;

@@ -17,19 +17,25 @@ typedef DWORD(WINAPI* QueryDosDeviceWFunction)(const WCHAR* deviceName, WCHAR* t
 
 // The bound entry points; all null on NT 4.0 and 2000, which keep no name
 // of their own for an image: there only the loader list names it.
+// `keepsName` says whether this Windows keeps one (XP and later, or a
+// version that cannot be told): there a name that cannot be had is a
+// process not looked at whole.
 struct SystemImageNamer {
     QueryFullProcessImageNameWFunction queryFullProcessImageNameW;
     GetProcessImageFileNameWFunction getProcessImageFileNameW;
     QueryDosDeviceWFunction queryDosDeviceW;
+    int keepsName;
 };
 
 // Binds what this Windows has, from KERNEL32 and the given PSAPI.DLL.
 SystemImageNamer BindSystemImageNamer(HMODULE psapi);
 
 // The image's drive path as the system names it, terminated, into `name`
-// (`size` units); its length, or 0 when this Windows keeps no such name,
-// the call fails, or the image lies on no drive letter's device.
-DWORD SystemImageName(const SystemImageNamer& namer, HANDLE process, WCHAR* name, DWORD size);
+// (`size` units); its length. 0 with `*error` 0 when this Windows keeps no
+// such name or the image lies on no drive letter's device (a program run
+// from a network share); 0 with `*error` set when the name could not be had
+// (a call failed, or a function this Windows has is missing).
+DWORD SystemImageName(const SystemImageNamer& namer, HANDLE process, WCHAR* name, DWORD size, DWORD* error);
 
 // 1 when two wide paths name the same file by their text: equal but for the
 // case of ASCII letters (the system and the loader may spell a folder

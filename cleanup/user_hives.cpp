@@ -17,7 +17,7 @@ int IsClassesName(const char* name) {
 }
 
 // The next name of any kind; 1 with it, 0 at the end or on failure.
-int NextName(DWORD* index, char name[UserKeyNameSize], int report) {
+int NextName(DWORD* index, char name[UserKeyNameSize]) {
     DWORD size = UserKeyNameSize;
     LONG status = RegEnumKeyExA(HKEY_USERS, *index, name, &size, nullptr, nullptr, nullptr, nullptr);
     ++*index;
@@ -25,7 +25,7 @@ int NextName(DWORD* index, char name[UserKeyNameSize], int report) {
         name[size < UserKeyNameSize ? size : UserKeyNameSize - 1] = '\0';
         return 1;
     }
-    if (status != ERROR_NO_MORE_ITEMS && report) {
+    if (status != ERROR_NO_MORE_ITEMS) {
         // The hives not listed are not looked at: that is no clean result.
         TraceMsg(TraceModule, TraceAllTypes, TraceError, "RegEnumKeyEx error %d, HKEY_USERS\n", (int)status);
         CountFailure();
@@ -36,7 +36,7 @@ int NextName(DWORD* index, char name[UserKeyNameSize], int report) {
 }  // namespace
 
 int NextUserKey(UserKeyKind kind, DWORD* index, char name[UserKeyNameSize]) {
-    while (NextName(index, name, 1)) {
+    while (NextName(index, name)) {
         if (IsClassesName(name) == (kind == UserClassesKey ? 1 : 0)) return 1;
     }
     name[0] = '\0';
@@ -47,8 +47,7 @@ size_t CountUserKeys(UserKeyKind kind) {
     size_t count = 0;
     DWORD index = 0;
     char name[UserKeyNameSize];
-    // A failure is reported when the names are listed, not here as well.
-    while (NextName(&index, name, 0)) {
+    while (NextName(&index, name)) {
         if (IsClassesName(name) == (kind == UserClassesKey ? 1 : 0)) ++count;
     }
     return count;

@@ -25,7 +25,8 @@ enum UserKeyKind { UserHiveKey, UserClassesKey };
 int NextUserKey(UserKeyKind kind, DWORD* index, char name[UserKeyNameSize]);
 
 // How many names of that kind are loaded now (the count may change before
-// they are listed: callers take what fits).
+// they are listed: callers take what fits). A listing that fails is
+// reported as NextUserKey reports it.
 size_t CountUserKeys(UserKeyKind kind);
 
 #endif

@@ -217,6 +217,8 @@ TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
         std::string shown;
         bool ended;
         std::vector<std::string> examined;  // the lines before the verdict
+        std::function<void(sim::Workstation&)> fault = nullptr;
+        int failures = 0;
     };
     auto systemNames = [](const std::string& path) {
         return "examinate process " + path + " (PID=0x1a4), its image as the system names it";
@@ -237,6 +239,14 @@ TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
         {"XP: the loader list names notepad", kTool, kNotepad, 5, 1, kTool, true,
          {notepadLine, systemNames(kTool)}},
         {"Windows 2000 keeps no name of its own", kTool, kNotepad, 5, 0, kTool, false, {notepadLine}},
+        {"XP: the system's name cannot be read, and that counts", kTool, kNotepad, 5, 1, kTool, false,
+         {notepadLine,
+          std::string("Cannot read the image of process ") + kNotepad + " (PID=0x1a4) as the system names it, error=5"},
+         [](sim::Workstation& ws) { ws.FailCall("GetProcessImageFileNameW", ERROR_ACCESS_DENIED, 0, 100); }, 1},
+        {"XP: a drive's device cannot be read, and that counts", kTool, kNotepad, 5, 1, kTool, false,
+         {notepadLine,
+          std::string("Cannot read the image of process ") + kNotepad + " (PID=0x1a4) as the system names it, error=5"},
+         [](sim::Workstation& ws) { ws.FailCall("QueryDosDeviceW", ERROR_ACCESS_DENIED, 0, 1000); }, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -250,6 +260,7 @@ TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
         ws.File("C:\\Apps\\kurrel.exe", "MZ a clean program")
             .FileBytes(c.image, worm_sample::MakeSample(16384, SignatureTable[2].crc))
             .AddProcess(worm);
+        if (c.fault) c.fault(ws);
         StartFreshProcess();
 
         Sweep sweep = Run(ws);
@@ -268,7 +279,7 @@ TEST_F(ProcessSweep, ImagesTheAnsiNameDoesNotReach) {
         }
         ExpectInOrder(sweep.log, expected);
         EXPECT_EQ(sweep.log.size(), c.ended ? expected.size() + 2 : expected.size());
-        EXPECT_EQ(g_removalOutcome.failureCount, 0);
+        EXPECT_EQ(g_removalOutcome.failureCount, c.failures);
         EXPECT_EQ(ws.OpenHandles(), 0);
     }
 }

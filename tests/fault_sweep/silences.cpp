@@ -101,6 +101,9 @@ const Silence kSilences[] = {
      "call on, the worm's process is never named"},
     {"OpenProcess", 2, "infected NT", "", "worm process runs",
      "the worm's process cannot be opened to read its name, so it is skipped without a word"},
+    {"OpenProcess", 3, "infected NT", "from then on", "worm process runs",
+     "from the renamed worm's process on, no process can be opened to read its name: each is skipped "
+     "without a word"},
     {"EnumProcessModules", 0, "infected NT", "", "worm process runs",
      "a process whose modules cannot be listed is skipped without a word"},
     {"GetModuleFileNameExA", 0, "infected NT", "", "worm process runs",
