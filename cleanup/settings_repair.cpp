@@ -42,6 +42,18 @@ int ReadShellCommand(HKEY key, LONG* status, int* right) {
     return 1;
 }
 
+// 1 on the NT family, whose users keep settings of their own. A family that
+// cannot be told leaves them unseen: that is no clean result.
+int UsersAreReached(const char* what) {
+    OsFamily family = GetOsFamily();
+    if (family == OsOther) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError,
+                 "The Windows family cannot be told: the users' %s are not looked at\n", what);
+        CountFailure();
+    }
+    return family == OsWindowsNT;
+}
+
 // Where an open command may stand: the machine's classes in one registry
 // view, or one loaded user's classes key in one view.
 struct ShellPlace {
@@ -204,7 +216,7 @@ int RestoreShellCommand() {
 
     // The machine's places first, then each user's: the users' list is read
     // now, and a user who logs on later is not waited for.
-    size_t users = IsWindowsNT() ? CountUserKeys(UserClassesKey) : 0;
+    size_t users = UsersAreReached("open commands") ? CountUserKeys(UserClassesKey) : 0;
     size_t capacity = viewCount * (1 + users);
     ShellPlace machineOnly[2];
     ShellPlace* places = users ? static_cast<ShellPlace*>(AllocBuffer(capacity * sizeof(ShellPlace))) : nullptr;
@@ -342,7 +354,7 @@ void CleanMachineRun() {
 // win.ini's backup: that backup is of win.ini, not of the users' values.
 void CleanWinIniRun() {
     CleanMachineRun();
-    if (!IsWindowsNT()) return;
+    if (!UsersAreReached("run= entries")) return;
     // The running account's own value is win.ini's, done above, and left
     // alone there when its backup failed.
     char own[UserKeyNameSize];

@@ -646,6 +646,11 @@ TEST(CleanWinIniRun, EveryLoadedUsersRunValue) {
          [&](sim::Workstation& ws) { ws.FailCall("CopyFileA", ERROR_ACCESS_DENIED); },
          "cannot make win.ini backup copy error =5\r\n" + userLine + " run=" + kWormRun + ", removing\r\n", "",
          kWormRun, 3},
+        {"the Windows family cannot be told",
+         [&](sim::Workstation& ws) { ws.FailCall("GetVersionExA", ERROR_ACCESS_DENIED); },
+         "win.ini run=" + std::string(kWormRun) +
+             ", removing\r\nThe Windows family cannot be told: the users' run= entries are not looked at\r\n",
+         kWormRun, "", 3},
         {"the list of hives cannot be read",
          [&](sim::Workstation& ws) { ws.FailCall("RegEnumKeyExA", ERROR_ACCESS_DENIED); },
          "win.ini run=" + std::string(kWormRun) + ", removing\r\nRegEnumKeyEx error 5, HKEY_USERS\r\n",
