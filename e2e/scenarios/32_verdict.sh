@@ -31,6 +31,9 @@ read_only_copy() {  # read_only_copy nt|win98
     check "$1: Wine refuses to delete it as it is" \
         bash -c "wine cmd /c del '$copy' >/dev/null 2>&1; [ -e '$(unix_path "$copy")' ]"
     run_tool /SILENT
+    # Seen twice, each time while other Wine runs loaded the machine: show
+    # what the run said, so that the next time tells why.
+    [ "$TOOL_RC" -eq 1 ] || tr -d '\r' <"$(log_file)" | grep -vE '^(examinate|Folder) ' | sed 's/^/  | /'
     check "$1: exit code 1" [ "$TOOL_RC" -eq 1 ]
     check "$1: the copy is gone at once" [ ! -e "$(unix_path "$copy")" ]
     check "$1: the log says the attribute was cleared" \
