@@ -20,9 +20,11 @@ done
 for dll in PSAPI.DLL VDMDBG.DLL NETAPI32.DLL SVRAPI.DLL; do
     check "does not import $dll (bound at run time)" bash -c "! grep -qx '$dll' <<<'$imports'"
 done
-# Windows before XP lacks these; the tool finds them in KERNEL32 when it runs.
+# Windows before XP (before Vista, for the process image's name) lacks these;
+# the tool finds them when it runs.
 functions="$(i686-w64-mingw32-objdump -p "$KURRELFIX_EXE32" | awk '$1 ~ /^[0-9a-f]+$/ && NF >= 3 { print $3 }')"
-for name in IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection CancelIo; do
+for name in IsWow64Process Wow64DisableWow64FsRedirection Wow64RevertWow64FsRedirection CancelIo \
+    QueryFullProcessImageNameW GetProcessImageFileNameW QueryDosDeviceW; do
     check "does not import $name (bound at run time)" bash -c "! grep -qx '$name' <<<'$functions'"
 done
 check "the import table's functions are read (it names GetVersionExA)" grep -qx GetVersionExA <<<"$functions"
