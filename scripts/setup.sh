@@ -4,13 +4,15 @@
 # mingw-w64 for the Windows program, and Wine (with wine32) to run it; for
 # the checks of the program's resources icoutils and libxml2-utils, for the
 # boxes on a virtual display xvfb, xdotool, imagemagick and Wine's own fonts
-# (without them the boxes' title bars draw their symbols as letters), and
-# zip for the release.
+# (without them the boxes' title bars draw their symbols as letters), zip
+# for the release, and qemu-user-static, through which 64-bit Wine runs
+# 32-bit Wine where the kernel refuses 32-bit programs (scripts/wine_bits.sh).
 set -euo pipefail
+cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev mingw-w64 wine wine32 wine64
-          icoutils libxml2-utils xvfb xdotool imagemagick fonts-wine zip)
+          icoutils libxml2-utils xvfb xdotool imagemagick fonts-wine zip qemu-user-static)
 
 missing=()
 for p in "${packages[@]}"; do
