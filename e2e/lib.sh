@@ -243,6 +243,11 @@ use_build() {
     echo "  (on ${KURRELFIX_EXE#"$E2E_ROOT"/}, $E2E_WINE_BITS-bit${2:+: $2})"
 }
 
+# shipped_runs_natively: the shipped build's processes run natively here, so
+# that other processes see their memory as it is (not where 32-bit Wine runs
+# through qemu-user).
+shipped_runs_natively() { [ "$E2E_NATIVE_BUILD" = "$E2E_BUILD" ]; }
+
 # process_gone PID: the process has ended (a zombie not yet reaped counts as ended).
 process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 process_running() { ! process_gone "$1"; }
@@ -400,13 +405,16 @@ check_clean_runs() {
     check "every log line still ends in CR LF" crlf_only "$log"
 }
 
-# check_cleaning_console: the console of a run that cleaned the worm holds
-# each stage's line, in the order the stages run.
+# check_cleaning_console [no-process]: the console of a run that cleaned the
+# worm holds each stage's line, in the order the stages run; with
+# "no-process", of a run that found its copies but no worm running.
 check_cleaning_console() {
+    local tasks="found Kurrel tasks in memory "
+    [ "${1:-}" = no-process ] && tasks="no Kurrel tasks in memory "
     local expected=(
         "Removing shares"
         "find and kill all Kurrel tasks in memory ... "
-        "found Kurrel tasks in memory "
+        "$tasks"
         "scan all hard disks and delete all Kurrel files, it will take a while ..."
         "clean up Win.ini"
         "Restore shares"
