@@ -259,7 +259,10 @@ process_running() { ! process_gone "$1"; }
 hold_file() {
     local marker="$1.held-marker"
     rm -f "$(unix_path "$marker")"
-    (cd "$WINEPREFIX/drive_c" && exec wine "$E2E_BIN/hold_file.exe" "$1" "$marker" >/dev/null 2>&1) &
+    # Holding a file is the same for a program of either bitness: the helper
+    # is the build that runs natively here (a 32-bit one through qemu-user
+    # only takes longer to start).
+    (cd "$WINEPREFIX/drive_c" && exec wine "$E2E_NATIVE_BUILD/e2e/hold_file.exe" "$1" "$marker" >/dev/null 2>&1) &
     HOLDER_PID=$!
     local _
     for _ in $(seq 1 300); do
