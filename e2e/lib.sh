@@ -228,8 +228,8 @@ system_folder() {
 # on this machine: the 64-bit one where 32-bit Wine runs through qemu, for
 # what qemu cannot show (a running worm's modules, which the process sweep
 # reads from its memory); elsewhere it is the one the scenarios run anyway.
-# Each scenario that calls it says what it runs on which build in one place
-# of its header, the line starting with "# Builds:".
+# Each scenario that calls it says what it runs on which build in one
+# paragraph of its header, starting with "# Builds:".
 use_build() {
     if [ "$1" = native ]; then
         KURRELFIX_EXE="$E2E_NATIVE_BUILD/Kurrelfix.exe"
