@@ -5,24 +5,54 @@
 E2E_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # The program that is shipped, for the checks that only read the file.
 KURRELFIX_EXE32="${KURRELFIX_EXE32:-$E2E_ROOT/build/windows/Kurrelfix.exe}"
-# Which build runs under Wine: the 32-bit one, or, on a machine that cannot
-# run 32-bit programs at all, the 64-bit build of the same sources under
-# 64-bit Wine (scripts/wine_bits.sh). There "wine" and the tools that start
-# it (wineboot) are pointed at the 64-bit loader through a folder of our own
-# at the front of PATH, so that every scenario runs unchanged.
-E2E_WINE_BITS="${E2E_WINE_BITS:-$(bash "$E2E_ROOT/scripts/wine_bits.sh")}"
-if [ "$E2E_WINE_BITS" = 64 ]; then
-    E2E_BUILD="$E2E_ROOT/build/windows64"
-    E2E_WINE64_PATH="$E2E_ROOT/build/wine64-path"
-    mkdir -p "$E2E_WINE64_PATH"
-    for name in wine wine-stable; do
-        printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
-            >"$E2E_WINE64_PATH/$name"
-        chmod +x "$E2E_WINE64_PATH/$name"
-    done
-    case ":$PATH:" in *":$E2E_WINE64_PATH:"*) ;; *) export PATH="$E2E_WINE64_PATH:$PATH" ;; esac
-else
-    E2E_BUILD="$E2E_ROOT/build/windows"
+# How this machine runs 32-bit Wine (scripts/wine_bits.sh):
+#   32    natively: everything runs the shipped 32-bit build;
+#   qemu  the kernel refuses 32-bit programs, so 64-bit Wine starts its 32-bit
+#         processes under qemu-user, through a folder of our own under build/
+#         (scripts/wine_qemu.sh): the scenarios run the shipped 32-bit build in
+#         a 64-bit (WoW64) prefix whose own processes stay native;
+#   64    not at all: the 64-bit build of the same sources under 64-bit Wine.
+# In the last two "wine" and the tools that start it (wineboot) are pointed at
+# the 64-bit loader through a folder of our own at the front of PATH, so that
+# every scenario runs unchanged.
+E2E_WINE_KIND="${E2E_WINE_KIND:-$(bash "$E2E_ROOT/scripts/wine_bits.sh")}"
+case "$E2E_WINE_KIND" in
+    qemu)
+        E2E_BUILD="$E2E_ROOT/build/windows"
+        E2E_WINE_BITS=32
+        # What qemu cannot show (another process reading a qemu-run process's
+        # memory: the process sweep reading a running worm's modules, a
+        # helper that must act on such a process) runs on the build whose
+        # processes run natively here; use_build says where.
+        E2E_NATIVE_BUILD="$E2E_ROOT/build/windows64"
+        E2E_NATIVE_BITS=64
+        E2E_WINE_PATH="$(bash "$E2E_ROOT/scripts/wine_qemu.sh")" ||
+            { echo "  FAIL no folder to run 32-bit Wine through qemu (scripts/wine_qemu.sh)"; exit 1; }
+        E2E_WINE_PATH="${E2E_WINE_PATH%/lib/wine}/path"
+        ;;
+    64)
+        E2E_BUILD="$E2E_ROOT/build/windows64"
+        E2E_WINE_BITS=64
+        E2E_WINE_PATH="$E2E_ROOT/build/wine64-path"
+        mkdir -p "$E2E_WINE_PATH"
+        for name in wine wine-stable; do
+            printf '#!/bin/sh\nexport WINELOADER=/usr/lib/wine/wine64\nexec /usr/lib/wine/wine64 "$@"\n' \
+                >"$E2E_WINE_PATH/$name"
+            chmod +x "$E2E_WINE_PATH/$name"
+        done
+        ;;
+    *)
+        E2E_WINE_KIND=32
+        E2E_BUILD="$E2E_ROOT/build/windows"
+        E2E_WINE_BITS=32
+        E2E_WINE_PATH=""
+        ;;
+esac
+E2E_NATIVE_BUILD="${E2E_NATIVE_BUILD:-$E2E_BUILD}"
+E2E_NATIVE_BITS="${E2E_NATIVE_BITS:-$E2E_WINE_BITS}"
+E2E_BUILD_BITS="$E2E_WINE_BITS"
+if [ -n "$E2E_WINE_PATH" ]; then
+    case ":$PATH:" in *":$E2E_WINE_PATH:"*) ;; *) export PATH="$E2E_WINE_PATH:$PATH" ;; esac
 fi
 # A pre-set KURRELFIX_EXE / E2E_BIN / E2E_HOST_BIN point the scenarios at another build.
 KURRELFIX_EXE="${KURRELFIX_EXE:-$E2E_BUILD/Kurrelfix.exe}"
@@ -105,6 +135,12 @@ make_prefix_template() {
     wineboot -i >/dev/null 2>&1
     wineserver -w
     [ -d "$WINEPREFIX/drive_c/windows" ] || { echo "  FAIL wineboot made no prefix in $WINEPREFIX"; return 1; }
+    # The 32-bit half of the prefix is made by 32-bit processes: where they
+    # run through qemu, a prefix without it would only fail later, unclearly.
+    if [ "$E2E_WINE_KIND" = qemu ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        echo "  FAIL wineboot made no 32-bit system folder (syswow64) in $WINEPREFIX: 32-bit Wine did not run through qemu"
+        return 1
+    fi
     if [ "$1" = win98 ]; then
         wine reg add 'HKCU\Software\Wine' /v Version /d win98 /f >/dev/null 2>&1
         wineserver -w
@@ -121,7 +157,7 @@ make_prefix_template() {
 prefix_template() {
     local kind="$1" version key root ready made
     version="$(wine --version 2>/dev/null)" || { echo "  FAIL wine --version" >&2; return 1; }
-    key="$(printf '%s\n' "$version" "$E2E_WINE_BITS" "$(declare -f make_prefix_template confine_prefix)" |
+    key="$(printf '%s\n' "$version" "$E2E_WINE_KIND" "$(declare -f make_prefix_template confine_prefix)" |
         md5sum | cut -c1-12)"
     root="$E2E_ROOT/build/wine-prefixes"
     ready="$root/$key/$kind"
@@ -186,6 +222,32 @@ system_folder() {
     fi
 }
 
+# use_build shipped|native [WHY]: the build that the scenario's next steps
+# run (KURRELFIX_EXE, E2E_BIN, and E2E_WINE_BITS, which system_folder
+# follows), and says so. "native" is the build whose processes run natively
+# on this machine: the 64-bit one where 32-bit Wine runs through qemu, for
+# what qemu cannot show (a running worm's modules, which the process sweep
+# reads from its memory); elsewhere it is the one the scenarios run anyway.
+# Each scenario that calls it says what it runs on which build in one
+# paragraph of its header, starting with "# Builds:".
+use_build() {
+    if [ "$1" = native ]; then
+        KURRELFIX_EXE="$E2E_NATIVE_BUILD/Kurrelfix.exe"
+        E2E_BIN="$E2E_NATIVE_BUILD/e2e"
+        E2E_WINE_BITS="$E2E_NATIVE_BITS"
+    else
+        KURRELFIX_EXE="$E2E_BUILD/Kurrelfix.exe"
+        E2E_BIN="$E2E_BUILD/e2e"
+        E2E_WINE_BITS="$E2E_BUILD_BITS"
+    fi
+    echo "  (on ${KURRELFIX_EXE#"$E2E_ROOT"/}, $E2E_WINE_BITS-bit${2:+: $2})"
+}
+
+# shipped_runs_natively: the shipped build's processes run natively here, so
+# that other processes see their memory as it is (not where 32-bit Wine runs
+# through qemu-user).
+shipped_runs_natively() { [ "$E2E_NATIVE_BUILD" = "$E2E_BUILD" ]; }
+
 # process_gone PID: the process has ended (a zombie not yet reaped counts as ended).
 process_gone() { [ ! -e "/proc/$1" ] || grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat"; }
 process_running() { ! process_gone "$1"; }
@@ -197,7 +259,10 @@ process_running() { ! process_gone "$1"; }
 hold_file() {
     local marker="$1.held-marker"
     rm -f "$(unix_path "$marker")"
-    (cd "$WINEPREFIX/drive_c" && exec wine "$E2E_BIN/hold_file.exe" "$1" "$marker" >/dev/null 2>&1) &
+    # Holding a file is the same for a program of either bitness: the helper
+    # is the build that runs natively here (a 32-bit one through qemu-user
+    # only takes longer to start).
+    (cd "$WINEPREFIX/drive_c" && exec wine "$E2E_NATIVE_BUILD/e2e/hold_file.exe" "$1" "$marker" >/dev/null 2>&1) &
     HOLDER_PID=$!
     local _
     for _ in $(seq 1 300); do
@@ -343,13 +408,16 @@ check_clean_runs() {
     check "every log line still ends in CR LF" crlf_only "$log"
 }
 
-# check_cleaning_console: the console of a run that cleaned the worm holds
-# each stage's line, in the order the stages run.
+# check_cleaning_console [no-process]: the console of a run that cleaned the
+# worm holds each stage's line, in the order the stages run; with
+# "no-process", of a run that found its copies but no worm running.
 check_cleaning_console() {
+    local tasks="found Kurrel tasks in memory "
+    [ "${1:-}" = no-process ] && tasks="no Kurrel tasks in memory "
     local expected=(
         "Removing shares"
         "find and kill all Kurrel tasks in memory ... "
-        "found Kurrel tasks in memory "
+        "$tasks"
         "scan all hard disks and delete all Kurrel files, it will take a while ..."
         "clean up Win.ini"
         "Restore shares"

@@ -11,8 +11,18 @@
 # program that creates its service, and refuses a driver of the other one
 # (error 1114), so the service is created with the same "wine".
 
-SENTREL_SYS="${SENTREL_SYS:-$E2E_BIN/sentrel_test.sys}"
-SENTREL_PROBE="${SENTREL_PROBE:-$E2E_BIN/sentrel_probe.exe}"
+# Except where 32-bit programs run through qemu-user: there the driver is the
+# 64-bit one, in Wine's native 64-bit device host, as 64-bit Windows runs
+# only 64-bit drivers under the 32-bit tool; the 32-bit device host, started
+# through qemu, once failed to start the driver's service there.
+if [ -z "${SENTREL_SYS:-}" ]; then
+    SENTREL_SYS="$E2E_BIN/sentrel_test.sys"
+    shipped_runs_natively || SENTREL_SYS="$E2E_NATIVE_BUILD/e2e/sentrel_test.sys"
+fi
+# The probe only looks at the driver and steers it, whatever its own bitness:
+# it is the build that runs natively here, as a 32-bit program started through
+# qemu-user takes seconds each time, and the scenarios start it often.
+SENTREL_PROBE="${SENTREL_PROBE:-$E2E_NATIVE_BUILD/e2e/sentrel_probe.exe}"
 SENTREL_CLIENT="${SENTREL_CLIENT:-$E2E_BIN/sentrel_client.exe}"
 SENTREL_SERVICE=SentrelTest
 SENTREL_SERVICE_KEY="HKLM\\System\\CurrentControlSet\\Services\\$SENTREL_SERVICE"
@@ -37,8 +47,8 @@ install_sentrel_driver() {
     cp "$SENTREL_SYS" "$windows/system32/drivers/sentrel_test.sys" || return 1
     # A 32-bit driver in a prefix that also runs 64-bit programs: the 32-bit
     # sc.exe creates its service, so that Wine loads it in a 32-bit device
-    # host, which sees system32 through syswow64. (Not tried on this
-    # project's machines so far, which run 64-bit Wine only.)
+    # host, which sees system32 through syswow64 (through qemu-user where
+    # the kernel refuses 32-bit programs).
     if [ "$(pe_machine "$SENTREL_SYS")" = 014c ] && [ -d "$windows/syswow64" ]; then
         sc='C:\windows\syswow64\sc.exe'
         mkdir -p "$windows/syswow64/drivers" &&

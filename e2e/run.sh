@@ -2,6 +2,16 @@
 # Runs every end-to-end scenario under Wine, each in a fresh prefix.
 set -uo pipefail
 cd "$(dirname "$0")"
+# Which build runs under Wine here (scripts/wine_bits.sh), found once for all
+# the scenarios.
+E2E_WINE_KIND="${E2E_WINE_KIND:-$(bash ../scripts/wine_bits.sh)}"
+export E2E_WINE_KIND
+case "$E2E_WINE_KIND" in
+    32) echo "Wine runs 32-bit programs natively: the scenarios run the shipped build/windows/Kurrelfix.exe" ;;
+    qemu) echo "Wine runs 32-bit programs through qemu-user: the scenarios run the shipped build/windows/Kurrelfix.exe" \
+        "in a 64-bit prefix; what qemu cannot show runs on build/windows64 where a scenario says so" ;;
+    *) echo "Wine cannot run 32-bit programs here: the scenarios run build/windows64/Kurrelfix.exe" ;;
+esac
 passed=0
 failed=0
 # A scenario that this machine cannot run exits with 77 (lib.sh's

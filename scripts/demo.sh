@@ -11,10 +11,15 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh || exit 1
 echo "== building Kurrelfix.exe and the demo's helpers"
-# On a machine that cannot run 32-bit programs, Wine runs the 64-bit build
-# of the same sources (scripts/wine_bits.sh).
+# On a machine that cannot run 32-bit programs natively, Wine runs the 64-bit
+# build of the same sources (scripts/wine_bits.sh): the demo's running worm
+# is seen by the process sweep only where its memory is read as it is, which
+# a worm run through qemu-user does not allow.
 windows_preset=windows
-[ "$(bash scripts/wine_bits.sh)" = 64 ] && windows_preset=windows64
+if [ "$(bash scripts/wine_bits.sh)" != 32 ]; then
+    windows_preset=windows64
+    export E2E_WINE_KIND=64
+fi
 { cmake --preset "$windows_preset" && cmake --build --preset "$windows_preset" &&
     cmake --preset host && cmake --build --preset host --target kurrel_sample; } >/dev/null ||
     { echo "demo: the build failed; run the commands above by hand to see why"; exit 1; }

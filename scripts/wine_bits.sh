@@ -1,6 +1,16 @@
 #!/usr/bin/env bash
-# Prints 32 when this machine can run 32-bit Wine, else 64. Wine's 32-bit
-# loader is a 32-bit Linux program: a kernel (or sandbox) without 32-bit
-# support refuses it with "Exec format error". Such a machine runs the Wine
-# scenarios with the 64-bit build of the same sources under 64-bit Wine.
-if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo 32; else echo 64; fi
+# Prints how this machine runs the 32-bit Kurrelfix.exe under Wine:
+#   32    32-bit Wine runs natively;
+#   qemu  the kernel (or sandbox) refuses 32-bit programs ("Exec format
+#         error"), but qemu-i386-static runs 32-bit Wine's loader, through
+#         the folder that scripts/wine_qemu.sh makes under build/;
+#   64    neither: the Wine scenarios run the 64-bit build of the same
+#         sources under 64-bit Wine.
+cd "$(dirname "$0")/.."
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo 32
+elif folder="$(bash scripts/wine_qemu.sh)" && "$folder/wine" --version >/dev/null 2>&1; then
+    echo qemu
+else
+    echo 64
+fi

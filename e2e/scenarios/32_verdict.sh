@@ -8,9 +8,11 @@
 # calls (316 characters) is reached the same way and deleted (exit code 1).
 # Two folder links that lead back up the tree (Unix links, which Wine lists
 # as folders that are reparse points, without a tag) are not entered: the
-# run ends at once, finds each copy once, and names each link as one. (A link
-# that a listing does not mark, which Wine does not make, is known only by
-# where it leads and entered once; the host tests show that.)
+# run ends at once, finds each copy once, and names each link as one. A link
+# that a listing does not mark is known only by where it leads: the 32-bit
+# program's win98 listing through qemu-user does not mark these, and the run
+# names each as leading to a folder walked already (the host tests show a
+# link to a folder not walked yet, entered once).
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -74,6 +76,15 @@ links_not_entered() {
         log_has 'Folder C:\Loops\B\Deeper\Back is a link, not entered: what it leads to is walked where it is'
 }
 
+# A link that the listing does not mark: known by the folder it leads to,
+# which the walk has met already.
+links_known_by_target() {
+    check "$1: the first link leads to a folder walked already" \
+        log_has 'Folder C:\Loops\A\Up\ leads to one walked already, not entered again'
+    check "$1: so does the second" \
+        log_has 'Folder C:\Loops\B\Deeper\Back\ leads to one walked already, not entered again'
+}
+
 folder_loops() {  # folder_loops nt|win98
     echo "-- two folder links back up the tree ($1)"
     if [ "$1" = win98 ]; then new_prefix win98; else new_prefix; fi
@@ -97,6 +108,11 @@ folder_loops() {  # folder_loops nt|win98
         bash -c "[ \"\$(tr -d '\r' <'$(log_file)' | grep -c '^Found infection ')\" -eq 2 ]"
     if [ "$1" = nt ]; then
         links_not_entered nt
+    elif [ "$E2E_WINE_KIND" = qemu ]; then
+        # Seen here: the 32-bit program's listing in a win98 prefix, through
+        # qemu-user, does not mark the links; the 64-bit build's does.
+        wine_differs "the win98 listing the 32-bit program gets here (32-bit Wine through qemu-user) does not mark its links as reparse points, so each is known by where it leads; Windows 9x has no links" \
+            links_known_by_target win98
     else
         wine_differs "Wine lists its links as reparse points in its win98 mode too; Windows 9x has no links" \
             links_not_entered win98

@@ -9,13 +9,14 @@
 # run exits with 1.
 #
 # Only a 32-bit program is redirected. Where this machine cannot run 32-bit
-# Wine the scenarios run the 64-bit build, which Windows never redirects:
-# this scenario is then skipped, and says so.
+# Wine at all (not even through qemu-user) the scenarios run the 64-bit
+# build, which Windows never redirects: this scenario is then skipped, and
+# says so.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
 [ "$E2E_WINE_BITS" = 32 ] ||
-    skip_scenario "this machine cannot run 32-bit programs, and the 64-bit build is never redirected"
+    skip_scenario "this machine cannot run 32-bit programs, not even through qemu-user, and the 64-bit build is never redirected"
 SAMPLE="$E2E_HOST_BIN/kurrel_sample"
 for tool in "$KURRELFIX_EXE32" "$SAMPLE"; do
     [ -e "$tool" ] || { echo "  FAIL missing $tool"; exit 1; }

@@ -17,6 +17,12 @@
 # lists such a link as a reparse point without a tag, and reads a folder's access list
 # from its Unix mode (0777 lets Everyone delete and change it, as a user's
 # own folder lets that user); a file's identity is its device and inode.
+#
+# Builds: the shipped build runs the held copy's part. The running worm's part
+# runs on the 64-bit build where 32-bit programs run through qemu-user: no
+# other process reads a qemu-run process's memory as it is, and the process
+# sweep reads a process's modules from there, so it would not see a running
+# 32-bit worm.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -72,6 +78,8 @@ check "and it is gone" [ ! -e "$(unix_path "$apps\\kurrel.exe")" ]
 check "the victim still stands" victim_intact
 
 echo "-- the running worm's folder replaced by a link before its image is deleted"
+shipped_runs_natively || use_build native "the running worm, which qemu-user would hide from the process sweep"
+WORM="$E2E_BIN/kurrel_worm.exe"
 new_prefix
 plant_victim
 run_dir='C:\Users\Ann\Run'

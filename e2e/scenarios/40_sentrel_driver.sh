@@ -8,6 +8,11 @@
 # CancelIo or by the close itself; a wrong or empty read-back is answered
 # once when armed; the probe sees the state change while it waits. On a
 # win98 prefix: installed as KVX and vtsl95, the 9x form of the requests.
+#
+# Builds: the client is the shipped build. Where 32-bit programs run through
+# qemu-user, the driver and the probe are the 64-bit ones (e2e/lib_sentrel.sh):
+# a 64-bit Windows runs only 64-bit drivers, and the probe's bitness does not
+# matter to what it reads.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_sentrel.sh"

@@ -8,6 +8,11 @@
 # closed, and logged as a failure of its phase; the run ends as usual. Without the driver:
 # one "Cannot open SL" line per switch, exit code unchanged. Windows 98
 # prefix with the driver as KVX and vtsl95: what Wine does with the 9x form.
+#
+# Builds: the tool is the shipped build. Where 32-bit programs run through
+# qemu-user, the driver and the probe are the 64-bit ones (e2e/lib_sentrel.sh):
+# a 64-bit Windows runs only 64-bit drivers, and the probe's bitness does not
+# matter to what it reads.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_sentrel.sh"

@@ -14,6 +14,11 @@
 #    request" line. The first state request does not decide the switch: the
 #    scanner is on, exit code 0. The read-back does: exit code 3 and the
 #    record; the next run switches the scanner on and deletes the record.
+#
+# Builds: the tool is the shipped build. Where 32-bit programs run through
+# qemu-user, the driver and the probe are the 64-bit ones (e2e/lib_sentrel.sh):
+# a 64-bit Windows runs only 64-bit drivers, and the probe's bitness does not
+# matter to what it reads.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 source "$(dirname "$0")/../lib_sentrel.sh"

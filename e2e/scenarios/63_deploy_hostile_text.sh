@@ -15,6 +15,12 @@
 # nothing runs, and each of them is named and counted apart as malformed,
 # while the well-formed ones (with and without a clock, without the tool,
 # with the scanner left off) make the table.
+#
+# Builds: the shipped build runs every part but one. Where 32-bit programs
+# run through qemu-user, the part with the renamed program runs on the 64-bit
+# build (its tool and its renamed program): no other process reads a
+# qemu-run process's memory as it is, and the name the sweep reads is in the
+# program's memory.
 set -uo pipefail
 source "$(dirname "$0")/../lib.sh"
 
@@ -95,6 +101,10 @@ check "first run: recorded as clean" [ "$(field 1,5)" = "$name,clean" ]
 root_before="$(root_listing)"
 
 echo "  -- /ONCE on an infected machine with a renamed process, hostile paths, log lines and record"
+if ! shipped_runs_natively; then
+    use_build native "the renamed program, whose name qemu-user would hide from the sweep"
+    cp "$KURRELFIX_EXE" "$E2E_BIN/renamed_process.exe" "$(c_path Deploy)/"
+fi
 printf '%s' "$PROCESS_NAME" >"$(c_path Deploy/process-name.txt)"
 (cd "$WINEPREFIX/drive_c" &&
     exec wine 'C:\Deploy\renamed_process.exe' 'C:\Deploy\process-name.txt' 'C:\Deploy\renamed.ready' 90 >/dev/null 2>&1) &
@@ -131,6 +141,10 @@ check "hostile text: among them the tool's quoted lines with the copies' paths" 
 # The program is ended with the prefix's other processes (this prefix's own).
 wineserver -k
 timeout 60 wineserver -w
+if ! shipped_runs_natively; then
+    use_build shipped
+    cp "$KURRELFIX_EXE" "$RENAMED" "$(c_path Deploy)/"
+fi
 
 echo "  -- /ONCE with a clean line of another computer last in this machine's record"
 plant_copies 'windows/temp/kurrelsv.exe'
