@@ -598,5 +598,10 @@ DWORD WINAPI GetProcessImageFileNameW(HANDLE process, WCHAR* name, DWORD size);
 LONG WINAPI RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved, LPSTR className,
                           LPDWORD classSize, FILETIME* lastWrite);
 DWORD WINAPI QueryDosDeviceW(const WCHAR* deviceName, WCHAR* target, DWORD size);
+// The system's random generator (ADVAPI32), reached through GetProcAddress.
+typedef ULONG_PTR HCRYPTPROV;
+BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* provider, LPCSTR container, LPCSTR providerName, DWORD type, DWORD flags);
+BOOL WINAPI CryptGenRandom(HCRYPTPROV provider, DWORD size, BYTE* buffer);
+BOOL WINAPI CryptReleaseContext(HCRYPTPROV provider, DWORD flags);
 
 #endif

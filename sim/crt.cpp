@@ -203,6 +203,27 @@ FILE* CrtFopen(const char* path, const char* mode) {
     return file;
 }
 
+FILE* CrtStreamOnHandle(HANDLE file, const char* mode) {
+    SIM_FAULT(fault, error);
+    sim::Workstation& ws = sim::Current();
+    sim::HandleEntry* entry = ws.Lookup(file, sim::HandleKind::File);
+    if (fault || !entry) {
+        if (entry) ws.FreeHandle(file);
+        errno = fault ? sim::ErrnoOfWin32(error) : EBADF;
+        return nullptr;
+    }
+    bool append = mode[0] == 'a';
+    Stream* stream = new Stream{file, strchr(mode, 'b') == nullptr, append};
+    if (append) entry->position = entry->node->data.size();
+    cookie_io_functions_t functions = {CrtRead, CrtWrite, CrtSeek, CrtClose};
+    FILE* opened = fopencookie(stream, strchr(mode, '+') ? "r+" : (mode[0] == 'r' ? "r" : "w"), functions);
+    if (!opened) {
+        ws.FreeHandle(file);
+        delete stream;
+    }
+    return opened;
+}
+
 int CrtRemove(const char* path) {
     if (DeleteFileA(path)) return 0;
     errno = sim::ErrnoOfWin32(GetLastError());

@@ -30,7 +30,10 @@ const char* const FailableCalls[] = {
     "CrtFopen",
     "CrtRead",  // reads of a seam stream: getc, fgets, fread
     "CrtSeek",
+    "CrtStreamOnHandle",
     "CrtWrite",  // writes and flushes of a seam stream
+    "CryptAcquireContextA",
+    "CryptGenRandom",
     "DeleteFileA",
     "DeviceIoControl",
     "EnumProcessModules",

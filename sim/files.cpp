@@ -213,7 +213,8 @@ HANDLE CreateFileAt(const char* path, DWORD access, DWORD share, LPSECURITY_ATTR
     if (!existed && security) {
         sim::ApplyFileSecurity(ws.Lookup(handle, sim::HandleKind::File)->node, security);
     }
-    SetLastError(0);
+    // As Windows says that OPEN_ALWAYS and CREATE_ALWAYS found the file there.
+    SetLastError(existed && (disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS) ? ERROR_ALREADY_EXISTS : 0);
     return handle;
 }
 
@@ -269,7 +270,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION
     uint64_t size = node->directory ? 0 : node->data.size();
     information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
     information->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFF);
-    information->nNumberOfLinks = 1;
+    information->nNumberOfLinks = 1 + static_cast<DWORD>(node->otherNames.size());
     SetLastError(0);
     return TRUE;
 }
@@ -362,12 +363,13 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
     sim::Workstation& ws = Current();
     std::string redirected;
     path = ws.SeenPath(path, &redirected).data();
-    sim::FileNode* node = ws.Find(path);
+    // The name goes: a hard link's other names keep the file.
+    sim::FileNode* node = ws.Find(path) ? ws.FindName(path) : nullptr;
     if (!node) {
         SetLastError(sim::MissingError(ws, path));
         return FALSE;
     }
-    if ((error = sim::CanDelete(ws, node)) != 0) {
+    if ((error = sim::CanDelete(ws, node->sameFile ? node->sameFile : node)) != 0) {
         SetLastError(error);
         return FALSE;
     }
@@ -381,20 +383,22 @@ namespace sim {
 // Moves a file or directory now, between two model paths; MoveFileA and the
 // immediate MoveFileEx, the boot's moves, and the builders.
 DWORD MoveNow(Workstation& ws, std::string_view from, std::string_view to, bool replace) {
-    FileNode* node = ws.Find(from);
-    if (!node) return MissingError(ws, from);
+    // A name is moved: a hard link's own entry, not the file's other names.
+    FileNode* file = ws.Find(from);
+    if (!file) return MissingError(ws, from);
+    FileNode* node = ws.FindName(from);
     std::string leaf;
     FileNode* parent = ws.FindParent(to, &leaf);
     if (!parent || leaf.empty()) return ERROR_PATH_NOT_FOUND;
-    FileNode* existing = ws.Find(to);
+    FileNode* existing = ws.Find(to) ? ws.FindName(to) : nullptr;
     if (existing == node) return 0;
     if (existing) {
         if (!replace) return ERROR_ALREADY_EXISTS;
         if (existing->directory) return ERROR_ACCESS_DENIED;
-        if (DWORD refused = CanDelete(ws, existing)) return refused;
+        if (DWORD refused = CanDelete(ws, existing->sameFile ? existing->sameFile : existing)) return refused;
     }
-    if (ws.IsOpen(node)) return ERROR_SHARING_VIOLATION;
-    if (DWORD conflict = SharingConflict(ws, node, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE))
+    if (ws.IsOpen(file)) return ERROR_SHARING_VIOLATION;
+    if (DWORD conflict = SharingConflict(ws, file, kDeleteAccess, FILE_SHARE_READ | FILE_SHARE_WRITE))
         return conflict;
     for (FileNode* up = parent; up; up = up->parent) {
         if (up == node) return ERROR_ACCESS_DENIED;  // into itself
@@ -580,6 +584,7 @@ namespace {
 template <typename FindData>
 void FillCommon(const sim::FileNode* node, FindData* data) {
     memset(data, 0, sizeof(*data));
+    if (node->sameFile) node = node->sameFile;  // a hard link shows its file
     data->dwFileAttributes = node->attributes | (node->directory ? FILE_ATTRIBUTE_DIRECTORY : 0);
     // Windows puts a reparse point's tag here.
     if (node->attributes & FILE_ATTRIBUTE_REPARSE_POINT) data->dwReserved0 = node->reparseTag;

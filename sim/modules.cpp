@@ -154,6 +154,14 @@ void Workstation::AddSystemModules() {
     kernel.functions["QueryFullProcessImageNameW"] = Export(&::QueryFullProcessImageNameW);
     kernel.functions["QueryDosDeviceW"] = Export(&::QueryDosDeviceW);
 
+    // One of the program's own imports: loaded with it.
+    Module& advapi = modules["ADVAPI32.DLL"];
+    advapi.name = "ADVAPI32.DLL";
+    advapi.loadCount = 1;
+    advapi.functions["CryptAcquireContextA"] = Export(&::CryptAcquireContextA);
+    advapi.functions["CryptGenRandom"] = Export(&::CryptGenRandom);
+    advapi.functions["CryptReleaseContext"] = Export(&::CryptReleaseContext);
+
     // In every NT process from its start, never loaded by name.
     Module& ntdll = modules["NTDLL.DLL"];
     ntdll.name = "NTDLL.DLL";

@@ -135,6 +135,7 @@ FileNode* Workstation::Find(std::string_view path, const FileNode** lastLink) {
             return false;
         }
         if (node->link) node = node->link;
+        if (node->sameFile) node = node->sameFile;
         return true;
     });
     // A path that goes on through a remote link goes on at another machine:
@@ -275,8 +276,51 @@ std::string Workstation::ShortPathOf(const FileNode* node) const {
     return path;
 }
 
+FileNode* Workstation::FindName(std::string_view path) {
+    std::string leaf;
+    FileNode* parent = FindParent(path, &leaf);
+    if (!parent) return nullptr;
+    auto it = parent->children.find(std::string_view(leaf));
+    if (it != parent->children.end()) return it->second.get();
+    FileNode* node = Find(path);  // a short name, or a root
+    return node;
+}
+
+namespace {
+
+std::unique_ptr<FileNode>* SlotOf(FileNode* node) {
+    for (auto& child : node->parent->children) {
+        if (child.second.get() == node) return &child.second;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 void Workstation::RemoveNode(FileNode* node) {
     if (!node || !node->parent) return;
+    if (FileNode* file = node->sameFile) {
+        file->otherNames.erase(std::find(file->otherNames.begin(), file->otherNames.end(), node));
+    } else if (!node->otherNames.empty()) {
+        // The file lives on under its next name, in that name's entry.
+        FileNode* next = node->otherNames.front();
+        node->otherNames.erase(node->otherNames.begin());
+        std::unique_ptr<FileNode>* from = SlotOf(node);
+        std::unique_ptr<FileNode>* to = SlotOf(next);
+        std::unique_ptr<FileNode> file = std::move(*from);
+        FileNode* oldParent = node->parent;
+        file->name = next->name;
+        file->shortName = next->shortName;
+        file->parent = next->parent;
+        *to = std::move(file);  // the link's own entry goes
+        for (auto it = oldParent->children.begin(); it != oldParent->children.end(); ++it) {
+            if (!it->second) {
+                oldParent->children.erase(it);
+                break;
+            }
+        }
+        return;
+    }
     FileNode* parent = node->parent;
     for (auto it = parent->children.begin(); it != parent->children.end(); ++it) {
         if (it->second.get() == node) {

@@ -250,3 +250,40 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
     SetLastError(allAssigned ? 0 : ERROR_NOT_ALL_ASSIGNED);
     return TRUE;
 }
+
+// The generator: a provider is a number; the bytes differ from call to call
+// and from machine to machine built alike only by the count of calls.
+BOOL WINAPI CryptAcquireContextA(HCRYPTPROV* provider, LPCSTR container, LPCSTR providerName, DWORD type,
+                                 DWORD flags) {
+    SIM_FAILABLE(FALSE);
+    (void)container;
+    (void)providerName;
+    (void)type;
+    (void)flags;
+    if (!provider) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *provider = 0x5eed;
+    return TRUE;
+}
+
+BOOL WINAPI CryptGenRandom(HCRYPTPROV provider, DWORD size, BYTE* buffer) {
+    SIM_FAILABLE(FALSE);
+    if (provider != 0x5eed || !buffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    uint32_t state = 2166136261u ^ static_cast<uint32_t>(++Current().randomCalls);
+    for (DWORD i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        buffer[i] = static_cast<BYTE>(state >> 24);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI CryptReleaseContext(HCRYPTPROV provider, DWORD flags) {
+    SIM_COUNTED();
+    (void)flags;
+    return provider == 0x5eed ? TRUE : FALSE;
+}

@@ -217,6 +217,17 @@ Workstation& Workstation::FolderLink(const std::string& path, const std::string&
     return *this;
 }
 
+Workstation& Workstation::HardLink(const std::string& path, const std::string& existing) {
+    FileNode* file = Find(existing);
+    if (!file || file->directory) throw std::logic_error("HardLink: no file at " + existing);
+    bool made = false;
+    FileNode* node = Place(*this, path, &made);
+    if (!made) throw std::logic_error("HardLink: something is already at " + path);
+    node->sameFile = file;
+    file->otherNames.push_back(node);
+    return *this;
+}
+
 Workstation& Workstation::Link(const std::string& path, LinkKind kind, const std::string& target) {
     FileNode* to = nullptr;
     if (kind == LinkKind::MountPoint) {

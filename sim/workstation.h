@@ -93,6 +93,11 @@ struct FileNode {
     DWORD heldShare = 0;
     FileNode* parent = nullptr;
     std::map<std::string, std::unique_ptr<FileNode>, NoCaseLess> children;
+    // A hard link: this name is a second name of that file, and every open
+    // through it reaches that file. The file lists its other names; it has
+    // 1 + otherNames.size() links, and deleting one name leaves the others.
+    FileNode* sameFile = nullptr;
+    std::vector<FileNode*> otherNames;
     // Created with a descriptor of its own (CreateFileA with security
     // attributes), or given one by a test.
     ObjectSecurity security;
@@ -363,6 +368,9 @@ public:
     Workstation& Security(const std::string& path, const ObjectSecurity& security);
     Workstation& KeySecurity(HKEY root, const std::string& key, const ObjectSecurity& security);
     Workstation& NoAcls(char letter);  // the drive's volume keeps none (FAT)
+    // A second name `path` (made there; it must not exist) of the file at
+    // `existing`, as CreateHardLink makes it: one file with two links.
+    Workstation& HardLink(const std::string& path, const std::string& existing);
     // A folder link at `path` that leads to the folder `target` (made when
     // missing). A junction carries the reparse-point attribute; without it,
     // the link is one that the listing does not mark, which the walk can know
@@ -506,13 +514,19 @@ public:
     std::vector<HandleEntry> handles;
     DWORD lastError = 0;
     int bootCount = 0;
+    int randomCalls = 0;  // CryptGenRandom's calls: each hands out other bytes
 
     // Path helpers for the sim's own files: sim/paths.cpp.
     std::string Absolute(std::string_view path) const;  // resolves against the current directory
     FileNode* FindParent(std::string_view path, std::string* leaf);
+    // The name itself at `path`: a hard link's own entry, where Find gives
+    // the file it names. For the calls that delete or rename a name.
+    FileNode* FindName(std::string_view path);
     FileNode* MakeDirs(const std::string& absolutePath);
     std::string PathOf(const FileNode* node) const;
     std::string ShortPathOf(const FileNode* node) const;
+    // Removes a name. A file's other hard links keep it: one of them takes
+    // the removed name's place as the file's own entry.
     void RemoveNode(FileNode* node);
 
     // Handles: sim/handles.cpp.
