@@ -7,6 +7,7 @@
 #include "app/outcome.h"
 #include "app/version.h"
 #include "support/ascii_text.h"
+#include "support/own_file.h"
 #include "support/system_queries.h"
 #include "support/windows_folder.h"
 #include "trace/trace_log.h"
@@ -75,6 +76,7 @@ int KurrelfixMain(int argc, char** argv) {
     // A failing call leaves "\Kurrelfix.log" on the current drive's root.
     char logPath[MAX_PATH];
     WindowsFilePath logPlace = WindowsFolderFile("Kurrelfix.log", BackslashAlways, logPath, sizeof(logPath));
+    SetLogOpener(OpenOwnLog);
     if (logPlace == WindowsFileJoined) {
         SetLogFile(logPath, "a+");
     } else if (logPlace == WindowsFolderUnknown) {

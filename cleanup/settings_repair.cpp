@@ -326,7 +326,12 @@ void CleanMachineRun() {
     strcpy(backupPath, iniPath);
     strcpy(backupPath + strlen(backupPath) - 3, "bak");
 
-    if (!CopyFileA(iniPath, backupPath, FALSE)) {
+    // Written afresh: an old win.bak may be a hard link someone planted to
+    // another file, which a copy over it would fill with win.ini's bytes.
+    // Deleting it by its name removes that name only; the copy then makes a
+    // new file or fails, and never writes through a name made meanwhile.
+    if ((!DeleteFileA(backupPath) && GetLastError() != ERROR_FILE_NOT_FOUND) ||
+        !CopyFileA(iniPath, backupPath, TRUE)) {
         TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "cannot make win.ini backup copy error =%ld\n",
                  (long)GetLastError());
         CountFailure();

@@ -14,7 +14,6 @@
 KF_PROCESS_STATE int ShareJournalWritten;
 
 static const char JournalName[] = "Kurrelfix-shares.jnl";
-static const int MaxSetAsideNames = 10;
 // On NT on a volume without access lists, the journal is this value of the
 // tool's key.
 static const char JournalValue[] = "Share journal";
@@ -66,7 +65,7 @@ int WriteShareJournal(int nt, void* const* records, int count) {
     DWORD error = 0;
     const char* distrust = nullptr;
     int stored = place.inRegistry ? StoreToolRecordInKey(&place, text, size, &error, &distrust)
-                                  : StoreToolRecordInFile(&place, nt, text, size, &error);
+                                  : StoreToolRecordInFile(&place, nt, text, size, &error, &distrust);
     FreeBuffer(text);
     if (!stored) {
         if (distrust) {
@@ -146,44 +145,6 @@ static int ReplayShares(int nt, const char* text, DWORD size) {
 
 // ---- the journal's place, read and set aside ----------------------------
 
-// Moves a journal out of the way under the first free name of
-// Kurrelfix-shares.bad (or .untrusted), then .bad1 ... .bad9: an older one
-// is kept too. A journal in the key becomes a value of that name beside it.
-static int SetAside(const JournalPlace* place, const char* suffix, const char* text, DWORD size,
-                    char* asideName, size_t asideSize, DWORD* error) {
-    if (place->inRegistry) {
-        snprintf(asideName, asideSize, "%s.%s", place->name, suffix);
-        char value[64];
-        snprintf(value, sizeof(value), "%s.%s", JournalValue, suffix);
-        HKEY key = nullptr;
-        LONG status = RegOpenKeyExA(HKEY_LOCAL_MACHINE, ToolRecordKey, 0, KEY_READ | KEY_WRITE, &key);
-        if (status == ERROR_SUCCESS) {
-            status = RegSetValueExA(key, value, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text), size);
-            if (status == ERROR_SUCCESS) status = RegDeleteValueA(key, JournalValue);
-            RegCloseKey(key);
-        }
-        *error = static_cast<DWORD>(status);
-        return status == ERROR_SUCCESS;
-    }
-    size_t stem = strlen(place->name) - strlen(".jnl");
-    if (stem + 1 + strlen(suffix) + 2 > asideSize) {
-        *error = ERROR_FILENAME_EXCED_RANGE;
-        return 0;
-    }
-    for (int i = 0; i < MaxSetAsideNames; ++i) {
-        memcpy(asideName, place->name, stem);
-        if (i == 0) {
-            sprintf(asideName + stem, ".%s", suffix);
-        } else {
-            sprintf(asideName + stem, ".%s%d", suffix, i);
-        }
-        if (MoveFileA(place->name, asideName)) return 1;
-        *error = GetLastError();
-        if (*error != ERROR_ALREADY_EXISTS && *error != ERROR_FILE_EXISTS) return 0;
-    }
-    return 0;
-}
-
 // One place's journal: 1 when the removal may go on from it, 0 when not.
 static int ReplayFrom(const JournalPlace* place, int nt) {
     char* text = nullptr;
@@ -211,7 +172,7 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
         // Names from a file someone else may have written: data, as all of it.
         char shown[sizeof(names)];
         EscapeForLog(names, strlen(names), shown, sizeof(shown));
-        int setAside = SetAside(place, "untrusted", text, size, aside, sizeof(aside), &error);
+        int setAside = SetAsideToolRecord(place, "untrusted", text, size, aside, sizeof(aside), &error);
         if (text) FreeBuffer(text);
         char line[1200];
         if (!setAside) {
@@ -229,7 +190,7 @@ static int ReplayFrom(const JournalPlace* place, int nt) {
     int count = 0;
     const char* damage = loaded == 2 ? "too large" : CheckShareJournalText(text, size, nt, &count);
     if (damage) {
-        int setAside = SetAside(place, "bad", text, size, aside, sizeof(aside), &error);
+        int setAside = SetAsideToolRecord(place, "bad", text, size, aside, sizeof(aside), &error);
         if (text) FreeBuffer(text);
         if (!setAside) {
             PrintAndLog("Share journal %s is damaged (%s) and cannot be set aside, error %ld: no share is removed\n",

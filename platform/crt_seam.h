@@ -15,6 +15,10 @@
 FILE* CrtFopen(const char* path, const char* mode);
 int CrtRemove(const char* path);
 int CrtRename(const char* oldPath, const char* newPath);
+// A stream over a file the caller opened itself (_open_osfhandle and
+// _fdopen): the stream then owns the handle, and fclose closes it. On
+// failure the handle is closed too.
+FILE* CrtStreamOnHandle(HANDLE file, const char* mode);
 
 // Heap buffers whose allocation failure the tool reports or survives.
 void* AllocBuffer(size_t size);

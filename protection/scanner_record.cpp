@@ -50,6 +50,19 @@ void ClearRecord() {
     ScannerRecordAt = 0;
 }
 
+// A record file not to be trusted is kept for the administrator to look
+// at, as an untrusted share journal is, rather than deleted.
+void SetAsideUntrusted(const ToolRecordPlace* place) {
+    char aside[MAX_PATH + 32];
+    DWORD error = 0;
+    if (SetAsideToolRecord(place, "untrusted", nullptr, 0, aside, sizeof(aside), &error)) {
+        TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "Scanner record %s set aside as %s\n", place->name, aside);
+    } else {
+        TraceMsg(TraceModule, TraceAllTypes, TraceError, "Scanner record %s cannot be set aside, error %ld\n",
+                 place->name, (long)error);
+    }
+}
+
 // One place's record from an earlier run: 1 found (its family in `nt`).
 int FindRecord(ToolRecordPlace* place, int currentNT, int* nt, const char** distrust) {
     char* text = nullptr;
@@ -92,8 +105,12 @@ void ResumeScanningLeftOff() {
             if (!report.noScanner) TraceMsg(TraceModule, TraceAllTypes, TraceInfo, "%s", "scanner switched on\n");
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
                      "An earlier run ended with the scanner off (record %s%s): switched on\n", place.name, trust);
-            ScannerRecordAt = at;
-            ClearRecord();
+            if (distrust && !place.inRegistry) {
+                SetAsideUntrusted(&place);
+            } else {
+                ScannerRecordAt = at;
+                ClearRecord();
+            }
         } else {
             char value[24];
             TraceMsg(TraceModule, TraceAllTypes, TraceError,
@@ -119,7 +136,7 @@ void SuspendScanning() {
                                           &error, &distrust);
         } else if (ToolRecordFilePlace(&place, RecordName)) {
             stored = StoreToolRecordInFile(&place, nt, nt ? RecordLineNT : RecordLine9x, sizeof(RecordLineNT) - 1,
-                                           &error);
+                                           &error, &distrust);
         } else {
             strcpy(place.name, RecordName);
         }

@@ -15,6 +15,14 @@
 extern const char ToolRecordKey[];      // under HKEY_LOCAL_MACHINE
 extern const char ToolRecordKeyText[];  // the same with its root, for the log
 
+// On NT a record file carries a random identifier on its first line, and
+// the run that writes it keeps the same identifier in an admin-only value
+// of the key ("<file name> id") for as long as the file exists. A file is
+// trusted only when it has one name and its identifier is the kept one: a
+// copy someone kept by a hard link, and put back after the run deleted the
+// record, carries the tool's own owner and access list, but no longer the
+// identifier that is kept.
+//
 // A record's place: a file in the Windows folder, or a value of the key.
 // `name` is what the log calls it: the file's path, or the key and value.
 struct ToolRecordPlace {
@@ -35,9 +43,12 @@ void ToolRecordKeyPlace(ToolRecordPlace* place, const char* value);
 int WindowsVolumeKeepsNoAcls();
 
 // A new file only, flushed to disk, admin-only on NT: an older record is
-// never written over. 1 stored; 0 with the error (nothing left behind).
+// never written over. On NT its identifier is kept in the key first, so that
+// a run stopped in between leaves no file that is trusted without it. 1
+// stored; 0 with the error (nothing left behind); `distrust` says why when
+// the key is not to be trusted.
 int StoreToolRecordInFile(const ToolRecordPlace* place, int nt, const char* bytes, DWORD size,
-                          DWORD* error);
+                          DWORD* error, const char** distrust);
 
 // The key is made with the admin-only security, or found; one made
 // beforehand by someone else is not written into (`distrust` says why). A
@@ -52,7 +63,14 @@ int StoreToolRecordInKey(const ToolRecordPlace* place, const char* bytes, DWORD 
 int LoadToolRecord(const ToolRecordPlace* place, int nt, DWORD maxSize, char** text, DWORD* size,
                    DWORD* error, const char** distrust);
 
-// 1 deleted; 0 with the error.
+// 1 deleted (and its kept identifier with it); 0 with the error.
 int DeleteToolRecord(const ToolRecordPlace* place, DWORD* error);
+
+// Moves a record out of the way as <stem>.<suffix> (then <suffix>1 ...
+// <suffix>9), where <stem> is its file name without the extension; one in
+// the key becomes the value "<value>.<suffix>" holding `text`. Its kept
+// identifier goes. 1 with the new name in `aside`; 0 with the error.
+int SetAsideToolRecord(const ToolRecordPlace* place, const char* suffix, const char* text, DWORD size,
+                       char* aside, size_t asideSize, DWORD* error);
 
 #endif

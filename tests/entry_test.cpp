@@ -307,4 +307,75 @@ TEST(Entry, LogFileFollowsTheWindowsDirectory) {
     }
 }
 
+// On NT the whole run appends to the log only when it is the tool's own: a
+// name planted in its place is set aside, never written through, and the new
+// log says so on its second line, at level 1.
+TEST(Entry, TheLogIsAppendedToOnlyWhenItIsTheToolsOwnOnNt) {
+    const char* const batch = "C:\\Users\\ann\\task.bat";
+    const std::string batchText = "@echo off\r\nrem run by the administrator's task every night\r\n";
+    sim::ObjectSecurity plainUsers;
+    plainUsers.owner = sim::PlainUserSid;
+    plainUsers.dacl = {{sim::PlainUserSid, GENERIC_ALL, 0, 0}};
+    sim::ObjectSecurity everyoneWrites = sim::Workstation::DefaultFileSecurity();
+    everyoneWrites.dacl.push_back({sim::EveryoneSid, 0x0002, 0, 0});
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> plant;
+        const char* asideAs;  // nullptr: the old log is the tool's and is appended to
+        const char* why;
+    };
+    const Case cases[] = {
+        {"the log of an earlier run", [](sim::Workstation&) {}, nullptr, nullptr},
+        {"a hard link to an administrator's batch file",
+         [&](sim::Workstation& ws) { ws.File(batch, batchText).HardLink(TestLogPath, batch); },
+         "C:\\WINDOWS\\Kurrelfix.log.linked", "it has more than one name (a hard link)"},
+        {"a hard link, beside a log set aside before",
+         [&](sim::Workstation& ws) {
+             ws.File(batch, batchText).HardLink(TestLogPath, batch);
+             ws.File("C:\\WINDOWS\\Kurrelfix.log.linked", "set aside by an earlier run\r\n");
+         },
+         "C:\\WINDOWS\\Kurrelfix.log.linked1", "it has more than one name (a hard link)"},
+        {"owned by a plain user",
+         [&](sim::Workstation& ws) { ws.Security(TestLogPath, plainUsers); },
+         "C:\\WINDOWS\\Kurrelfix.log.untrusted", "owned by another account"},
+        {"writable by everyone",
+         [&](sim::Workstation& ws) { ws.Security(TestLogPath, everyoneWrites); },
+         "C:\\WINDOWS\\Kurrelfix.log.untrusted", "others may change it"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Nt().Dir("C:\\Users\\ann");
+        if (std::string(c.name).find("hard link") == std::string::npos) ws.File(TestLogPath, "an older line\r\n");
+        c.plant(ws);
+        const std::string before = ws.Read(TestLogPath);
+
+        RunResult run = RunKurrelfix({"/SILENT"});
+
+        EXPECT_EQ(run.exitCode, 0);
+        std::vector<std::string> log = Lines(ws.Read(TestLogPath), "\r\n");
+        ASSERT_GE(log.size(), 3u);
+        if (!c.asideAs) {
+            EXPECT_EQ(log[0], "an older line") << "appended to";
+            EXPECT_EQ(log[1], VersionText());
+            continue;
+        }
+        EXPECT_EQ(log[0], VersionText());
+        EXPECT_EQ(log[1], std::string("Log file ") + TestLogPath + " was not the tool's own (" + c.why +
+                              "): set aside as " + c.asideAs + ", a new log is started");
+        EXPECT_EQ(ws.Read(c.asideAs), before) << "set aside as it was";
+        EXPECT_EQ(ws.Read(batch), ws.Exists(batch) ? batchText : "") << "nothing written through the link";
+        const sim::FileNode* made = ws.Find(TestLogPath);
+        ASSERT_NE(made, nullptr);
+        EXPECT_TRUE(made->otherNames.empty() && !made->sameFile);
+        EXPECT_EQ(made->security.owner, sim::AdministratorsSid) << "the next run keeps it";
+
+        // The next run appends to the log this one made.
+        EXPECT_EQ(RunKurrelfix({"/SILENT"}).exitCode, 0);
+        log = Lines(ws.Read(TestLogPath), "\r\n");
+        EXPECT_EQ(CountOf(log, VersionText()), 2);
+        EXPECT_EQ(CountOf(log, "Log file "), 1) << "kept, not set aside again";
+    }
+}
+
 }  // namespace

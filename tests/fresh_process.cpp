@@ -60,7 +60,11 @@ void ResetScannerRecordAt() { ScannerRecordAt = 0; }
 void ResetScannerOffAsNT() { ScannerOffAsNT = -1; }
 
 // The log file was closed by EndProcess; the name it had goes too.
-void ResetTrace() { g_trace.logPath[0] = '\0'; }
+void ResetTrace() {
+    g_trace.logPath[0] = '\0';
+    g_trace.note[0] = '\0';
+    g_trace.opener = nullptr;
+}
 void ResetOutcome() { g_removalOutcome = RemovalOutcome{0, 0}; }
 void ResetSilentMode() { g_silentMode = 0; }
 

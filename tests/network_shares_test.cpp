@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "cleanup/network_shares.h"
+#include "sim/file_rules.h"
 #include "support/crc32.h"
 #include "tests/test_support.h"
+#include "tests/workstations.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -248,11 +250,11 @@ TEST_P(Shares, KilledAfterTheRemovalThenAFreshRunBringsEveryShareBack) {
 
     EXPECT_EQ(atKill, std::vector<std::string>{"IPC$"});
     EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"IPC$"}) << "nothing brought them back";
-    std::vector<std::string> journal = Lines(ws.Read(kJournal), "\r\n");
+    std::vector<std::string> journal = Lines(ToolRecordBody(ws, kJournal), "\r\n");
     ASSERT_EQ(journal.size(), UserShares(family).size() + 2);
     EXPECT_EQ(journal.front(), std::string("Kurrelfix share journal 1 ") + (family.nt ? "NT" : "9x"));
     EXPECT_EQ(journal[journal.size() - 2], family.toolsJournalLine) << "every field, passwords and descriptor";
-    std::string text = ws.Read(kJournal);
+    std::string text = ToolRecordBody(ws, kJournal);
     size_t endAt = text.rfind("end ");
     char end[48];
     snprintf(end, sizeof(end), "end %d %08lX", static_cast<int>(UserShares(family).size()),
@@ -484,7 +486,8 @@ TEST_P(DamagedShareJournal, IsSetAsideAndReportedNeverHalfApplied) {
         ws.Win9x();
     }
     ws.AddShare(MakeShare("IPC$", row.nt ? 0x80000003 : 3, "Remote IPC", ""));
-    ws.File(kJournal, row.text);
+    LeaveToolRecord(ws, kJournal, row.text);
+    const std::string planted = ws.Read(kJournal);
     ws.File(kSetAside, "an older damaged journal");
 
     RunResult run = RunKurrelfix({"/SILENT"});
@@ -496,7 +499,7 @@ TEST_P(DamagedShareJournal, IsSetAsideAndReportedNeverHalfApplied) {
     EXPECT_EQ(CountOf(console, "Journal share"), 0);
     ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {reported, "Removed all network shares, success=1"});
     EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"IPC$"}) << "nothing of it re-created";
-    EXPECT_EQ(ws.Read(std::string(kSetAside) + "1"), row.text) << "kept as it was";
+    EXPECT_EQ(ws.Read(std::string(kSetAside) + "1"), planted) << "kept as it was";
     EXPECT_EQ(ws.Read(kSetAside), "an older damaged journal");
     EXPECT_FALSE(ws.Exists(kJournal));
 }
@@ -506,7 +509,7 @@ TEST(ShareJournal, WhileItsSharesCannotComeBackItIsKeptAndNoShareIsRemoved) {
     ws.Nt();
     ws.AddShare(MakeShare("Other", 0, "", "C:\\Other"));
     std::string text = JournalText(kNtHeader, {kNtDataLine});
-    ws.File(kJournal, text);
+    LeaveToolRecord(ws, kJournal, text);
     ws.RefuseShareAdd("Data", 5);
     std::vector<std::string> duringSweep;
     ws.OnCall("EnumProcesses", 1, [&] { duringSweep = ws.ShareNames(); });
@@ -519,7 +522,7 @@ TEST(ShareJournal, WhileItsSharesCannotComeBackItIsKeptAndNoShareIsRemoved) {
                                         kJournalLines + " kept: 1 shares did not come back; no share is removed",
                                         "Restore shares"}));
     EXPECT_EQ(duringSweep, std::vector<std::string>{"Other"}) << "no share removed while the journal is needed";
-    EXPECT_EQ(ws.Read(kJournal), text) << "neither replaced nor changed";
+    EXPECT_EQ(ToolRecordBody(ws, kJournal), text) << "neither replaced nor changed";
     ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {"Removed all network shares, success=0"});
 }
 
@@ -537,12 +540,33 @@ sim::ObjectSecurity Owned(const char* owner, std::vector<sim::Ace> extra = {}, b
     return security;
 }
 
+// How the journal came to be there.
+enum class Left {
+    ByTheRunThatKeptIt,  // its identifier is the one the tool's key keeps
+    WithASecondName,     // as that, and someone made a hard link to it
+    AfterItsRunEnded,    // a copy put back: the key keeps no identifier for it
+    WithoutIdentifier,   // written by hand, or by a tool before identifiers
+};
+
 struct JournalOwner {
     const char* name;
     sim::ObjectSecurity security;
     bool fat;            // the Windows folder's volume keeps no access lists
     const char* reason;  // why it is not trusted; nullptr: it is, and is replayed
+    Left left = Left::ByTheRunThatKeptIt;
 };
+
+void LeaveJournalAs(sim::Workstation& ws, const std::string& text, const JournalOwner& row) {
+    if (row.left == Left::WithoutIdentifier) {
+        ws.File(kJournal, text);
+    } else {
+        LeaveToolRecord(ws, kJournal, text);
+    }
+    ws.Security(kJournal, row.security);
+    if (row.left == Left::WithASecondName) ws.Dir("C:\\Users\\ann").HardLink("C:\\Users\\ann\\kept.jnl", kJournal);
+    if (row.left == Left::AfterItsRunEnded)
+        ws.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix")->values.clear();
+}
 
 const JournalOwner kJournalOwners[] = {
     {"AsTheToolWritesIt", Owned(sim::AdministratorsSid), false, nullptr},
@@ -565,6 +589,13 @@ const JournalOwner kJournalOwners[] = {
      false, "others may change it"},
     {"NoAccessList", Owned(sim::AdministratorsSid, {}, false), false, "anyone may change it"},
     {"OnFat", Owned(sim::AdministratorsSid), true, "owned by another account"},
+    {"KeptByAHardLink", Owned(sim::AdministratorsSid), false, "it has more than one name (a hard link)",
+     Left::WithASecondName},
+    {"PutBackAfterItsRunEnded", Owned(sim::AdministratorsSid), false,
+     "its identifier is not the one this machine keeps for it: not written by the run that kept it",
+     Left::AfterItsRunEnded},
+    {"WithoutAnIdentifier", Owned(sim::AdministratorsSid), false, "it carries no identifier",
+     Left::WithoutIdentifier},
 };
 
 class JournalTrust : public ::testing::TestWithParam<JournalOwner> {};
@@ -576,7 +607,8 @@ TEST_P(JournalTrust, IsReplayedOnlyWhenOnlyAdministratorsCouldHaveWrittenIt) {
     if (row.fat) ws.NoAcls('C');
     ws.AddShare(MakeShare("Other", 0, "", "C:\\Other"));
     std::string text = JournalText(kNtHeader, {kNtDataLine});
-    ws.File(kJournal, text).Security(kJournal, row.security);
+    LeaveJournalAs(ws, text, row);
+    const std::string planted = ws.Read(kJournal);
     std::vector<std::string> duringSweep;
     ws.OnCall("EnumProcesses", 1, [&] { duringSweep = ws.ShareNames(); });
 
@@ -598,19 +630,51 @@ TEST_P(JournalTrust, IsReplayedOnlyWhenOnlyAdministratorsCouldHaveWrittenIt) {
     ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {reported, "Removed all network shares, success=0"});
     EXPECT_EQ(duringSweep, std::vector<std::string>{"Other"}) << "no share removed this run";
     EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{"Other"}) << "nothing of it created";
-    EXPECT_EQ(ws.Read(aside), text) << "kept for the administrator as it was";
+    EXPECT_EQ(ws.Read(aside), planted) << "kept for the administrator as it was";
     EXPECT_FALSE(ws.Exists(kJournal));
 
     sim::Workstation again;
     again.Nt();
     if (row.fat) again.NoAcls('C');
-    again.File(kJournal, text).Security(kJournal, row.security);
+    LeaveJournalAs(again, text, row);
     std::string errors = RunLogged(again, TraceError, [] { RemoveShares(nullptr); });
     EXPECT_NE(errors.find(reported), std::string::npos) << "said at level 1:\n" << errors;
 }
 
 INSTANTIATE_TEST_SUITE_P(Owners, JournalTrust, ::testing::ValuesIn(kJournalOwners),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A plain user who links the journal to a folder of theirs while the run
+// holds it keeps a copy of it when the run deletes it, with the tool's own
+// owner and access list. Put back after an administrator took a share off on
+// purpose, it must not bring that share back.
+TEST(ShareJournal, ACopyKeptByAHardLinkAndPutBackIsNotReplayed) {
+    const char* const kept = "C:\\Users\\ann\\kept.jnl";
+    sim::Workstation ws;
+    ws.Nt().Dir("C:\\Users\\ann");
+    ws.AddShare(MakeShare("Data", 0, "", "C:\\Data"));
+    ws.OnCall("EnumProcesses", 1, [&] { ws.HardLink(kept, kJournal); });
+    RunResult first = RunKurrelfix({"/SILENT"});
+    EXPECT_EQ(first.exitCode, 0);
+    EXPECT_FALSE(ws.Exists(kJournal));
+    ASSERT_TRUE(ws.Exists(kept)) << "the user's name keeps the file";
+    ws.shares.clear();  // the administrator takes Data off the network
+    ASSERT_EQ(sim::MoveNow(ws, kept, kJournal, false), 0u);  // and the user puts the copy back
+
+    RunResult next = RunKurrelfix({"/SILENT"});
+
+    const std::string aside = "C:\\WINDOWS\\Kurrelfix-shares.untrusted";
+    std::string reported = kJournalLines +
+                           " is not trusted (its identifier is not the one this machine keeps for it: not written by "
+                           "the run that kept it), set aside as " +
+                           aside + "; its shares are not re-created: Data; no share is removed";
+    ExpectInOrder(ShareConsole(next.console), {"Removing shares", reported, "Restore shares"});
+    ExpectInOrder(Lines(ws.Read(TestLogPath), "\r\n"), {reported});
+    EXPECT_EQ(CountOf(ShareConsole(next.console), "Journal share"), 0);
+    EXPECT_EQ(ws.ShareNames(), std::vector<std::string>{}) << "Data stays off, as the administrator left it";
+    EXPECT_TRUE(ws.Exists(aside));
+    EXPECT_FALSE(ws.Exists(kJournal));
+}
 
 const char* const kJournalKey = "SOFTWARE\\Ombrel Works\\Kurrelfix";
 
@@ -668,7 +732,7 @@ TEST(ShareJournal, ASoundHandWrittenJournalIsReplayedOnBothFamilies) {
         } else {
             ws.Win9x();
         }
-        ws.File(kJournal, JournalText(nt ? kNtHeader : k9xHeader, {nt ? kNtDataLine : k9xDataLine}));
+        LeaveToolRecord(ws, kJournal, JournalText(nt ? kNtHeader : k9xHeader, {nt ? kNtDataLine : k9xDataLine}));
         RunResult run = RunKurrelfix({"/SILENT"});
         std::string name = nt ? "Data" : "DATA";
         ExpectInOrder(ShareConsole(run.console),
@@ -695,6 +759,7 @@ struct NoRemoval {
     const char* fault;     // a call made to fail with 112 (the disk is full), or nullptr
     std::string line;      // what the console holds right after "Removing shares"
     int success;           // "Removed all network shares, success=%d"
+    int callsBefore = 1;   // the fault's calls before the journal's: the scanner record's
 };
 
 const NoRemoval kNoRemovals[] = {
@@ -705,8 +770,9 @@ const NoRemoval kNoRemovals[] = {
     {"NtDelMissing", true, "NETAPI32.DLL", "NetShareDel", 0, nullptr, "there is no NetShareDel 127", 0},
     // The last error is what an earlier call left: looking for the journal.
     {"NtEnumFails", true, nullptr, nullptr, 53, nullptr, "cannot enumerated shares 2", 1},
+    // On NT the record's identifier line is a write of its own.
     {"NtJournalNotWritten", true, nullptr, nullptr, 0, "WriteFile",
-     std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0},
+     std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0, 2},
     {"NtJournalNotFlushed", true, nullptr, nullptr, 0, "FlushFileBuffers",
      std::string("Share journal ") + kJournal + " cannot be written, error 112: no share is removed\n", 0},
     {"Win9xLibraryMissing", false, "SVRAPI.DLL", "", 0, nullptr, "cannot load svrapi.dll library 126", 0},
@@ -727,8 +793,8 @@ TEST_P(SharesStay, WhenTheLibraryOrTheJournalFailsEveryShareStaysAndTheRunGoesOn
     if (row.module && row.function[0]) ws.modules[row.module].functions.erase(row.function);
     if (row.module && !row.function[0]) ws.modules[row.module].loadable = false;
     ws.shareEnumStatus = row.enumStatus;
-    // The scanner record is written first: the journal's is the second call.
-    if (row.fault) ws.FailCall(row.fault, 112, 1);
+    // The scanner record is written first.
+    if (row.fault) ws.FailCall(row.fault, 112, row.callsBefore);
     std::vector<std::string> before = Described(ws.shares);
     std::vector<std::string> duringSweep;
     ws.OnCall(kFamilies[row.nt ? 0 : 1].firstSweepCall, 1, [&] { duringSweep = Described(ws.shares); });

@@ -12,6 +12,7 @@
 #include "protection/protection_control.h"
 #include "protection/scanner_record.h"
 #include "tests/test_support.h"
+#include "tests/workstations.h"
 #include "trace/trace_log.h"
 
 namespace {
@@ -487,7 +488,7 @@ TEST(ProtectionControl, RunEndedByTheSystemLeavesTheRecordForTheNextRun) {
             EXPECT_THROW(RunKurrelfix({"/SILENT"}), std::runtime_error);
             EXPECT_EQ(ws.scanner.state, 0);
             EXPECT_TRUE(ws.Exists(kRecord));
-            EXPECT_EQ(ws.Read(kRecord), family.platform == VER_PLATFORM_WIN32_NT
+            EXPECT_EQ(ToolRecordBody(ws, kRecord), family.platform == VER_PLATFORM_WIN32_NT
                                             ? "Kurrelfix scanner record 1 NT\r\n"
                                             : "Kurrelfix scanner record 1 9x\r\n");
             size_t logBefore = ws.Read(TestLogPath).size();
@@ -571,7 +572,7 @@ TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
         SCOPED_TRACE(c.name);
         sim::Workstation ws;
         ws.Nt().ScannerDevices({"VTSentrelDev"});
-        if (c.recordBefore) ws.File(kRecord, "Kurrelfix scanner record 1 NT\r\n");
+        if (c.recordBefore) LeaveToolRecord(ws, kRecord, "Kurrelfix scanner record 1 NT\r\n");
         int resumed = -1;
         std::string log = RunLogged(ws, TraceError, [&] {
             if (c.recordBefore) ws.scanner.refuse[SentrelStateRequest] = ERROR_ACCESS_DENIED;

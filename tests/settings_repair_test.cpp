@@ -528,12 +528,16 @@ TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
         const char* ini;
         const char* backup;
         bool oldBackup;
+        bool linkedBackup = false;  // the old win.bak is a hard link to someone's batch file
     };
+    const char* const batch = "C:\\Users\\ann\\task.bat";
     const Case cases[] = {
         {"Windows directory C:\\WINDOWS", "C:\\WINDOWS", "C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\win.bak", false},
         {"an older win.bak is replaced", "C:\\WINDOWS", "C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\win.bak", true},
         {"Windows directory at a drive root", "C:\\", "C:\\win.ini", "C:\\win.bak", false},
         {"Windows directory on another drive", "D:\\WINNT", "D:\\WINNT\\win.ini", "D:\\WINNT\\win.bak", true},
+        {"a win.bak planted as a hard link is replaced, not written through", "C:\\WINDOWS",
+         "C:\\WINDOWS\\win.ini", "C:\\WINDOWS\\win.bak", false, true},
     };
     for (const Family& family : kFamilies) {
         for (const Case& c : cases) {
@@ -542,6 +546,7 @@ TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
             ws.AddDrive('D', DRIVE_FIXED).WindowsDirectory(c.windowsDirectory);
             PlantRun(ws, family, c.ini, kWormRun);
             if (c.oldBackup) ws.File(c.backup, "old backup\r\n");
+            if (c.linkedBackup) ws.File(batch, "@echo task\r\n").HardLink(c.backup, batch);
             StartFreshProcess();
             SetInfectionState(InfectionCleaned);
             std::string console;
@@ -554,6 +559,10 @@ TEST(CleanWinIniRun, BacksUpAndEmptiesTheRunEntry) {
             EXPECT_EQ(console, "");
             EXPECT_EQ(ws.DebugOutput(), "win.ini run=C:\\WINDOWS\\SYSTEM32\\kurrel.exe, removing\n");
             EXPECT_EQ(ws.Read(c.backup), WinIni(family.nt, kWormRun));
+            if (c.linkedBackup) {
+                EXPECT_EQ(ws.Read(batch), "@echo task\r\n");
+                EXPECT_TRUE(ws.Find(batch)->otherNames.empty()) << "win.bak is a file of its own now";
+            }
             // The entry stays, empty: "run=" in the file, an empty value in the registry.
             EXPECT_EQ(RunEntry(ws, family, c.ini), "");
             EXPECT_EQ(ws.Read(c.ini), WinIni(family.nt, family.fileRunAfterClean));
@@ -754,7 +763,11 @@ TEST(SettingsRepairRun, CleanMachineLeavesSettingsAlone) {
     ws.RegString(HKEY_CLASSES_ROOT, kShellKey, "", kWorm);
     RunResult run = RunKurrelfix({"/SILENT"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(ws.Calls("RegSetValueExA"), 0);
+    // No setting is written: only the scanner record's identifier on NT,
+    // which goes with the record.
+    EXPECT_EQ(ws.Calls("RegSetValueExA"), ws.platformId == VER_PLATFORM_WIN32_NT ? 1 : 0);
+    const sim::RegKey* toolKey = ws.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix");
+    EXPECT_TRUE(!toolKey || toolKey->values.empty());
     EXPECT_EQ(run.console.find("clean up Win.ini"), std::string::npos);
     EXPECT_NE(run.console.find("Infection was not found, the shell key is not updated\n"), std::string::npos);
     std::string log = ws.Read(TestLogPath);

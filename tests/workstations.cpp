@@ -1,5 +1,7 @@
 #include "tests/workstations.h"
 
+#include "tests/test_support.h"
+
 #include <stdio.h>
 
 #include "cleanup/signature_matcher.h"
@@ -103,7 +105,8 @@ void LeaveJournal(sim::Workstation& ws) {
     security.owner = sim::AdministratorsSid;
     security.dacl = {{sim::AdministratorsSid, GENERIC_ALL, 0, 0}, {sim::SystemSid, GENERIC_ALL, 0, 0}};
     security.daclProtected = true;
-    ws.File(kJournalPath, text + end).Security(kJournalPath, security);
+    LeaveToolRecord(ws, kJournalPath, text + end);
+    ws.Security(kJournalPath, security);
 }
 
 }  // namespace
@@ -219,3 +222,32 @@ std::string RunEntry(sim::Workstation& ws, bool nt, const std::string& iniPath) 
 }
 
 }  // namespace workstations
+
+namespace {
+
+const char* const kToolKey = "SOFTWARE\\Ombrel Works\\Kurrelfix";
+const char* const kIdPrefix = "Kurrelfix record id ";
+
+std::string IdValueOf(const std::string& path) { return path.substr(path.find_last_of('\\') + 1) + " id"; }
+
+}  // namespace
+
+void LeaveToolRecord(sim::Workstation& ws, const std::string& path, const std::string& body) {
+    if (ws.platformId != VER_PLATFORM_WIN32_NT) {
+        ws.File(path, body);
+        return;
+    }
+    // Any 32 digits will do, as long as the key keeps the same ones.
+    const std::string digits = "0123456789ABCDEF0123456789ABCDEF";
+    ws.RegString(HKEY_LOCAL_MACHINE, kToolKey, IdValueOf(path), digits);
+    ws.File(path, kIdPrefix + digits + "\r\n" + body);
+}
+
+std::string ToolRecordBody(sim::Workstation& ws, const std::string& path) {
+    std::string text = ws.Read(path);
+    if (ws.platformId != VER_PLATFORM_WIN32_NT) return text;
+    std::string kept = ws.RegText(HKEY_LOCAL_MACHINE, kToolKey, IdValueOf(path));
+    std::string line = kIdPrefix + kept + "\r\n";
+    if (kept.size() != 32 || text.compare(0, line.size(), line) != 0) return "<not kept> " + text;
+    return text.substr(line.size());
+}

@@ -90,4 +90,13 @@ std::string RunEntry(sim::Workstation& ws, bool nt, const std::string& iniPath =
 
 }  // namespace workstations
 
+// A record file of the tool's (the share journal, the scanner record) as an
+// earlier NT run left it: `body` behind the identifier line, the same
+// identifier kept in the tool's key. Written at `path`; 9x keeps none.
+void LeaveToolRecord(sim::Workstation& ws, const std::string& path, const std::string& body);
+// A record file's body behind its identifier line, when that identifier is
+// the one the tool's key keeps for it; otherwise "<not kept> " and the
+// whole text, so that a comparison shows what is wrong.
+std::string ToolRecordBody(sim::Workstation& ws, const std::string& path);
+
 #endif

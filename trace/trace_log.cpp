@@ -3,9 +3,10 @@
 #include <stdarg.h>
 #include <string.h>
 
+
 const char* const TraceModule = "";
 
-KF_PROCESS_STATE TraceState g_trace = {1, 0xFFFFFFFF, 255, {0}, nullptr, {0}, {}, 0, 0};
+KF_PROCESS_STATE TraceState g_trace = {1, 0xFFFFFFFF, 255, {0}, nullptr, {0}, {0}, nullptr, {}, 0, 0};
 
 // Created before the entry point runs; its destructor runs at process exit.
 KF_PROCESS_STATE static TraceScope g_traceScope;
@@ -55,9 +56,17 @@ static void TraceOutput(int level, DWORD typeMask, const char* format, va_list a
     if (cut && strlen(g_trace.buffer) == sizeof(g_trace.buffer) - 1) g_trace.buffer[sizeof(g_trace.buffer) - 2] = '\n';
     if (g_trace.logFile) {
         fputs(g_trace.buffer, g_trace.logFile);
+        if (g_trace.note[0]) {
+            fputs(g_trace.note, g_trace.logFile);
+            g_trace.note[0] = '\0';
+        }
         fflush(g_trace.logFile);
     } else {
         OutputDebugStringA(g_trace.buffer);
+        if (g_trace.note[0]) {
+            OutputDebugStringA(g_trace.note);
+            g_trace.note[0] = '\0';
+        }
     }
     if (g_trace.lockReady) LeaveCriticalSection(&g_trace.lock);
 }
@@ -103,6 +112,8 @@ static bool ResolveLogPath(const char* path, char* resolved, size_t size) {
     return true;
 }
 
+void SetLogOpener(LogOpener opener) { g_trace.opener = opener; }
+
 void SetLogFile(const char* path, const char* mode) {
     bool same = strcmp(path, g_trace.logPath) == 0;
     if (same && g_trace.logFile) return;
@@ -116,7 +127,9 @@ void SetLogFile(const char* path, const char* mode) {
     if (strlen(path) >= sizeof(g_trace.logPath)) return;
     char resolved[MAX_PATH];
     if (!ResolveLogPath(path, resolved, sizeof(resolved))) return;
-    g_trace.logFile = CrtFopen(resolved, mode);
+    g_trace.note[0] = '\0';
+    g_trace.logFile = g_trace.opener ? g_trace.opener(resolved, mode, g_trace.note, sizeof(g_trace.note))
+                                     : CrtFopen(resolved, mode);
     if (g_trace.logFile) {
         memcpy(g_trace.logPath, path, strlen(path) + 1);
     }

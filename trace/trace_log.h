@@ -24,6 +24,12 @@ void PrintAndLog(const char* format, ...) KF_PRINTF_FORMAT(1, 2);
 // Opens the log file, or keeps the open one when the path is the same.
 void SetLogFile(const char* path, const char* mode);
 
+// How SetLogFile opens the file: fopen, unless the program sets an opener
+// that checks what is in the log's place (support/own_file.h). What the
+// opener writes into `note` goes into the log after its next line.
+typedef FILE* (*LogOpener)(const char* path, const char* mode, char* note, size_t noteSize);
+void SetLogOpener(LogOpener opener);
+
 // The facility's process-wide state.
 struct TraceState {
     int enabled;
@@ -32,6 +38,9 @@ struct TraceState {
     char buffer[1024 + 1];
     FILE* logFile;
     char logPath[MAX_PATH];
+    // What SetLogFile found in the log's place, written after the first line.
+    char note[2 * MAX_PATH + 160];
+    LogOpener opener;
     CRITICAL_SECTION lock;
     int lockReady;
     int holders;

@@ -1,10 +1,23 @@
 // On Windows the seam is the runtime itself.
 #include "platform/platform.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
 FILE* CrtFopen(const char* path, const char* mode) { return fopen(path, mode); }
+
+FILE* CrtStreamOnHandle(HANDLE file, const char* mode) {
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_APPEND | _O_TEXT);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return nullptr;
+    }
+    FILE* stream = _fdopen(descriptor, mode);
+    if (!stream) _close(descriptor);  // closes the handle with it
+    return stream;
+}
 
 int CrtRemove(const char* path) { return remove(path); }
 
