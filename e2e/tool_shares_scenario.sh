@@ -78,12 +78,12 @@ tool_shares_scenario() {
     check "the journal names every removed share and ends with its count and checksum" \
         journal_sound "$(wc -w <<<"$user_shares")"
     if [ "$family" = nt ]; then
-        # Only Administrators and SYSTEM may read it; Wine keeps no DACL on
-        # this file system, but maps this one to Unix permission bits that
-        # give other users nothing (the log beside it is readable by all).
+        # Only Administrators and SYSTEM may read it, nor the log beside it;
+        # Wine keeps no DACL on this file system, but maps this one to Unix
+        # permission bits that give other users nothing.
         wine_differs "Wine keeps a file's DACL only as its Unix permission bits here" \
-            check "the journal is not readable by other users" \
-            [ "$(( $(stat -c '0%a' "$(journal)") & 07 ))" -eq 0 -a "$(( $(stat -c '0%a' "$(log_file)") & 04 ))" -ne 0 ]
+            check "the journal and the log are not readable by other users" \
+            [ "$(( $(stat -c '0%a' "$(journal)") & 07 ))" -eq 0 -a "$(( $(stat -c '0%a' "$(log_file)") & 07 ))" -eq 0 ]
     fi
     wait "$TOOL_PID"
     TOOL_RC=$?
@@ -140,7 +140,41 @@ tool_shares_scenario() {
         diff "$WINEPREFIX/seeded-list.txt" <(share_list "$family")
     check "the store is the seeded one, byte for byte" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
     check "the journal is gone" [ -z "$(journal)" ]
-    [ "$family" = nt ] && journal_others_may_change
+    [ "$family" = nt ] && journal_others_may_change && journal_kept_by_a_link
+}
+
+# A plain user who links the journal to a name of theirs during the wait
+# keeps the file when the run deletes its journal, with the tool's own owner
+# and access list. Put back after an administrator took a share off the
+# network on purpose, it is set aside as not written by the run that kept it,
+# and the share stays off.
+journal_kept_by_a_link() {
+    local kept="$WINEPREFIX/drive_c/users/kept.jnl" aside_line names
+    echo "a journal kept by a hard link during a clean run, put back later"
+    rm -f "$WINEPREFIX/drive_c/windows/Kurrelfix-shares.untrusted"
+    cp "$WINEPREFIX/seeded.txt" "$(share_store)"
+    plant_worm
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    check "a second name of the journal is made" ln "$(journal)" "$kept"
+    wait "$TOOL_PID"
+    TOOL_RC=$?
+    timeout 60 wineserver -w
+    check "the run: exit code 1" [ "$TOOL_RC" -eq 1 ]
+    check "the run deleted its journal" [ -z "$(journal)" ]
+    check "the second name keeps the file" [ -s "$kept" ]
+    grep -v '^share name=Tools ' "$(share_store)" >"$WINEPREFIX/store.txt" && cp "$WINEPREFIX/store.txt" "$(share_store)"
+    check "the administrator took Tools off the network" bash -c '! grep -q "^name=Tools " <<<"$1"' _ "$(share_list nt)"
+    mv "$kept" "$WINEPREFIX/drive_c/windows/Kurrelfix-shares.jnl"
+    cp "$(journal)" "$WINEPREFIX/kept-journal.txt"
+    run_tool /SILENT
+    names=" ADMIN\$ C\$ Public Tools"
+    aside_line="Share journal C:\\windows\\Kurrelfix-shares.jnl is not trusted (its identifier is not the one this machine keeps for it: not written by the run that kept it), set aside as C:\\windows\\Kurrelfix-shares.untrusted; its shares are not re-created:$names; no share is removed"
+    check "console: the copy is not trusted, set aside" console_has "$aside_line"
+    check "log: the same line" tool_log_has "$aside_line"
+    check "Tools stays off the network" bash -c '! grep -q "^name=Tools " <<<"$1"' _ "$(share_list nt)"
+    check "the copy lies aside as it was" cmp -s "$WINEPREFIX/kept-journal.txt" "$WINEPREFIX/drive_c/windows/Kurrelfix-shares.untrusted"
+    check "and is no journal any more" [ -z "$(journal)" ]
 }
 
 # A journal left by a killed run that anyone may then write to is not

@@ -37,11 +37,13 @@ plant_worm() {
             >/dev/null 2>&1
 }
 scanner_record() { find "$WINEPREFIX/drive_c/windows" -maxdepth 1 -iname 'kurrelfix-scanner.rec' -print -quit; }
-# The record says that an NT run switched the scanner off.
+# The record says that an NT run switched the scanner off, behind the line
+# of the identifier that run kept.
 record_is_there() {
     local file
     file="$(scanner_record)"
-    [ -n "$file" ] && [ "$(cat "$file")" = $'Kurrelfix scanner record 1 NT\r' ]
+    [ -n "$file" ] && [ "$(sed -n 2p "$file")" = $'Kurrelfix scanner record 1 NT\r' ] &&
+        sed -n 1p "$file" | tr -d '\r' | grep -Eqx 'Kurrelfix record id [0-9A-F]{32}'
 }
 log_has_start() { tr -d '\r' <"$(log_file)" | grep "^$1" >/dev/null; }
 log_count() { tr -d '\r' <"$(log_file)" | grep -c -- "$1"; }
