@@ -594,4 +594,56 @@ TEST(ProtectionControl, LinesOfAScannerLeftOffAreErrors) {
     }
 }
 
+// A record from an earlier run switches the scanner on whoever wrote it; one
+// not kept by its own run (a second name, a copy put back, none at all) is
+// said to be untrusted and set aside rather than deleted.
+TEST(ProtectionControl, AnEarlierRunsRecordIsTrustedOnlyWhenItsRunKeptIt) {
+    const char* const kept = "C:\\Users\\ann\\kept.rec";
+    const std::string line = "Kurrelfix scanner record 1 NT\r\n";
+    struct Case {
+        const char* name;
+        std::function<void(sim::Workstation&)> leave;
+        const char* distrust;  // nullptr: trusted, and deleted after the switch-on
+    };
+    const Case cases[] = {
+        {"kept by its run", [&](sim::Workstation& ws) { LeaveToolRecord(ws, kRecord, line); }, nullptr},
+        {"with a second name",
+         [&](sim::Workstation& ws) {
+             LeaveToolRecord(ws, kRecord, line);
+             ws.HardLink(kept, kRecord);
+         },
+         "it has more than one name (a hard link)"},
+        {"a copy put back after its run",
+         [&](sim::Workstation& ws) {
+             LeaveToolRecord(ws, kRecord, line);
+             ws.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix")->values.clear();
+         },
+         "its identifier is not the one this machine keeps for it: not written by the run that kept it"},
+        {"without an identifier", [&](sim::Workstation& ws) { ws.File(kRecord, line); }, "it carries no identifier"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Workstation ws;
+        ws.Nt().ScannerDevices({"VTSentrelDev"}).Dir("C:\\Users\\ann");
+        c.leave(ws);
+        ws.scanner.state = 0;
+        const std::string left = ws.Read(kRecord);
+        std::string log = RunLogged(ws, TraceError, [] { ResumeScanningLeftOff(); });
+        EXPECT_EQ(ws.scanner.state, 1) << "switched on whoever wrote it";
+        std::string said = std::string("An earlier run ended with the scanner off (record ") + kRecord +
+                           (c.distrust ? std::string(", not trusted: ") + c.distrust : std::string()) +
+                           "): switched on\r\n";
+        EXPECT_NE(log.find(said), std::string::npos) << log;
+        EXPECT_FALSE(ws.Exists(kRecord));
+        const char* const aside = "C:\\WINDOWS\\Kurrelfix-scanner.untrusted";
+        if (c.distrust) {
+            EXPECT_EQ(ws.Read(aside), left) << "kept for the administrator";
+        } else {
+            EXPECT_FALSE(ws.Exists(aside));
+        }
+        const sim::RegKey* key = ws.FindKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ombrel Works\\Kurrelfix");
+        EXPECT_TRUE(!key || key->values.empty()) << "no identifier outlives its record";
+    }
+}
+
 }  // namespace
