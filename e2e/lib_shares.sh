@@ -54,10 +54,52 @@ install_share_dlls() {
 
 # share_tool ARGS...: runs the installed share_tool.exe from C:\Tools, which
 # loads the stand-in from the system folder; prints its output with CR
-# removed and returns its exit code.
+# removed and returns its exit code. While share_serve_start's process runs,
+# the command goes to it instead (the same output and code); share_tool_alone
+# always starts a process of its own: for what another process must see, and
+# for a run under other WINEDLLOVERRIDES.
 share_tool() {
+    [ -n "${SHARE_SERVER_PID:-}" ] || { share_tool_alone "$@"; return; }
+    printf '%s\n' "$@" "" >&"$SHARE_SERVER_IN"
+    local line
+    # A server that stopped answering fails the check rather than hanging it.
+    while IFS= read -r -t 300 line <&"$SHARE_SERVER_OUT"; do
+        line="${line%$'\r'}"
+        case "$line" in
+            $'\001'rc=*) return "${line#$'\001'rc=}" ;;
+        esac
+        printf '%s\n' "$line"
+    done
+    echo "share_tool: the serving share_tool.exe ended or stopped answering" >&2
+    return 125
+}
+share_tool_alone() {
     (cd "$WINEPREFIX/drive_c" && wine 'C:\Tools\share_tool.exe' "$@" 2>/dev/null) | tr -d '\r'
     return "${PIPESTATUS[0]}"
+}
+
+# share_serve_start: one share_tool.exe that answers every later share_tool
+# call until share_serve_stop, where each 32-bit process start takes seconds
+# (through qemu-user). It reads and writes through two FIFOs in the prefix.
+share_serve_start() {
+    share_serve_stop
+    rm -f "$WINEPREFIX/share-serve.in" "$WINEPREFIX/share-serve.out"
+    mkfifo "$WINEPREFIX/share-serve.in" "$WINEPREFIX/share-serve.out" || return 1
+    # Its input is held open here, read-write, so that the server's open of it
+    # does not wait; it ends when share_serve_stop closes it.
+    exec {SHARE_SERVER_IN}<>"$WINEPREFIX/share-serve.in"
+    (exec {SHARE_SERVER_IN}>&- && cd "$WINEPREFIX/drive_c" &&
+        exec wine 'C:\Tools\share_tool.exe' serve <"$WINEPREFIX/share-serve.in" >"$WINEPREFIX/share-serve.out" 2>/dev/null) &
+    SHARE_SERVER_PID=$!
+    # Read-only, so that the server's end closing is seen here as the end.
+    exec {SHARE_SERVER_OUT}<"$WINEPREFIX/share-serve.out"
+}
+# share_serve_stop: ends the serving share_tool.exe (its input closes) and waits for it.
+share_serve_stop() {
+    [ -n "${SHARE_SERVER_PID:-}" ] || return 0
+    exec {SHARE_SERVER_IN}>&- {SHARE_SERVER_OUT}<&-
+    wait "$SHARE_SERVER_PID"
+    SHARE_SERVER_PID=""
 }
 
 # seed_shares nt|9x: the standard set, written straight into the store in the

@@ -367,11 +367,10 @@ int NineMain(int argc, char** argv) {
     return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Command(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: share_tool.exe nt|9x list|enum|add|del|cycle|which ...\n");
+        fprintf(stderr, "usage: share_tool.exe nt|9x list|enum|add|del|cycle|which ...\n"
+                        "       share_tool.exe serve\n");
         return 2;
     }
     std::string family = argv[1];
@@ -379,4 +378,38 @@ int main(int argc, char** argv) {
     if (family == "9x") return NineMain(argc, argv);
     fprintf(stderr, "unknown family %s\n", argv[1]);
     return 2;
+}
+
+// serve: many commands in one process, read from standard input, each as its
+// arguments one a line, ended by an empty line; after a command's output
+// comes a line of byte 1 and "rc=" with what it would have exited with.
+// Where 32-bit Wine runs through qemu-user each process start takes seconds;
+// the stand-in DLLs read the store afresh at every call, so what a scenario
+// changes in the store between two commands is seen as by a new process.
+int Serve(char* program) {
+    std::vector<std::string> words;
+    char line[4096];
+    while (fgets(line, sizeof line, stdin)) {
+        size_t n = strlen(line);
+        while (n && (line[n - 1] == '\n' || line[n - 1] == '\r')) line[--n] = '\0';
+        if (n) {
+            words.push_back(line);
+            continue;
+        }
+        std::vector<char*> args{program};
+        for (std::string& word : words) args.push_back(&word[0]);
+        args.push_back(nullptr);
+        int rc = Command(static_cast<int>(args.size()) - 1, args.data());
+        printf("\001rc=%d\n", rc);
+        fflush(stdout);
+        words.clear();
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && strcmp(argv[1], "serve") == 0) return Serve(argv[0]);
+    return Command(argc, argv);
 }

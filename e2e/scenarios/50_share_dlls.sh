@@ -29,6 +29,10 @@ new_prefix
 install_share_dlls nt
 seed_shares nt
 cp "$(share_store)" "$WINEPREFIX/seeded.txt"
+# One share_tool.exe answers the calls below but those that name another
+# process or other DLL overrides (share_tool_alone): through qemu-user each
+# process start takes seconds.
+share_serve_start
 nt_list='name=IPC$ type=0x80000003 remark=Remote%20IPC permissions=0 max_uses=4294967295 current_uses=0 path= reserved=0
 name=ADMIN$ type=0x80000000 remark=Remote%20Admin permissions=0 max_uses=4294967295 current_uses=0 path=C:\windows reserved=0
 name=C$ type=0x80000000 remark=Default%20share permissions=0 max_uses=4294967295 current_uses=0 path=C:\ reserved=0
@@ -89,7 +93,7 @@ check "the log shows the deletions before the additions" \
 
 out="$(share_tool nt del Tools)"
 check "del Tools: 0" [ "$out" = "NetShareDel Tools -> 0" ]
-check "another process no longer sees Tools" lacks '^name=Tools ' "$(share_tool nt list)"
+check "another process no longer sees Tools" lacks '^name=Tools ' "$(share_tool_alone nt list)"
 check "deleting it again: 2310" [ "$(share_tool nt del Tools)" = "NetShareDel Tools -> 2310" ]
 out="$(share_tool nt add Tools 'C:\Tools' 'Repair tools & logs' max_uses=3 passwd=s3cret sd="$SHARE_SD_TOOLS")"
 check "add Tools with every field: 0" [ "$out" = "NetShareAdd Tools -> 0 parm_err=4294967295" ]
@@ -140,11 +144,13 @@ check "every share is still there, each line as seeded" \
     diff <(sort "$WINEPREFIX/seeded.txt") <(grep '^share ' "$(share_store)" | sort)
 
 lines="$(log_lines)"
-out="$(WINEDLLOVERRIDES='mscoree,mshtml=' share_tool nt list)"
+out="$(WINEDLLOVERRIDES='mscoree,mshtml=' share_tool_alone nt list)"
 check "without netapi32=n,b Wine's builtin answers: not supported (50)" [ "$out" = "NetShareEnum -> 50" ]
 check "and the stand-in wrote nothing" [ "$(log_lines)" -eq "$lines" ]
 check "although GetModuleFileNameW names the file in the system folder" \
-    grep -qixE 'C:\\windows\\(system32|syswow64)\\netapi32\.dll' <<<"$(WINEDLLOVERRIDES='mscoree,mshtml=' share_tool nt which)"
+    grep -qixE 'C:\\windows\\(system32|syswow64)\\netapi32\.dll' <<<"$(WINEDLLOVERRIDES='mscoree,mshtml=' share_tool_alone nt which)"
+
+share_serve_stop
 
 echo "9x family"
 new_prefix win98
@@ -153,6 +159,7 @@ check "the prefix plays Windows 98" \
 install_share_dlls 9x
 seed_shares 9x
 cp "$(share_store)" "$WINEPREFIX/seeded.txt"
+share_serve_start
 nine_list='name=IPC$ type=3 flags=0 remark=Remote%20IPC path= rw_password= ro_password=
 name=C$ type=0 flags=514 remark= path=C:\ rw_password=ADMIN ro_password=
 name=PUBLIC type=0 flags=257 remark=Public%20files path=C:\PUBLIC rw_password= ro_password=READ
@@ -162,7 +169,7 @@ check "list: exit code 0" [ $? -eq 0 ]
 same_output "list at level 50: every field of the seeded shares, in order" "$nine_list" "$out"
 check "the stand-in svrapi.dll in the system folder answered NetShareEnum" share_answered svrapi.dll NetShareEnum
 check "with new_prefix's svrapi=d even the stand-in in the system folder does not load" \
-    [ "$(WINEDLLOVERRIDES='mscoree,mshtml=;svrapi=d' share_tool 9x list; echo "rc=$?")" = "rc=3" ]
+    [ "$(WINEDLLOVERRIDES='mscoree,mshtml=;svrapi=d' share_tool_alone 9x list; echo "rc=$?")" = "rc=3" ]
 
 # The records come first, then their texts: 69 bytes of texts for the four
 # shares, after 42-byte records (50 bytes in the 64-bit build).
@@ -186,7 +193,7 @@ check "the re-adding passed the record's own size" \
     grep -qF "NetShareAdd server=(null) level=50 size=$record name=TOOLS -> 0" "$(share_log)"
 
 check "del TOOLS: 0" [ "$(share_tool 9x del TOOLS)" = "NetShareDel TOOLS -> 0" ]
-check "another process no longer sees TOOLS" lacks '^name=TOOLS ' "$(share_tool 9x list)"
+check "another process no longer sees TOOLS" lacks '^name=TOOLS ' "$(share_tool_alone 9x list)"
 out="$(share_tool 9x add TOOLS 'C:\TOOLS' 'Repair tools & logs' flags=259 rw_password=FULLPASS ro_password=READPASS)"
 check "add TOOLS with every field: 0" [ "$out" = "NetShareAdd TOOLS -> 0" ]
 same_output "TOOLS is back as it was" "$nine_list" "$(share_tool 9x list)"
@@ -210,4 +217,5 @@ add C$ -> 0
 add TOOLS -> 0' "$out"
 check "every share is still there, each line as seeded" \
     diff <(sort "$WINEPREFIX/seeded.txt") <(grep '^share ' "$(share_store)" | sort)
+share_serve_stop
 finish

@@ -28,6 +28,7 @@
 
 #include "cleanup/signature_matcher.h"
 #include "sim/workstation.h"
+#include "tests/fault_sweep/leak_roots.h"
 #include "tests/fault_sweep/machine_state.h"
 #include "tests/fault_sweep/silences.h"
 #include "tests/fresh_process.h"
@@ -541,6 +542,8 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
+    // Before the first fork, so that every run's leak check has the same roots.
+    RegisterLeakRoots();
     auto started = std::chrono::steady_clock::now();
     int passed = 0, failed = 0, silencedRuns = 0;
     std::vector<std::string> failures;
