@@ -34,10 +34,12 @@ const char* const kRealSystemCopy = "C:\\WINDOWS\\System32\\kurrelsv.exe";
 const char* const kWowNamesake = "C:\\WINDOWS\\SysWOW64\\kurrelsv.exe";
 const char* const kJournalPath = "C:\\WINDOWS\\Kurrelfix-shares.jnl";
 const char* const kJournalHeader = "Kurrelfix share journal 1 NT";
-// The share Documents at C:\My Documents, up to ten users.
+// The share Documents at C:\My Documents, up to ten users, with its
+// descriptor: the very share, as the run that died remembered it.
 const char* const kJournalDocuments =
     "share502 x0044006F00630075006D0065006E00740073 0 - 0 10 0 "
-    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 -";
+    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 "
+    "x0100048000000000000000000000000000000000";
 
 std::string WinIni(const std::string& run) {
     return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
