@@ -108,7 +108,23 @@ void LeaveJournal(sim::Workstation& ws) {
     ws.File(kJournalPath, text + end).Security(kJournalPath, security);
 }
 
+// A Power User's share named C$ of their own folder, open to everyone.
+WorkstationKind TakenMeanwhile() {
+    WorkstationKind kind = SweptKind("infected NT with scanner, C$ taken meanwhile", true, true, true);
+    kind.shareTakenMeanwhile = true;
+    return kind;
+}
+
 }  // namespace
+
+sim::Share TakenShare() {
+    sim::Share share;
+    share.name = "C$";
+    share.type = 0x80000000;
+    share.remark = "Default share";
+    share.path = "C:\\Documents and Settings\\ann";
+    return share;
+}
 
 const std::vector<WorkstationKind>& SweptWorkstations() {
     static const std::vector<WorkstationKind> kinds = {
@@ -120,6 +136,7 @@ const std::vector<WorkstationKind>& SweptWorkstations() {
         SweptKind("clean 9x", false, false, false),
         SweptKind("infected NT 64-bit", true, true, false, true),
         FatWithLateDriver(),
+        TakenMeanwhile(),
     };
     return kinds;
 }
@@ -153,6 +170,13 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
     }
     if (kind.shares) AddShares(ws, kind.nt);
     if (kind.leftJournal) LeaveJournal(ws);
+    if (kind.shareTakenMeanwhile) {
+        ws.OnCall("EnumProcesses", 1, [&ws] {
+            for (const sim::Share& share : ws.shares)
+                if (sim::NoCaseEqual(share.name, "C$")) return;
+            ws.AddShare(TakenShare());
+        });
+    }
     if (!kind.infected) return {};
 
     std::vector<uint8_t> copy = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);
