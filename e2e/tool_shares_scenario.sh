@@ -158,12 +158,16 @@ a_share_made_meanwhile() {
     local journal_line="Share journal C:\\windows\\Kurrelfix-shares.jnl"
     echo "a share of a removed share's name made by someone else during the wait"
     plant_worm
+    # Started first, it makes its share the moment the tool has deleted C$.
+    share_tool nt take 'C$' 'C:\Public' 'not ours' type=0x80000000 >"$WINEPREFIX/take.txt" &
+    local taker=$!
     start_tool
     check "the tool reaches its 15-second wait" wait_for_the_wait
-    check "someone else makes a share C\$ of another path" \
-        share_tool nt add 'C$' 'C:\Public' 'not ours' type=0x80000000
     wait "$TOOL_PID"
     TOOL_RC=$?
+    wait "$taker"
+    check "someone else made a share C\$ of another path while the tool swept" \
+        grep -qx 'NetShareAdd C\$ -> 0 parm_err=.*' "$WINEPREFIX/take.txt"
     timeout 60 wineserver -w
     check "exit code 3" [ "$TOOL_RC" -eq 3 ]
     check "console: Share C\$ created 2118" console_has "Share C\$ created 2118"
