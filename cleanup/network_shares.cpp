@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "app/outcome.h"
+#include "cleanup/existing_share.h"
 #include "cleanup/share_journal.h"
 #include "support/ascii_text.h"
 #include "support/system_library.h"
@@ -269,7 +270,11 @@ int RestoreShares(FILE* stream) {
             AddShare9x(node->record, &status);
         }
         // A share whose deletion failed is still there: the add answers 2118.
-        if (status != NERR_Success && status != static_cast<long>(ShareExistsStatus)) {
+        // On NT someone else may have made one of that name meanwhile: it is
+        // back only when it is the remembered share (its line says why not).
+        if (status == static_cast<long>(ShareExistsStatus)) {
+            if (nt && !ExistingShareIsRemembered(static_cast<SHARE_INFO_502*>(node->record))) ++missing;
+        } else if (status != NERR_Success) {
             ++missing;
             char name[NameBufferSize];
             if (nt) {

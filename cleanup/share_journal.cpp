@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/outcome.h"
+#include "cleanup/existing_share.h"
 #include "cleanup/network_shares.h"
 #include "support/share_journal_format.h"
 #include "support/system_library.h"
@@ -135,8 +137,17 @@ static int ReplayShares(int nt, const char* text, DWORD size) {
         JournalShareName(nt, &share, name, sizeof(name));
         PrintAndLog("Journal share %s created %ld\n", Escaped(name).text, (long)status);
         // A share that exists already is there: the earlier run's deletion
-        // of it failed, or it came back another way.
-        if (status != NERR_Success && status != ShareExistsStatus) ++missing;
+        // of it failed, or it came back another way. On NT it may also be
+        // someone else's of that name, made while the journal waited: then it
+        // is not back, the journal keeps it, and the run has failed.
+        if (status == ShareExistsStatus) {
+            if (nt && !ExistingShareIsRemembered(&share.nt)) {
+                ++missing;
+                CountFailure();
+            }
+        } else if (status != NERR_Success) {
+            ++missing;
+        }
         FreeJournalShare(&share);
     }
     FreeLibrary(library);

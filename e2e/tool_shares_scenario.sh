@@ -12,6 +12,8 @@
 # 3. A run killed during its wait: the shares stay off the network and the
 #    journal stays; a fresh run re-creates them from it first, then cleans as
 #    usual, and every share is as seeded again.
+# 4. (NT) A share of a removed share's name made by someone else during the
+#    wait: not taken for the tool's, by that run or the next.
 
 # plant_worm: one copy of the worm and its open command, so that the run
 # finds the machine infected, repairs the command and waits 15 seconds to
@@ -140,7 +142,58 @@ tool_shares_scenario() {
         diff "$WINEPREFIX/seeded-list.txt" <(share_list "$family")
     check "the store is the seeded one, byte for byte" cmp -s "$WINEPREFIX/seeded.txt" "$(share_store)"
     check "the journal is gone" [ -z "$(journal)" ]
-    [ "$family" = nt ] && journal_others_may_change && journal_kept_by_a_link
+    if [ "$family" = nt ]; then
+        a_share_made_meanwhile
+        cp "$WINEPREFIX/seeded.txt" "$(share_store)"
+        journal_others_may_change && journal_kept_by_a_link
+    fi
+}
+
+# NT: someone else makes a share of a removed share's name during the wait.
+# It is not taken for the tool's: the run names it at level 1, keeps the
+# journal and exits with 3; the next run meets it again, takes it neither,
+# and removes no share; once it is gone, the journal brings C$ back.
+a_share_made_meanwhile() {
+    local line="Share C\$ not back on the network: the share of that name is not the one removed (another path), the share journal keeps it"
+    local journal_line="Share journal C:\\windows\\Kurrelfix-shares.jnl"
+    echo "a share of a removed share's name made by someone else during the wait"
+    plant_worm
+    # Started first, it makes its share the moment the tool has deleted C$.
+    share_tool nt take 'C$' 'C:\Public' 'not ours' type=0x80000000 >"$WINEPREFIX/take.txt" &
+    local taker=$!
+    start_tool
+    check "the tool reaches its 15-second wait" wait_for_the_wait
+    wait "$TOOL_PID"
+    TOOL_RC=$?
+    wait "$taker"
+    check "someone else made a share C\$ of another path while the tool swept" \
+        grep -qx 'NetShareAdd C\$ -> 0 parm_err=.*' "$WINEPREFIX/take.txt"
+    timeout 60 wineserver -w
+    check "exit code 3" [ "$TOOL_RC" -eq 3 ]
+    check "console: Share C\$ created 2118" console_has "Share C\$ created 2118"
+    check "log: the line that names it" tool_log_has "$line"
+    check "console: the journal is kept" console_has "$journal_line kept: 1 shares did not come back"
+    check "the journal names C\$ still" grep -q "^share502 x00430024 " "$(journal)"
+    check "their C\$ is left as they made it" grep -q '^share name=C\$ .* remark=not%20ours .* path=C:\\Public ' "$(share_store)"
+
+    run_tool /SILENT
+    check "the next run: exit code 3" [ "$TOOL_RC" -eq 3 ]
+    check "console: Journal share C\$ created 2118" console_has "Journal share C\$ created 2118"
+    check "console: the journal is kept, no share is removed" \
+        console_has "$journal_line kept: 1 shares did not come back; no share is removed"
+    check "log: the line again" [ "$(tr -d '\r' <"$(log_file)" | grep -cxF -- "$line")" -eq 2 ]
+    check "their C\$ is still as they made it" grep -q '^share name=C\$ .* remark=not%20ours .* path=C:\\Public ' "$(share_store)"
+    check "no share was removed" [ "$(grep -c '^share ' "$(share_store)")" -eq 5 ]
+    check "the journal stayed" [ -n "$(journal)" ]
+
+    share_tool nt del 'C$' >/dev/null
+    run_tool /SILENT
+    check "once theirs is gone: exit code 0" [ "$TOOL_RC" -eq 0 ]
+    check "console: Journal share C\$ created 0" console_has "Journal share C\$ created 0"
+    check "console: the journal is done" console_has "$journal_line done, every share is back"
+    check "every share is as seeded again" \
+        diff <(sort "$WINEPREFIX/seeded.txt") <(grep '^share ' "$(share_store)" | sort)
+    check "the journal is gone" [ -z "$(journal)" ]
 }
 
 # A plain user who links the journal to a name of theirs during the wait

@@ -68,6 +68,8 @@ typedef NET_API_STATUS(WINAPI* NetShareEnumNTFunction)(LMSTR server, DWORD level
 typedef NET_API_STATUS(WINAPI* NetShareDelNTFunction)(LMSTR server, LMSTR name, DWORD reserved);
 typedef NET_API_STATUS(WINAPI* NetShareAddNTFunction)(LMSTR server, DWORD level, LPBYTE record,
                                                       LPDWORD parameterError);
+typedef NET_API_STATUS(WINAPI* NetShareGetInfoNTFunction)(LMSTR server, LMSTR name, DWORD level,
+                                                          LPBYTE* buffer);
 typedef NET_API_STATUS(WINAPI* NetApiBufferFreeFunction)(LPVOID buffer);
 
 #endif

@@ -22,18 +22,23 @@ void ReportProblem(const std::string& problem) {
     abort();
 }
 
-// Counts the call and runs the hook set for this call, if any; the count.
+// Counts the call and runs every hook set for this call, in the order they
+// were set (a workstation's own event and a test's stop may fall on one
+// call); the count.
 int CountAndHook(Workstation& ws, std::string_view name) {
     auto it = ws.callCounts.find(name);
     if (it == ws.callCounts.end()) it = ws.callCounts.emplace(std::string(name), 0).first;
     int count = ++it->second;
-    for (size_t i = 0; i < ws.callHooks.size(); ++i) {
-        if (ws.callHooks[i].atCall != count || ws.callHooks[i].function != name) continue;
-        // Taken out first: the action may call into the machine again.
+    for (size_t i = 0; i < ws.callHooks.size();) {
+        if (ws.callHooks[i].atCall != count || ws.callHooks[i].function != name) {
+            ++i;
+            continue;
+        }
+        // Taken out first: the action may call into the machine again, or
+        // set more hooks.
         std::function<void()> action = std::move(ws.callHooks[i].action);
         ws.callHooks.erase(ws.callHooks.begin() + static_cast<long>(i));
         action();
-        break;
     }
     return count;
 }

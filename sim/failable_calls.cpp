@@ -84,6 +84,7 @@ const char* const FailableCalls[] = {
     "NetShareAdd",  // netapi32.dll on NT, svrapi.dll on 9x: one name for both
     "NetShareDel",
     "NetShareEnum",
+    "NetShareGetInfo",
     "NtSetInformationFile",
     "OpenProcess",
     "OpenProcessToken",

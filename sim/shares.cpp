@@ -1,10 +1,10 @@
 // Network shares of the simulated workstation, the way both families' share
 // libraries hand them out: netapi32.dll (NT, level 502) allocates one buffer
-// per NetShareEnum call holding the records and everything they point to,
-// freed only by NetApiBufferFree, and pages with ERROR_MORE_DATA and a resume
-// handle that counts shares; svrapi.dll (Windows 9x, level 50) fills the
-// caller's buffer, records first and their texts from the end, and answers
-// 234 when more shares exist than fit.
+// per NetShareEnum or NetShareGetInfo call holding the records and everything
+// they point to, freed only by NetApiBufferFree, and pages with
+// ERROR_MORE_DATA and a resume handle that counts shares; svrapi.dll
+// (Windows 9x, level 50) fills the caller's buffer, records first and their
+// texts from the end, and answers 234 when more shares exist than fit.
 #include <stdlib.h>
 #include <string.h>
 
@@ -70,6 +70,27 @@ DWORD Refusal(const std::map<std::string, DWORD, sim::NoCaseLess>& refusals, con
 
 namespace netapi {
 
+// One level-502 record, its texts and descriptor written from `at` on.
+void FillRecord(const sim::Share& share, SHARE_INFO_502* record, BYTE*& at) {
+    record->shi502_type = share.type;
+    record->shi502_permissions = share.permissions;
+    record->shi502_max_uses = share.maxUses;
+    record->shi502_current_uses = share.currentUses;
+    record->shi502_reserved = 0;
+    BYTE* texts = at;
+    record->shi502_netname = PutWide(at, share.name);
+    record->shi502_remark = PutWide(at, share.remark);
+    record->shi502_path = PutWide(at, share.path);
+    record->shi502_passwd = share.password.empty() ? nullptr : PutWide(at, share.password);
+    at = texts + Align(static_cast<size_t>(at - texts));
+    record->shi502_security_descriptor = nullptr;
+    if (!share.securityDescriptor.empty()) {
+        memcpy(at, share.securityDescriptor.data(), share.securityDescriptor.size());
+        record->shi502_security_descriptor = at;
+        at += Align(share.securityDescriptor.size());
+    }
+}
+
 NET_API_STATUS WINAPI NetShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DWORD preferredMaximum,
                                    LPDWORD entriesRead, LPDWORD totalEntries, LPDWORD resumeHandle) {
     SIM_FAILABLE_STATUS();
@@ -103,33 +124,32 @@ NET_API_STATUS WINAPI NetShareEnum(LMSTR server, DWORD level, LPBYTE* buffer, DW
     if (!block) return ERROR_NOT_ENOUGH_MEMORY;
     SHARE_INFO_502* records = reinterpret_cast<SHARE_INFO_502*>(block);
     BYTE* at = block + Align(count * sizeof(SHARE_INFO_502));
-    for (size_t i = 0; i < count; ++i) {
-        const sim::Share& share = ws.shares[first + i];
-        SHARE_INFO_502& record = records[i];
-        record.shi502_type = share.type;
-        record.shi502_permissions = share.permissions;
-        record.shi502_max_uses = share.maxUses;
-        record.shi502_current_uses = share.currentUses;
-        record.shi502_reserved = 0;
-        BYTE* texts = at;
-        record.shi502_netname = PutWide(at, share.name);
-        record.shi502_remark = PutWide(at, share.remark);
-        record.shi502_path = PutWide(at, share.path);
-        record.shi502_passwd = share.password.empty() ? nullptr : PutWide(at, share.password);
-        at = texts + Align(static_cast<size_t>(at - texts));
-        record.shi502_security_descriptor = nullptr;
-        if (!share.securityDescriptor.empty()) {
-            memcpy(at, share.securityDescriptor.data(), share.securityDescriptor.size());
-            record.shi502_security_descriptor = at;
-            at += Align(share.securityDescriptor.size());
-        }
-    }
+    for (size_t i = 0; i < count; ++i) FillRecord(ws.shares[first + i], &records[i], at);
     ws.netBuffers.push_back(block);
     *buffer = block;
     *entriesRead = static_cast<DWORD>(count);
     bool more = count < remaining;
     if (resumeHandle) *resumeHandle = more ? static_cast<DWORD>(first + count) : 0;
     return more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+// One share by its name, in a buffer of its own as NetShareEnum's: freed
+// only by NetApiBufferFree.
+NET_API_STATUS WINAPI NetShareGetInfo(LMSTR server, LMSTR name, DWORD level, LPBYTE* buffer) {
+    SIM_FAILABLE_STATUS();
+    sim::Workstation& ws = Current();
+    if (server || !name || !buffer) return kInvalidParameter;
+    *buffer = nullptr;
+    if (level != 502) return kInvalidLevel;
+    const sim::Share* share = FindShare(ws, Narrow(name));
+    if (!share) return kNameNotFound;
+    BYTE* block = static_cast<BYTE*>(malloc(Align(sizeof(SHARE_INFO_502)) + TextBytesNT(*share)));
+    if (!block) return ERROR_NOT_ENOUGH_MEMORY;
+    BYTE* at = block + Align(sizeof(SHARE_INFO_502));
+    FillRecord(*share, reinterpret_cast<SHARE_INFO_502*>(block), at);
+    ws.netBuffers.push_back(block);
+    *buffer = block;
+    return NERR_Success;
 }
 
 NET_API_STATUS WINAPI NetShareDel(LMSTR server, LMSTR name, DWORD reserved) {
@@ -300,6 +320,7 @@ void Workstation::AddShareModules() {
     netapi.functions["NetShareEnum"] = Export(&netapi::NetShareEnum);
     netapi.functions["NetShareDel"] = Export(&netapi::NetShareDel);
     netapi.functions["NetShareAdd"] = Export(&netapi::NetShareAdd);
+    netapi.functions["NetShareGetInfo"] = Export(&netapi::NetShareGetInfo);
     netapi.functions["NetApiBufferFree"] = Export(&netapi::NetApiBufferFree);
 
     Module& svrapi = modules["SVRAPI.DLL"];

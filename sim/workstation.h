@@ -508,7 +508,7 @@ public:
     std::map<std::string, DWORD, NoCaseLess> shareAddRefusals;     // NetShareAdd answers these
     DWORD sharePageSize = 0;    // NT: shares per NetShareEnum call; 0: every share at once
     DWORD shareEnumStatus = 0;  // NetShareEnum answers this when not 0
-    std::vector<void*> netBuffers;  // NetShareEnum's, not yet given to NetApiBufferFree
+    std::vector<void*> netBuffers;  // NetShareEnum's and NetShareGetInfo's, not yet given to NetApiBufferFree
     std::vector<Fault> faults;
     std::map<std::string, int, std::less<>> callCounts;
     std::vector<HandleEntry> handles;

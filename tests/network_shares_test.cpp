@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cleanup/existing_share.h"
 #include "cleanup/network_shares.h"
 #include "sim/file_rules.h"
 #include "support/crc32.h"
@@ -397,6 +398,226 @@ TEST_P(Shares, LibrariesPlantedBesideTheProgramNeverRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Shares, ::testing::ValuesIn(kFamilies),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---- a share of the remembered name, already there at re-creation ----------
+
+// On NT a share of that name is back only when it is the remembered one: its
+// deletion failed. Anyone else who may make shares can have made one of that
+// name while the tool swept; it is not taken for ours, then or by the next run.
+struct NameTaken {
+    const char* name;
+    bool nt;
+    const char* share;            // the remembered share whose add answers 2118
+    bool deletionRefused;         // it is the very share: its deletion failed
+    void (*change)(sim::Share&);  // someone else's share of that name: the remembered one so changed
+    const char* readFault;        // "status": NetShareGetInfo answers 5; "missing": no such function
+    const char* why;              // the level-1 line's reason; nullptr: it counts as back
+};
+
+const NameTaken kNamesTaken[] = {
+    {"TheVeryShareWhoseDeletionFailed", true, "C$", true, nullptr, nullptr, nullptr},
+    {"AnotherPath", true, "C$", false, [](sim::Share& s) { s.path = "C:\\Documents and Settings\\ann"; },
+     nullptr, "another path"},
+    // Neither the remark nor the user limit lets anyone in anywhere.
+    {"TheSamePathInOtherCaseWithItsOwnRemark", true, "C$", false,
+     [](sim::Share& s) {
+         s.path = "c:\\";
+         s.remark = "mine";
+         s.maxUses = 1;
+     },
+     nullptr, nullptr},
+    {"AnotherType", true, "C$", false, [](sim::Share& s) { s.type = 0; }, nullptr, "another type"},
+    {"OtherPermissions", true, "C$", false, [](sim::Share& s) { s.permissions = 1; }, nullptr,
+     "other permissions"},
+    {"ADescriptorWhereTheRememberedHadNone", true, "C$", false,
+     [](sim::Share& s) { s.securityDescriptor = Hex(kPublicSd); }, nullptr, "another security descriptor"},
+    {"NoDescriptorWhereTheRememberedHadOne", true, "Tools", false,
+     [](sim::Share& s) { s.securityDescriptor.clear(); }, nullptr, "another security descriptor"},
+    {"AnotherDescriptor", true, "Tools", false, [](sim::Share& s) { s.securityDescriptor = Hex(kPublicSd); },
+     nullptr, "another security descriptor"},
+    // A share that cannot be looked at is not taken for ours either; the next
+    // run, which can, finds the very share.
+    {"TheVeryShareUnreadable", true, "C$", true, nullptr, "status", "it cannot be read, status 5"},
+    {"TheVeryShareWithoutGetInfo", true, "C$", true, nullptr, "missing",
+     "it cannot be read, there is no NetShareGetInfo 127"},
+    // Windows 9x has no boundary: whoever made it could as well have changed ours.
+    {"Win9xAnotherPath", false, "C$", false, [](sim::Share& s) { s.path = "C:\\WINDOWS"; }, nullptr, nullptr},
+};
+
+// The family's workstation with the row's share of that name made in the
+// moment before the tool puts its shares back. The shares as they stand
+// then, as Described.
+// NetShareGetInfo itself, when the row takes it away, goes to `getInfo`.
+std::vector<std::string> TakeTheName(sim::Workstation& ws, const NameTaken& row, FARPROC* getInfo = nullptr) {
+    const Family& family = kFamilies[row.nt ? 0 : 1];
+    Describe(ws, family);
+    if (row.deletionRefused) ws.RefuseShareDelete(row.share, 5);
+    if (row.readFault && std::string(row.readFault) == "status") ws.FailCall("NetShareGetInfo", 5);
+    if (row.readFault && std::string(row.readFault) == "missing") {
+        if (getInfo) *getInfo = ws.modules["NETAPI32.DLL"].functions["NetShareGetInfo"];
+        ws.modules["NETAPI32.DLL"].functions.erase("NetShareGetInfo");
+    }
+    std::vector<sim::Share> expected = family.shares();
+    for (sim::Share& share : expected) {
+        if (share.name != row.share || !row.change) continue;
+        row.change(share);
+        sim::Share theirs = share;
+        ws.OnCall("NetShareAdd", 1, [&ws, theirs] { ws.AddShare(theirs); });
+    }
+    return Sorted(Described(expected));
+}
+
+std::string NotOursLine(const NameTaken& row) {
+    return std::string("Share ") + row.share +
+           " not back on the network: the share of that name is not the one removed (" + row.why +
+           "), the share journal keeps it";
+}
+
+class ShareNameTaken : public ::testing::TestWithParam<NameTaken> {};
+
+TEST_P(ShareNameTaken, CountsAsBackOnlyWhenItIsTheRememberedShare) {
+    const NameTaken& row = GetParam();
+    sim::Workstation ws;
+    FARPROC getInfo = nullptr;
+    std::vector<std::string> standing = TakeTheName(ws, row, &getInfo);
+
+    RunResult first = RunKurrelfix({"/SILENT"});
+
+    std::vector<std::string> console = ShareConsole(first.console);
+    EXPECT_EQ(CountOf(console, std::string("Share ") + row.share + " created 2118"), 1);
+    EXPECT_EQ(Sorted(Described(ws.shares)), standing) << "theirs is left as they made it";
+    EXPECT_TRUE(ws.netBuffers.empty());
+    std::string log = ws.Read(TestLogPath);
+    if (!row.why) {
+        EXPECT_EQ(first.exitCode, 0);
+        EXPECT_EQ(CountOf(Lines(log, "\r\n"), "Share " + std::string(row.share) + " not back"), 0);
+        EXPECT_FALSE(ws.Exists(kJournal)) << "every share is back";
+        return;
+    }
+    // Not back: a failure of the run, and the journal keeps the remembered share.
+    EXPECT_EQ(first.exitCode, 3);
+    ExpectInOrder(Lines(log, "\r\n"), {NotOursLine(row), "Restore shares, success=0"});
+    ExpectInOrder(console, {kJournalLines + " kept: 1 shares did not come back"});
+    EXPECT_TRUE(ws.Exists(kJournal));
+
+    // The next run replays the journal and meets the same share of that name.
+    if (getInfo) ws.modules["NETAPI32.DLL"].functions["NetShareGetInfo"] = getInfo;
+    std::vector<std::string> duringSweep;
+    ws.OnCall("EnumProcesses", ws.Calls("EnumProcesses") + 1, [&] { duringSweep = Sorted(ws.ShareNames()); });
+    size_t logBefore = ws.Read(TestLogPath).size();
+    RunResult second = RunKurrelfix({"/SILENT"});
+
+    std::string secondLog = ws.Read(TestLogPath).substr(logBefore);
+    console = ShareConsole(second.console);
+    EXPECT_EQ(CountOf(console, std::string("Journal share ") + row.share + " created 2118"), 1);
+    EXPECT_TRUE(ws.netBuffers.empty());
+    if (row.readFault) {
+        // Now it can be read: the very share, back.
+        EXPECT_EQ(second.exitCode, 0);
+        ExpectInOrder(console, {kJournalLines + " done, every share is back"});
+        EXPECT_FALSE(ws.Exists(kJournal));
+        EXPECT_EQ(Sorted(Described(ws.shares)), standing);
+        return;
+    }
+    EXPECT_EQ(second.exitCode, 3) << "still not back";
+    ExpectInOrder(console, {kJournalLines + " kept: 1 shares did not come back; no share is removed"});
+    EXPECT_NE(secondLog.find(NotOursLine(row) + "\r\n"), std::string::npos) << secondLog;
+    EXPECT_EQ(duringSweep, Sorted(ws.ShareNames())) << "no share removed while the journal waits";
+    EXPECT_EQ(Sorted(Described(ws.shares)), standing);
+    EXPECT_TRUE(ws.Exists(kJournal));
+
+    // Both lines are level-1 lines: the replay's, and the re-creation's.
+    std::string replayErrors = RunLogged(ws, TraceError, [] { RemoveShares(nullptr); });
+    EXPECT_NE(replayErrors.find(NotOursLine(row) + "\r\n"), std::string::npos) << replayErrors;
+    sim::Workstation again;
+    TakeTheName(again, row);
+    std::string errors = RunLogged(again, TraceError, [] {
+        ConsoleCapture capture;
+        RemoveShares(nullptr);
+        RestoreShares(nullptr);
+    });
+    EXPECT_NE(errors.find(NotOursLine(row) + "\r\n"), std::string::npos) << errors;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ShareNameTaken, ::testing::ValuesIn(kNamesTaken),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// What "the same share" means, field by field.
+std::vector<WCHAR> Wide(const std::string& text) {
+    std::vector<WCHAR> wide;
+    for (char c : text) wide.push_back(static_cast<unsigned char>(c));
+    wide.push_back(0);
+    return wide;
+}
+
+struct RecordPair {
+    const char* name;
+    const char* rememberedPath;  // nullptr: none
+    const char* foundPath;
+    DWORD foundType;             // the remembered one's is 0
+    DWORD foundPermissions;      // ... and 0
+    const char* rememberedSd;    // hex; "": none
+    const char* foundSd;
+    const char* difference;      // nullptr: the same share
+};
+
+const RecordPair kRecordPairs[] = {
+    {"AllTheSame", "C:\\Data", "C:\\Data", 0, 0, kToolsSd, kToolsSd, nullptr},
+    {"PathInOtherCase", "C:\\Data", "c:\\DATA", 0, 0, "", "", nullptr},
+    {"NoPathAndAnEmptyOne", nullptr, "", 0, 0, "", "", nullptr},
+    // Only A to Z are folded: any other letter in other case is another path.
+    {"PathInOtherCaseBeyondAToZ", "C:\\\xC4rger", "C:\\\xE4rger", 0, 0, "", "", "another path"},
+    {"PathWithATrailingBackslash", "C:\\Data", "C:\\Data\\", 0, 0, "", "", "another path"},
+    {"PathLonger", "C:\\Data", "C:\\Data2", 0, 0, "", "", "another path"},
+    {"PathShorter", "C:\\Data", "C:\\Dat", 0, 0, "", "", "another path"},
+    {"TypeSpecial", "C:\\Data", "C:\\Data", 0x80000000, 0, "", "", "another type"},
+    {"Permissions", "C:\\Data", "C:\\Data", 0, 0x7F, "", "", "other permissions"},
+    {"DescriptorOnlyFound", "C:\\Data", "C:\\Data", 0, 0, "", kToolsSd, "another security descriptor"},
+    {"DescriptorOnlyRemembered", "C:\\Data", "C:\\Data", 0, 0, kToolsSd, "", "another security descriptor"},
+    {"DescriptorOfOtherLength", "C:\\Data", "C:\\Data", 0, 0, kToolsSd, kPublicSd, "another security descriptor"},
+};
+
+class SameShare : public ::testing::TestWithParam<RecordPair> {};
+
+TEST_P(SameShare, IsThePathTypePermissionsAndDescriptor) {
+    const RecordPair& row = GetParam();
+    sim::Workstation ws;  // whose system reads the descriptors' lengths
+    std::vector<WCHAR> name = Wide("Data");
+    std::vector<WCHAR> rememberedPath = Wide(row.rememberedPath ? row.rememberedPath : "");
+    std::vector<WCHAR> foundPath = Wide(row.foundPath);
+    std::vector<uint8_t> rememberedSd = Hex(row.rememberedSd);
+    std::vector<uint8_t> foundSd = Hex(row.foundSd);
+    SHARE_INFO_502 remembered = {};
+    remembered.shi502_netname = name.data();
+    remembered.shi502_path = row.rememberedPath ? rememberedPath.data() : nullptr;
+    remembered.shi502_security_descriptor = rememberedSd.empty() ? nullptr : rememberedSd.data();
+    SHARE_INFO_502 found = remembered;
+    found.shi502_path = foundPath.data();
+    found.shi502_type = row.foundType;
+    found.shi502_permissions = row.foundPermissions;
+    found.shi502_security_descriptor = foundSd.empty() ? nullptr : foundSd.data();
+    const char* difference = ShareRecordDifference(&remembered, &found);
+    EXPECT_STREQ(difference, row.difference);
+}
+
+TEST(SameShare, IsADescriptorEqualByteForByte) {
+    sim::Workstation ws;
+    std::vector<WCHAR> path = Wide("C:\\Tools");
+    std::vector<uint8_t> remembered = Hex(kToolsSd);
+    std::vector<uint8_t> found = remembered;
+    SHARE_INFO_502 ours = {};
+    ours.shi502_path = path.data();
+    ours.shi502_security_descriptor = remembered.data();
+    SHARE_INFO_502 theirs = ours;
+    theirs.shi502_security_descriptor = found.data();
+    EXPECT_EQ(ShareRecordDifference(&ours, &theirs), nullptr) << "equal bytes, apart";
+    // One byte of Everyone's access mask (the ACE's last twelve bytes are its SID).
+    found[found.size() - 16] = 0xA9;
+    EXPECT_STREQ(ShareRecordDifference(&ours, &theirs), "another security descriptor");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SameShare, ::testing::ValuesIn(kRecordPairs),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -36,10 +36,12 @@ const char* const kRealSystemCopy = "C:\\WINDOWS\\System32\\kurrelsv.exe";
 const char* const kWowNamesake = "C:\\WINDOWS\\SysWOW64\\kurrelsv.exe";
 const char* const kJournalPath = "C:\\WINDOWS\\Kurrelfix-shares.jnl";
 const char* const kJournalHeader = "Kurrelfix share journal 1 NT";
-// The share Documents at C:\My Documents, up to ten users.
+// The share Documents at C:\My Documents, up to ten users, with its
+// descriptor: the very share, as the run that died remembered it.
 const char* const kJournalDocuments =
     "share502 x0044006F00630075006D0065006E00740073 0 - 0 10 0 "
-    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 -";
+    "x0043003A005C004D007900200044006F00630075006D0065006E00740073 - 0 "
+    "x0100048000000000000000000000000000000000";
 
 std::string WinIni(const std::string& run) {
     return "[windows]\r\nload=\r\nrun=" + run + "\r\nNullPort=None\r\n\r\n[Desktop]\r\nWallpaper=(None)\r\n";
@@ -109,7 +111,23 @@ void LeaveJournal(sim::Workstation& ws) {
     ws.Security(kJournalPath, security);
 }
 
+// A Power User's share named C$ of their own folder, open to everyone.
+WorkstationKind TakenMeanwhile() {
+    WorkstationKind kind = SweptKind("infected NT with scanner, C$ taken meanwhile", true, true, true);
+    kind.shareTakenMeanwhile = true;
+    return kind;
+}
+
 }  // namespace
+
+sim::Share TakenShare() {
+    sim::Share share;
+    share.name = "C$";
+    share.type = 0x80000000;
+    share.remark = "Default share";
+    share.path = "C:\\Documents and Settings\\ann";
+    return share;
+}
 
 const std::vector<WorkstationKind>& SweptWorkstations() {
     static const std::vector<WorkstationKind> kinds = {
@@ -121,6 +139,7 @@ const std::vector<WorkstationKind>& SweptWorkstations() {
         SweptKind("clean 9x", false, false, false),
         SweptKind("infected NT 64-bit", true, true, false, true),
         FatWithLateDriver(),
+        TakenMeanwhile(),
     };
     return kinds;
 }
@@ -154,6 +173,13 @@ std::vector<std::string> Describe(sim::Workstation& ws, const WorkstationKind& k
     }
     if (kind.shares) AddShares(ws, kind.nt);
     if (kind.leftJournal) LeaveJournal(ws);
+    if (kind.shareTakenMeanwhile) {
+        ws.OnCall("EnumProcesses", 1, [&ws] {
+            for (const sim::Share& share : ws.shares)
+                if (sim::NoCaseEqual(share.name, "C$")) return;
+            ws.AddShare(TakenShare());
+        });
+    }
     if (!kind.infected) return {};
 
     std::vector<uint8_t> copy = worm_sample::MakeSample(20480, SignatureTable[6].crc, 3);

@@ -57,6 +57,10 @@ struct WorkstationKind {
     // An earlier run, ended from outside, left its share journal: it names a
     // share whose deletion had failed, so the replay finds it there.
     bool leftJournal = false;
+    // On NT, someone else makes a share named C$ of another path while the
+    // tool sweeps, once the tool has deleted the machine's own C$ (the share
+    // TakenShare() describes): it is not the tool's to take for its own.
+    bool shareTakenMeanwhile = false;
     // On NT, drive C: keeps no access lists (FAT): the share journal and the
     // scanner record go to the tool's registry key instead.
     bool fat = false;
@@ -72,6 +76,10 @@ struct WorkstationKind {
 extern const char* const kPlainUserShellKey;  // under HKEY_USERS
 extern const char* const kPlainUserWindowsKey;  // under HKEY_USERS
 extern const char* const kRenamedWorm;
+
+// The share named C$ that someone else makes on a workstation with
+// shareTakenMeanwhile.
+sim::Share TakenShare();
 
 // Every workstation the sweeps run, in the order they run them.
 const std::vector<WorkstationKind>& SweptWorkstations();

@@ -7,6 +7,7 @@
 //   share_tool nt list                     every share at level 502, one line each
 //   share_tool nt enum LEVEL PREFMAXLEN    each call of a paged enumeration
 //   share_tool nt add NAME PATH REMARK [key=value...]   level 502 (level=2 for 2)
+//   share_tool nt take NAME PATH REMARK [key=value...]  the same, once NAME is free (2118 is tried again)
 //   share_tool nt del NAME
 //   share_tool nt cycle [NAME...]          enumerate, delete, re-add from the records
 //   share_tool 9x list | enum SIZE | add NAME PATH REMARK [key=value...] | del NAME | cycle [NAME...]
@@ -216,7 +217,7 @@ int NtMain(int argc, char** argv) {
         printf("NetShareDel %s -> %lu\n", argv[3], (unsigned long)status);
         return status == NERR_Success ? 0 : 1;
     }
-    if (command == "add" && argc > 5) {
+    if ((command == "add" || command == "take") && argc > 5) {
         std::wstring name = WideFromUtf8(argv[3]), path = WideFromUtf8(argv[4]), remark = WideFromUtf8(argv[5]);
         bool has_passwd = false;
         std::wstring passwd = WideFromUtf8(Option(argc, argv, 6, "passwd", "", &has_passwd));
@@ -236,6 +237,13 @@ int NtMain(int argc, char** argv) {
         info.shi502_security_descriptor = sd.empty() ? nullptr : sd.data();
         DWORD level = NumOption(argc, argv, 6, "level", 502), parm_err = 0xFFFFFFFFul;
         NET_API_STATUS status = nt.add(nullptr, level, reinterpret_cast<LPBYTE>(&info), &parm_err);
+        // take: someone else who waits for the name to be free, and makes a
+        // share of it the moment it is (tried every 50 ms for two minutes).
+        for (int tries = 0; command == "take" && status == 2118 && tries < 2400; ++tries) {
+            Sleep(50);
+            parm_err = 0xFFFFFFFFul;
+            status = nt.add(nullptr, level, reinterpret_cast<LPBYTE>(&info), &parm_err);
+        }
         printf("NetShareAdd %s -> %lu parm_err=%lu\n", argv[3], (unsigned long)status, (unsigned long)parm_err);
         return status == NERR_Success ? 0 : 1;
     }
@@ -369,7 +377,7 @@ int NineMain(int argc, char** argv) {
 
 int Command(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: share_tool.exe nt|9x list|enum|add|del|cycle|which ...\n"
+        fprintf(stderr, "usage: share_tool.exe nt|9x list|enum|add|take|del|cycle|which ...\n"
                         "       share_tool.exe serve\n");
         return 2;
     }

@@ -191,6 +191,46 @@ extern "C" NET_API_STATUS WINAPI NetShareEnum(LMSTR servername, DWORD level, LPB
     return status;
 }
 
+// One share by its name, in one block as NetShareEnum's, which
+// NetApiBufferFree releases.
+extern "C" NET_API_STATUS WINAPI NetShareGetInfo(LMSTR servername, LMSTR netname, DWORD level, LPBYTE* bufptr) {
+    std::string call = "NetShareGetInfo server=" + Text(servername) + " name=" + Text(netname) +
+                       " level=" + Num(level);
+    if (!bufptr || !netname || !*netname) {
+        LogCall(g_self, call + " -> 87");
+        return ERROR_INVALID_PARAMETER;
+    }
+    *bufptr = nullptr;
+    if (RecordSize(level) == 0) {
+        LogCall(g_self, call + " -> 124");
+        return ERROR_INVALID_LEVEL;
+    }
+    StoreLock lock;
+    ShareStore store;
+    if (!OpenStore(lock, store)) {
+        LogCall(g_self, call + " -> 2140 (store)");
+        return NERR_InternalError;
+    }
+    CloseStore(lock);
+    int index = FindShare(store, Utf8FromWide(netname));
+    if (index < 0) {
+        LogCall(g_self, call + " -> " + Num(NERR_NetNameNotFound));
+        return NERR_NetNameNotFound;
+    }
+    const StoredShare& share = store.shares[index];
+    size_t bytes = EntryBytes(share, level);
+    BYTE* buffer = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes));
+    if (!buffer) {
+        LogCall(g_self, call + " -> 8");
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    Packer pack{buffer + RecordSize(level), buffer + bytes};
+    Fill(buffer, share, level, pack);
+    *bufptr = buffer;
+    LogCall(g_self, call + " -> 0");
+    return NERR_Success;
+}
+
 extern "C" NET_API_STATUS WINAPI NetShareDel(LMSTR servername, LMSTR netname, DWORD reserved) {
     std::string call = "NetShareDel server=" + Text(servername) + " name=" + Text(netname) +
                        " reserved=" + Num(reserved);

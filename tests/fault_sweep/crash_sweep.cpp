@@ -106,6 +106,18 @@ std::vector<Stop> Stops(const WorkstationKind& kind, int perFunction) {
     std::vector<std::string> sharesAfter;
     for (const sim::Share& share : ws.shares) sharesAfter.push_back(sim::Describe(share));
     std::sort(sharesAfter.begin(), sharesAfter.end());
+    // Someone else's C$, made while the stopped run swept, is never taken
+    // for the machine's own: it stands as they made it, and the journal
+    // still holds the machine's C$.
+    const std::string taken = sim::Describe(workstations::TakenShare());
+    if (kind.shareTakenMeanwhile && std::count(sharesAfter.begin(), sharesAfter.end(), taken)) {
+        for (std::string& share : sharesBefore)
+            if (share.compare(0, 8, "name=C$ ") == 0) share = taken;
+        std::sort(sharesBefore.begin(), sharesBefore.end());
+        if (!ws.Exists(ws.windowsDirectory + "\\Kurrelfix-shares.jnl"))
+            problems.push_back("the journal is gone while someone else's C$ stands");
+        if (code != 3) problems.push_back("exit code " + std::to_string(code) + " while the machine's C$ is not back");
+    }
     if (sharesAfter != sharesBefore) problems.push_back("a share is not back as it was");
     if (kind.scanner && ws.scanner.state != 1) problems.push_back("the scanner is off");
     bool wormRuns = false;

@@ -109,6 +109,12 @@ const Silence kSilences[] = {
     {"GetModuleFileNameExA", 0, "infected NT", "", "worm process runs",
      "a process whose executable's name cannot be read is skipped without a word"},
 
+    // Someone else's share of a remembered name.
+    {"CrtWrite", 0, "C$ taken meanwhile", "from then on", "shares",
+     "the log cannot be written from then on, so the level-1 line naming someone else's C$ is lost "
+     "with every later line; the run still exits with 3 and keeps the journal that holds the "
+     "machine's C$, and the next run names it again"},
+
     // win.ini.
     {"GetProfileStringA", 0, "infected", "", "run= remains",
      "an entry that cannot be read reads as empty: there is nothing to remove"},
