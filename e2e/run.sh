@@ -20,13 +20,18 @@ skipped=0
 for scenario in scenarios/*.sh; do
     [ -e "$scenario" ] || continue
     echo "-- $scenario"
+    began=$SECONDS
     bash "$scenario"
-    case $? in
+    result=$?
+    # Each scenario's time, so that the one that grew shows in the output.
+    echo "-- $scenario took $((SECONDS - began)) s"
+    case $result in
         0) passed=$((passed + 1)) ;;
         77) skipped=$((skipped + 1)) ;;
         *) failed=$((failed + 1)) ;;
     esac
 done
 [ "$skipped" -eq 0 ] || echo "$skipped skipped (this machine cannot run them; see their SKIP lines)"
+echo "the scenarios took $SECONDS s"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,8 +1,7 @@
 #include "support/own_file.h"
 
-#include <string.h>
-
 #include <stdio.h>
+#include <string.h>
 
 #include "support/admin_only_security.h"
 #include "support/system_queries.h"

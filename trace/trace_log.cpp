@@ -3,7 +3,6 @@
 #include <stdarg.h>
 #include <string.h>
 
-
 const char* const TraceModule = "";
 
 KF_PROCESS_STATE TraceState g_trace = {1, 0xFFFFFFFF, 255, {0}, nullptr, {0}, {0}, nullptr, {}, 0, 0};

@@ -373,7 +373,10 @@ void RunChild(const FaultRun& fault, FILE* out) {
     }
 
     fprintf(out, "EXIT %d\nFIRED %d\n", code, fired);
-    for (const auto& call : calls) fprintf(out, "CALLS %s %d\n", call.first.c_str(), call.second);
+    // Only the run without faults says how often each function was called:
+    // the parent keeps no more than it needs (see ReleaseFreedMemory).
+    if (fault.function.empty())
+        for (const auto& call : calls) fprintf(out, "CALLS %s %d\n", call.first.c_str(), call.second);
     for (const Violation& v : checks.violations) fprintf(out, "V %s\t%s\n", v.kind.c_str(), v.what.c_str());
     fprintf(out, "END\n");
     fflush(out);
@@ -393,6 +396,7 @@ struct Child {
 Child Start(const FaultRun& fault) {
     Child child;
     child.fault = fault;
+    ReleaseFreedMemory();
     char result[] = "/tmp/kurrelfix-sweep-result-XXXXXX";
     char errors[] = "/tmp/kurrelfix-sweep-stderr-XXXXXX";
     int resultFd = mkstemp(result);

@@ -7,6 +7,7 @@
 extern "C" {
 // Present only when the sweep is linked with a sanitizer runtime.
 __attribute__((weak)) void __lsan_register_root_region(const void* begin, size_t size);
+__attribute__((weak)) void __sanitizer_purge_allocator();
 
 // Read by LeakSanitizer at start-up; LSAN_OPTIONS may still override it.
 // Without the global scan the roots are the ones RegisterLeakRoots names.
@@ -43,6 +44,10 @@ int RegisterLeakRoots() {
     int count = 0;
     dl_iterate_phdr(AddModule, &count);
     return count;
+}
+
+void ReleaseFreedMemory() {
+    if (__sanitizer_purge_allocator) __sanitizer_purge_allocator();
 }
 
 }  // namespace fault_sweep
