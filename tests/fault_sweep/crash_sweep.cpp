@@ -184,6 +184,9 @@ int main(int argc, char** argv) {
         while (next < stops.size() || !running.empty()) {
             while (next < stops.size() && static_cast<int>(running.size()) < jobs) {
                 std::string output = "/tmp/kurrelfix-crash-" + std::to_string(getpid()) + "-" + std::to_string(next);
+                // The child's freopen flushes what it inherited in stdout's
+                // buffer: written here first, a FAIL line is printed once.
+                fflush(stdout);
                 pid_t pid = fork();
                 if (pid == 0) {
                     FILE* out = freopen(output.c_str(), "w", stdout);
